@@ -1,0 +1,52 @@
+// Sockets: the TCP services the HTTP server needs, over Windows sockets on
+// Win32 and BSD sockets on POSIX. Stateless; every call may be made from any
+// thread. A socket is closed exactly once by its owner.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ambervox {
+namespace platform {
+
+using Socket = std::intptr_t;
+constexpr Socket kInvalidSocket = -1;
+
+// Starts the socket library (Win32: WSAStartup for version 1.1). On failure
+// returns false and sets `error` to "cannot find winsock.dll" or
+// "winsock.dll is an old version". Each successful call is paired with one
+// SocketsCleanup. POSIX: always succeeds.
+bool SocketsStartup(std::string* error);
+void SocketsCleanup();
+
+// Opens a TCP listening socket on every local IPv4 address at `port` with the
+// given backlog. Returns kInvalidSocket when the socket cannot be created or
+// bound (port in use) or the host's name cannot be resolved.
+Socket ListenTcp(std::uint16_t port, int backlog);
+
+// Blocks until a client connects. Returns kInvalidSocket on failure (also
+// when the listening socket is shut down or closed from another thread).
+// `peerAddress` receives the client's dotted IPv4 text ("" if unknown).
+Socket Accept(Socket listener, std::string* peerAddress);
+
+// recv/send without flags: bytes transferred, 0 when the peer closed
+// (Receive), or -1 on failure or time-out.
+int Receive(Socket s, char* buffer, int length);
+int Send(Socket s, const char* data, int length);
+
+// Time-outs for later Receive/Send calls; 0 means none. A call that times out
+// returns -1.
+bool SetReceiveTimeout(Socket s, int milliseconds);
+bool SetSendTimeout(Socket s, int milliseconds);
+
+// Shuts both directions down, which makes a Receive/Send/Accept blocked in
+// another thread fail.
+void ShutdownBoth(Socket s);
+void CloseSocket(Socket s);
+
+// Client side, for tests and tools: connects to 127.0.0.1:port.
+Socket ConnectLoopback(std::uint16_t port);
+
+}  // namespace platform
+}  // namespace ambervox

@@ -1,0 +1,56 @@
+// Threads and thread message queues.
+//
+// A thread is created through the runtime's thread start and may be created
+// suspended; its handle is released by CloseThreadHandle after JoinThread.
+// Every thread has an id; a thread gets a message queue once it calls
+// EnsureThreadQueue (or GetThreadMessage); until then PostThreadMessage to it
+// fails, exactly as PostThreadMessage does on Win32.
+#pragma once
+
+#include <cstdint>
+
+namespace ambervox {
+namespace platform {
+
+struct ThreadObject;  // opaque: a Win32 HANDLE, or the POSIX thread record
+using ThreadHandle = ThreadObject*;
+using ThreadId = std::uint32_t;
+using ThreadProc = unsigned (*)(void* argument);
+
+// Starts `proc(argument)` on a new thread. Returns nullptr when the thread
+// cannot be created. `id` (may be null) receives the new thread's id.
+ThreadHandle StartThread(ThreadProc proc, void* argument, bool suspended, ThreadId* id);
+// Lets a thread created suspended run. Returns false on failure.
+bool ResumeThread(ThreadHandle thread);
+// Waits without time-out for the thread to end.
+void JoinThread(ThreadHandle thread);
+// Releases the handle (after JoinThread; a handle may also be closed while
+// the thread still runs, which detaches it).
+void CloseThreadHandle(ThreadHandle thread);
+
+ThreadId CurrentThreadId();
+void SleepMilliseconds(unsigned milliseconds);
+
+// Message numbers shared with the window services.
+constexpr std::uint32_t kMsgNull = 0;      // WM_NULL
+constexpr std::uint32_t kMsgQuit = 18;     // WM_QUIT
+constexpr std::uint32_t kMsgCommand = 273; // WM_COMMAND
+constexpr std::uint32_t kMsgUser = 1024;   // WM_USER
+
+struct ThreadMessage {
+  std::uint32_t message = 0;
+  std::uintptr_t wParam = 0;
+  std::intptr_t lParam = 0;
+};
+
+// Creates the calling thread's message queue if it has none yet.
+void EnsureThreadQueue();
+// Posts to the queue of thread `target`; false when it has no queue.
+bool PostThreadMessage(ThreadId target, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+// Waits for the next message posted to the calling thread (creating its queue
+// if needed). Returns 1 with `out` filled, 0 for kMsgQuit, -1 on failure.
+// On Win32 window messages of the thread are dispatched meanwhile.
+int GetThreadMessage(ThreadMessage* out);
+
+}  // namespace platform
+}  // namespace ambervox

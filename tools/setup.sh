@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs everything the builds and tests need on a Debian 12 machine.
+# Idempotent: packages already present are skipped, and the Japanese locale
+# is generated only once. Quiet unless something fails.
+set -euo pipefail
+
+need_root() { if [ "$(id -u)" -ne 0 ]; then echo "sudo"; fi; }
+SUDO=$(need_root)
+
+pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev lld pkg-config
+      zlib1g-dev libicu-dev libgtest-dev libgmock-dev libbenchmark-dev
+      mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix libz-mingw-w64-dev
+      wine wine32:i386 xvfb xauth locales fonts-ipafont-gothic
+      python3-pytest curl)
+
+missing=()
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+  need_update=1
+fi
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq >/dev/null
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/tmp/ambervox-apt.log 2>&1 ||
+      { tail -n 40 /tmp/ambervox-apt.log; exit 1; }
+  fi
+fi
+
+# Wine reads its ANSI code page from the locale; without a generated
+# ja_JP.UTF-8 it silently stays on code page 1252.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+  $SUDO localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 >/dev/null 2>&1 || true
+fi

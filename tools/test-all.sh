@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The README's test command: installs what is needed, builds every
+# configuration and runs every test. Ends with one summary line
+# "N passed, N failed".
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+bash tools/setup.sh || { echo "setup failed"; exit 1; }
+
+passed=0
+failed=0
+failures=()
+logdir=$root/build/logs
+mkdir -p "$logdir"
+
+# count_ctest LOG NAME: adds the counts of a ctest run to the totals.
+count_ctest() {
+  local log=$1 name=$2 line total nfail
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -z "$line" ]; then
+    failed=$((failed + 1)); failures+=("$name: no test result"); return
+  fi
+  nfail=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
+  total=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/')
+  passed=$((passed + total - nfail)); failed=$((failed + nfail))
+  [ "$nfail" -eq 0 ] || failures+=("$name: $nfail failed (see $log)")
+}
+
+# build PRESET: configure and build one preset; a failure counts as one.
+build() {
+  local preset=$1
+  echo "== build $preset"
+  if ! { cmake --preset "$preset" >"$logdir/$preset-configure.log" 2>&1 &&
+         cmake --build --preset "$preset" -j2 >"$logdir/$preset-build.log" 2>&1; }; then
+    tail -n 40 "$logdir/$preset-configure.log" "$logdir/$preset-build.log" 2>/dev/null
+    failed=$((failed + 1)); failures+=("$preset: build failed")
+    return 1
+  fi
+}
+
+for preset in posix posix-asan; do
+  if build "$preset"; then
+    echo "== test $preset"
+    ASAN_OPTIONS=detect_leaks=1 ctest --preset "$preset" -j2 >"$logdir/$preset-test.log" 2>&1
+    grep -E 'tests passed|\*\*\*Failed|Failed|Timeout' "$logdir/$preset-test.log" | tail -n 20
+    count_ctest "$logdir/$preset-test.log" "$preset"
+  fi
+done
+
+if build win32; then
+  echo "== test win32 (under Wine)"
+  bash tools/wine-ctest.sh build/win32 -j2 >"$logdir/win32-test.log" 2>&1
+  grep -E 'tests passed|\*\*\*Failed|Failed|Timeout' "$logdir/win32-test.log" | tail -n 20
+  count_ctest "$logdir/win32-test.log" win32
+fi
+
+echo
+for f in "${failures[@]}"; do echo "FAILED: $f"; done
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
