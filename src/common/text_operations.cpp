@@ -1,0 +1,124 @@
+#include "common/text_operations.h"
+
+#include <cstring>
+
+#include "platform/codepage.h"
+
+namespace ambervox {
+
+namespace {
+
+const char kHexDigits[] = "0123456789ABCDEF";
+
+void AppendPercentByte(ByteString* out, unsigned char byte) {
+  char encoded[3] = {'%', kHexDigits[byte >> 4], kHexDigits[byte & 0x0F]};
+  out->Append(encoded, 3);
+}
+
+bool IsCopiedAsIs(unsigned char byte) {
+  return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
+         byte == '*' || byte == '-' || byte == '.' || byte == '_';
+}
+
+// The value of one digit of a "%XX" escape, eight bits wide. Hex digits of
+// either case give their value; any other byte keeps the plain arithmetic
+// (bytes from 0x80 up count as negative, so they fall on the first branch).
+unsigned char HexDigitValue(unsigned char digit) {
+  if (digit >= 'a' && digit <= 'f') return static_cast<unsigned char>(digit - 'a' + 10);
+  if (static_cast<signed char>(digit) < 'A') return static_cast<unsigned char>(digit - 0x30);
+  return static_cast<unsigned char>(digit - 0x37);
+}
+
+unsigned char AsciiLower(unsigned char byte) {
+  return (byte >= 'A' && byte <= 'Z') ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
+}
+
+}  // namespace
+
+ByteString UrlEncode(const ByteString& text) {
+  ByteString out;
+  const int length = text.Length();
+  if (length == 0) return out;
+  out.Reserve(length * 3);
+  for (int i = 0; i < length; ++i) {
+    const unsigned char byte = text.ByteAt(i);
+    if (platform::IsLeadByte(byte)) {
+      AppendPercentByte(&out, byte);
+      if (i + 1 >= length) break;
+      ++i;
+      AppendPercentByte(&out, text.ByteAt(i));
+    } else if (IsCopiedAsIs(byte)) {
+      out.AppendChar(static_cast<char>(byte));
+    } else {
+      AppendPercentByte(&out, byte);
+    }
+  }
+  return out;
+}
+
+void UrlDecode(ByteString* text) {
+  if (text == nullptr || text->IsEmpty()) return;
+  const int length = text->Length();
+  char* data = text->MutableData();
+  int written = 0;
+  for (int read = 0; read < length; ++read) {
+    const char byte = data[read];
+    if (byte == '+') {
+      data[written++] = ' ';
+    } else if (byte == '%') {
+      if (length - read - 1 < 2) break;
+      const unsigned char high = HexDigitValue(static_cast<unsigned char>(data[read + 1]));
+      const unsigned char low = HexDigitValue(static_cast<unsigned char>(data[read + 2]));
+      data[written++] = static_cast<char>(((high << 4) | low) & 0xFF);
+      read += 2;
+    } else {
+      data[written++] = byte;
+    }
+  }
+  text->Truncate(written);
+}
+
+ByteString HtmlEscape(const ByteString& text) {
+  ByteString out = text;
+  // None of these bytes can be the trail byte of a CP932 character (trail
+  // bytes start at 0x40), so two-byte characters are never touched.
+  out.ReplaceAll("&", "&amp;");
+  out.ReplaceAll("<", "&lt;");
+  out.ReplaceAll(">", "&gt;");
+  out.ReplaceAll("'", "&#39;");
+  out.ReplaceAll("\"", "&quot;");
+  return out;
+}
+
+int FindNoCase(const ByteString& text, const ByteString& pattern) {
+  const int textLength = text.Length();
+  const int patternLength = pattern.Length();
+  if (patternLength == 0) return 0;
+  const unsigned char* t = reinterpret_cast<const unsigned char*>(text.Data());
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(pattern.Data());
+  for (int at = 0; at + patternLength <= textLength; ++at) {
+    int k = 0;
+    while (k < patternLength && AsciiLower(t[at + k]) == AsciiLower(p[k])) ++k;
+    if (k == patternLength) return at;
+  }
+  return ByteString::kNotFound;
+}
+
+bool StartsWithNoCase(const ByteString& text, const ByteString& prefix, int count) {
+  if (count <= 0) return true;
+  ByteString lowerText = text;
+  ByteString lowerPrefix = prefix;
+  lowerText.MakeLowerMultibyte();
+  lowerPrefix.MakeLowerMultibyte();
+  return std::strncmp(lowerText.CStr(), lowerPrefix.CStr(), static_cast<std::size_t>(count)) == 0;
+}
+
+bool ContainsNoCase(const ByteString& text, const ByteString& word) {
+  ByteString lowerText = text;
+  ByteString lowerWord = word;
+  lowerText.MakeLowerMultibyte();
+  lowerWord.MakeLowerMultibyte();
+  return lowerText.Find(lowerWord) != ByteString::kNotFound;
+}
+
+}  // namespace ambervox
