@@ -255,7 +255,7 @@ ByteString ByteString::Right(int count) const {
   return ByteString(rep_->data() + rep_->length - count, count);
 }
 
-int ByteString::Find(const char* pattern, int patternLength, int start) const {
+int ByteString::FindBytes(const char* pattern, int patternLength, int start) const {
   if (patternLength < 0 || (pattern == nullptr && patternLength != 0)) ThrowInvalid();
   const int length = rep_->length;
   if (start < 0) start = 0;
@@ -276,7 +276,7 @@ int ByteString::Find(const char* pattern, int patternLength, int start) const {
 
 int ByteString::Find(const char* pattern, int start) const {
   if (pattern == nullptr) return kNotFound;
-  return Find(pattern, static_cast<int>(std::strlen(pattern)), start);
+  return FindBytes(pattern, static_cast<int>(std::strlen(pattern)), start);
 }
 
 bool ByteString::StartsWith(const char* prefix) const {
@@ -293,7 +293,7 @@ bool ByteString::EndsWith(const char* suffix) const {
 int ByteString::ReplaceAll(const char* pattern, int patternLength, const char* replacement, int replacementLength) {
   if (patternLength < 0 || replacementLength < 0 || (replacement == nullptr && replacementLength != 0)) ThrowInvalid();
   if (patternLength == 0 || pattern == nullptr) return 0;
-  int at = Find(pattern, patternLength, 0);
+  int at = FindBytes(pattern, patternLength, 0);
   if (at == kNotFound) return 0;
   // The pattern or the replacement may live in our own storage.
   ByteString keepPattern(pattern, patternLength);
@@ -307,7 +307,7 @@ int ByteString::ReplaceAll(const char* pattern, int patternLength, const char* r
     result.Append(keepReplacement);
     copied = at + patternLength;
     ++count;
-    at = Find(keepPattern.Data(), patternLength, copied);
+    at = FindBytes(keepPattern.Data(), patternLength, copied);
   }
   result.Append(rep_->data() + copied, rep_->length - copied);
   *this = std::move(result);

@@ -99,9 +99,9 @@ class ByteString {
   // First occurrence at or after byte `start`, never starting on the trail
   // byte of a two-byte character; kNotFound when none. An empty pattern is
   // found at `start` (when start <= Length()).
-  int Find(const char* pattern, int patternLength, int start = 0) const;
+  int FindBytes(const char* pattern, int patternLength, int start) const;
   int Find(const ByteString& pattern, int start = 0) const {
-    return Find(pattern.Data(), pattern.Length(), start);
+    return FindBytes(pattern.Data(), pattern.Length(), start);
   }
   int Find(const char* pattern, int start = 0) const;
   bool Contains(const char* pattern) const { return Find(pattern) != kNotFound; }
