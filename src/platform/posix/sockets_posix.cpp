@@ -1,0 +1,127 @@
+// TCP sockets over BSD sockets. A Socket is the file descriptor.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/sockets.h"
+
+namespace ambervox {
+namespace platform {
+namespace {
+
+int Fd(Socket s) { return static_cast<int>(s); }
+
+bool SetTimeout(Socket s, int option, int milliseconds) {
+  if (milliseconds < 0) milliseconds = 0;
+  timeval value{};
+  value.tv_sec = milliseconds / 1000;
+  value.tv_usec = (milliseconds % 1000) * 1000;
+  return setsockopt(Fd(s), SOL_SOCKET, option, &value, sizeof value) == 0;
+}
+
+bool IsListening(Socket s) {
+  int listening = 0;
+  socklen_t size = sizeof listening;
+  return getsockopt(Fd(s), SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening != 0;
+}
+
+}  // namespace
+
+bool SocketsStartup(std::string*) { return true; }
+
+void SocketsCleanup() {}
+
+Socket ListenTcp(std::uint16_t port, int backlog) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return kInvalidSocket;
+  // Lets a server restart on its port while old connections linger in
+  // TIME_WAIT, as Windows allows; a port with a live listener still fails.
+  int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(port);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || listen(fd, backlog) != 0) {
+    close(fd);
+    return kInvalidSocket;
+  }
+  return fd;
+}
+
+Socket Accept(Socket listener, std::string* peerAddress) {
+  for (;;) {
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    int fd = accept(Fd(listener), reinterpret_cast<sockaddr*>(&address), &size);
+    if (fd < 0) {
+      if (errno == EINTR) continue;
+      return kInvalidSocket;
+    }
+    if (peerAddress != nullptr) {
+      char text[INET_ADDRSTRLEN] = "";
+      if (address.sin_family != AF_INET || inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) == nullptr) {
+        text[0] = '\0';
+      }
+      *peerAddress = text;
+    }
+    return fd;
+  }
+}
+
+int Receive(Socket s, char* buffer, int length) {
+  if (length < 0) return -1;
+  for (;;) {
+    ssize_t n = recv(Fd(s), buffer, static_cast<std::size_t>(length), 0);
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 ? -1 : static_cast<int>(n);
+  }
+}
+
+int Send(Socket s, const char* data, int length) {
+  if (length < 0) return -1;
+  for (;;) {
+    // MSG_NOSIGNAL: a peer that went away is an error result, not SIGPIPE.
+    ssize_t n = send(Fd(s), data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 ? -1 : static_cast<int>(n);
+  }
+}
+
+bool SetReceiveTimeout(Socket s, int milliseconds) { return SetTimeout(s, SO_RCVTIMEO, milliseconds); }
+
+bool SetSendTimeout(Socket s, int milliseconds) { return SetTimeout(s, SO_SNDTIMEO, milliseconds); }
+
+void ShutdownBoth(Socket s) {
+  if (s != kInvalidSocket) shutdown(Fd(s), SHUT_RDWR);
+}
+
+void CloseSocket(Socket s) {
+  if (s == kInvalidSocket) return;
+  // Closing a descriptor does not wake an accept() blocked on it in another
+  // thread on Linux, as closesocket does on Windows; shutting it down does.
+  if (IsListening(s)) shutdown(Fd(s), SHUT_RDWR);
+  close(Fd(s));
+}
+
+Socket ConnectLoopback(std::uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return kInvalidSocket;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return kInvalidSocket;
+  }
+  return fd;
+}
+
+}  // namespace platform
+}  // namespace ambervox
