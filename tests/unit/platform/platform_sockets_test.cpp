@@ -1,0 +1,208 @@
+// Sockets over loopback: an exchange between ListenTcp/ConnectLoopback and
+// Accept, receive time-outs, unblocking a blocked Accept or Receive from
+// another thread, a busy port, and listening again on a port just used.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "platform/sockets.h"
+#include "platform/system.h"
+#include "platform/threads.h"
+
+namespace ambervox {
+namespace platform {
+namespace {
+
+bool WaitForFlag(const std::atomic<bool>& flag, unsigned milliseconds) {
+  for (unsigned waited = 0; !flag.load() && waited < milliseconds; waited += 5) SleepMilliseconds(5);
+  return flag.load();
+}
+
+class SocketsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(SocketsStartup(&error)) << error;
+  }
+  void TearDown() override { SocketsCleanup(); }
+
+  // Listens on a free port picked at random (tests of other builds may run
+  // at the same time on this machine).
+  static Socket ListenOnFreePort(std::uint16_t* port) {
+    std::uint32_t random = 0;
+    std::uint16_t unused16 = 0;
+    std::uint8_t unused8[8];
+    CreateGuid(&random, &unused16, &unused16, unused8);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+      *port = static_cast<std::uint16_t>(30000 + (random + attempt * 97u) % 30000);
+      Socket s = ListenTcp(*port, 5);
+      if (s != kInvalidSocket) return s;
+    }
+    return kInvalidSocket;
+  }
+
+  // Receives exactly `length` bytes (or less if the peer ends).
+  static std::string ReceiveBytes(Socket s, int length) {
+    std::string text;
+    char buffer[256];
+    while (static_cast<int>(text.size()) < length) {
+      int n = Receive(s, buffer, length - static_cast<int>(text.size()));
+      if (n <= 0) break;
+      text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+  }
+};
+
+TEST_F(SocketsTest, LoopbackExchangeReportsThePeerAddress) {
+  std::uint16_t port = 0;
+  Socket listener = ListenOnFreePort(&port);
+  ASSERT_NE(listener, kInvalidSocket);
+  Socket client = ConnectLoopback(port);
+  ASSERT_NE(client, kInvalidSocket);
+  std::string peer = "unset";
+  Socket server = Accept(listener, &peer);
+  ASSERT_NE(server, kInvalidSocket);
+  EXPECT_EQ(peer, "127.0.0.1");
+
+  EXPECT_EQ(Send(client, "GET / HTTP/1.0\r\n\r\n", 18), 18);
+  EXPECT_EQ(ReceiveBytes(server, 18), "GET / HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(Send(server, "HTTP/1.0 200 OK\r\n", 17), 17);
+  EXPECT_EQ(ReceiveBytes(client, 17), "HTTP/1.0 200 OK\r\n");
+
+  CloseSocket(client);
+  char byte;
+  EXPECT_EQ(Receive(server, &byte, 1), 0);  // the peer closed
+  CloseSocket(server);
+  CloseSocket(listener);
+}
+
+TEST_F(SocketsTest, ReceiveTimeOutFails) {
+  std::uint16_t port = 0;
+  Socket listener = ListenOnFreePort(&port);
+  ASSERT_NE(listener, kInvalidSocket);
+  Socket client = ConnectLoopback(port);
+  ASSERT_NE(client, kInvalidSocket);
+  Socket server = Accept(listener, nullptr);
+  ASSERT_NE(server, kInvalidSocket);
+  ASSERT_TRUE(SetReceiveTimeout(server, 200));
+  ASSERT_TRUE(SetSendTimeout(server, 200));
+  char buffer[16];
+  EXPECT_EQ(Receive(server, buffer, sizeof buffer), -1);  // nothing was sent
+  CloseSocket(client);
+  CloseSocket(server);
+  CloseSocket(listener);
+}
+
+struct BlockedCall {
+  Socket socket = kInvalidSocket;
+  std::atomic<bool> done{false};
+  std::atomic<std::intptr_t> result{-2};
+};
+
+unsigned AcceptOnce(void* argument) {
+  BlockedCall* call = static_cast<BlockedCall*>(argument);
+  call->result = Accept(call->socket, nullptr);
+  call->done = true;
+  return 0;
+}
+
+unsigned ReceiveOnce(void* argument) {
+  BlockedCall* call = static_cast<BlockedCall*>(argument);
+  char buffer[16];
+  call->result = Receive(call->socket, buffer, sizeof buffer);
+  call->done = true;
+  return 0;
+}
+
+TEST_F(SocketsTest, ShuttingTheListenerDownEndsABlockedAccept) {
+  std::uint16_t port = 0;
+  Socket listener = ListenOnFreePort(&port);
+  ASSERT_NE(listener, kInvalidSocket);
+  BlockedCall call;
+  call.socket = listener;
+  ThreadHandle thread = StartThread(&AcceptOnce, &call, false, nullptr);
+  ASSERT_NE(thread, nullptr);
+  SleepMilliseconds(100);
+  EXPECT_FALSE(call.done.load());
+  // As the server stops: shut down both directions, then close.
+  ShutdownBoth(listener);
+  CloseSocket(listener);
+  bool ended = WaitForFlag(call.done, 10000);
+  EXPECT_TRUE(ended);
+  if (!ended) {
+    CloseSocket(ConnectLoopback(port));  // let the thread go before failing
+    WaitForFlag(call.done, 10000);
+  }
+  JoinThread(thread);
+  CloseThreadHandle(thread);
+  EXPECT_EQ(call.result.load(), kInvalidSocket);
+}
+
+TEST_F(SocketsTest, ShutdownFromAnotherThreadEndsABlockedReceive) {
+  std::uint16_t port = 0;
+  Socket listener = ListenOnFreePort(&port);
+  ASSERT_NE(listener, kInvalidSocket);
+  Socket client = ConnectLoopback(port);
+  ASSERT_NE(client, kInvalidSocket);
+  Socket server = Accept(listener, nullptr);
+  ASSERT_NE(server, kInvalidSocket);
+  BlockedCall call;
+  call.socket = server;
+  ThreadHandle thread = StartThread(&ReceiveOnce, &call, false, nullptr);
+  ASSERT_NE(thread, nullptr);
+  SleepMilliseconds(100);
+  EXPECT_FALSE(call.done.load());
+  ShutdownBoth(server);
+  bool ended = WaitForFlag(call.done, 10000);
+  EXPECT_TRUE(ended);
+  if (!ended) {
+    Send(client, "x", 1);  // let the thread go before failing
+    WaitForFlag(call.done, 10000);
+  }
+  JoinThread(thread);
+  CloseThreadHandle(thread);
+  EXPECT_LE(call.result.load(), 0);  // no data: ended by the shutdown
+  CloseSocket(server);
+  CloseSocket(client);
+  CloseSocket(listener);
+}
+
+TEST_F(SocketsTest, ABusyPortCannotBeListenedOnButAFreedOneCan) {
+  std::uint16_t port = 0;
+  Socket listener = ListenOnFreePort(&port);
+  ASSERT_NE(listener, kInvalidSocket);
+  EXPECT_EQ(ListenTcp(port, 5), kInvalidSocket);
+
+  // After a connection the server side closed first (so its end lingers in
+  // TIME_WAIT), a restarted server gets the port again.
+  Socket client = ConnectLoopback(port);
+  ASSERT_NE(client, kInvalidSocket);
+  Socket server = Accept(listener, nullptr);
+  ASSERT_NE(server, kInvalidSocket);
+  EXPECT_EQ(Send(server, "bye", 3), 3);
+  ShutdownBoth(server);
+  CloseSocket(server);
+  EXPECT_EQ(ReceiveBytes(client, 3), "bye");
+  CloseSocket(client);
+  ShutdownBoth(listener);
+  CloseSocket(listener);
+
+  Socket again = ListenTcp(port, 5);
+  EXPECT_NE(again, kInvalidSocket);
+  CloseSocket(again);
+}
+
+TEST_F(SocketsTest, ConnectingToAPortWithoutListenerFails) {
+  std::uint16_t port = 0;
+  Socket listener = ListenOnFreePort(&port);
+  ASSERT_NE(listener, kInvalidSocket);
+  CloseSocket(listener);
+  EXPECT_EQ(ConnectLoopback(port), kInvalidSocket);
+}
+
+}  // namespace
+}  // namespace platform
+}  // namespace ambervox
