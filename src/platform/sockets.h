@@ -26,7 +26,7 @@ void SocketsCleanup();
 Socket ListenTcp(std::uint16_t port, int backlog);
 
 // Blocks until a client connects. Returns kInvalidSocket on failure (also
-// when the listening socket is shut down or closed from another thread).
+// when another thread shuts the listening socket down and closes it).
 // `peerAddress` receives the client's dotted IPv4 text ("" if unknown).
 Socket Accept(Socket listener, std::string* peerAddress);
 
@@ -40,8 +40,10 @@ int Send(Socket s, const char* data, int length);
 bool SetReceiveTimeout(Socket s, int milliseconds);
 bool SetSendTimeout(Socket s, int milliseconds);
 
-// Shuts both directions down, which makes a Receive/Send/Accept blocked in
-// another thread fail.
+// Shuts both directions down, which makes a Receive/Send blocked in another
+// thread fail. A blocked Accept is only sure to end when the listening socket
+// is closed as well (Win32 refuses to shut a listening socket down), so a
+// listener is stopped by ShutdownBoth followed by CloseSocket.
 void ShutdownBoth(Socket s);
 void CloseSocket(Socket s);
 
