@@ -20,6 +20,12 @@ endfunction()
 # ambervox_unit_tests(DIR LIBS...): one test program per tests/unit/DIR/*_test.cpp.
 function(ambervox_unit_tests dir)
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/${dir}/*_test.cpp)
+  # win32_*_test.cpp test the Windows build only, posix_*_test.cpp the native one.
+  if(WIN32)
+    list(FILTER tests EXCLUDE REGEX "/posix_[^/]*$")
+  else()
+    list(FILTER tests EXCLUDE REGEX "/win32_[^/]*$")
+  endif()
   foreach(t ${tests})
     get_filename_component(n ${t} NAME_WE)
     add_executable(${n} ${t})
