@@ -1,0 +1,110 @@
+// Sockets over Windows sockets 1.1.
+#include "platform/win32/win32_api.h"
+
+#include "platform/sockets.h"
+
+namespace ambervox {
+namespace platform {
+
+namespace {
+
+SOCKET ToSocket(Socket s) { return static_cast<SOCKET>(s); }
+Socket FromSocket(SOCKET s) { return s == INVALID_SOCKET ? kInvalidSocket : static_cast<Socket>(s); }
+
+bool SetTimeout(Socket s, int option, int milliseconds) {
+  // Windows takes the time-out as a DWORD of milliseconds (not a timeval).
+  DWORD value = milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0;
+  return setsockopt(ToSocket(s), SOL_SOCKET, option, reinterpret_cast<const char*>(&value), sizeof value) == 0;
+}
+
+}  // namespace
+
+bool SocketsStartup(std::string* error) {
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(1, 1), &data) != 0) {
+    if (error) *error = "cannot find winsock.dll";
+    return false;
+  }
+  // Only exactly 1.1 is accepted.
+  if (LOBYTE(data.wVersion) != 1 || HIBYTE(data.wVersion) != LOBYTE(data.wVersion)) {
+    WSACleanup();
+    if (error) *error = "winsock.dll is an old version";
+    return false;
+  }
+  return true;
+}
+
+void SocketsCleanup() { WSACleanup(); }
+
+Socket ListenTcp(std::uint16_t port, int backlog) {
+  char hostName[1024];
+  if (gethostname(hostName, sizeof hostName) != 0) return kInvalidSocket;
+  hostName[sizeof hostName - 1] = '\0';
+  const hostent* host = gethostbyname(hostName);
+  if (!host) return kInvalidSocket;
+
+  // The host entry gives only the family; the address stays INADDR_ANY so
+  // that every local IPv4 address is served.
+  sockaddr_in address = {};
+  address.sin_family = static_cast<short>(host->h_addrtype);
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+
+  // No SO_REUSEADDR: on Windows it would let another program bind the same
+  // port and take over the connections.
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) return kInvalidSocket;
+  if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || listen(s, backlog) != 0) {
+    closesocket(s);
+    return kInvalidSocket;
+  }
+  return FromSocket(s);
+}
+
+Socket Accept(Socket listener, std::string* peerAddress) {
+  sockaddr_in address = {};
+  int length = sizeof address;
+  SOCKET s = accept(ToSocket(listener), reinterpret_cast<sockaddr*>(&address), &length);
+  if (peerAddress) {
+    peerAddress->clear();
+    if (s != INVALID_SOCKET) {
+      // inet_ntoa's buffer belongs to the calling thread.
+      const char* text = inet_ntoa(address.sin_addr);
+      if (text) *peerAddress = text;
+    }
+  }
+  return FromSocket(s);
+}
+
+int Receive(Socket s, char* buffer, int length) {
+  int n = recv(ToSocket(s), buffer, length, 0);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+int Send(Socket s, const char* data, int length) {
+  int n = send(ToSocket(s), data, length, 0);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+bool SetReceiveTimeout(Socket s, int milliseconds) { return SetTimeout(s, SO_RCVTIMEO, milliseconds); }
+bool SetSendTimeout(Socket s, int milliseconds) { return SetTimeout(s, SO_SNDTIMEO, milliseconds); }
+
+void ShutdownBoth(Socket s) { shutdown(ToSocket(s), SD_BOTH); }
+void CloseSocket(Socket s) { closesocket(ToSocket(s)); }
+
+Socket ConnectLoopback(std::uint16_t port) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) return kInvalidSocket;
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    closesocket(s);
+    return kInvalidSocket;
+  }
+  return FromSocket(s);
+}
+
+}  // namespace platform
+}  // namespace ambervox

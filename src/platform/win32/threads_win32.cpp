@@ -1,0 +1,94 @@
+// Threads through the C runtime's _beginthreadex (so the runtime's per-thread
+// data is set up and freed), and thread message queues through the Win32
+// thread message functions.
+#include "platform/win32/win32_api.h"
+
+#include <process.h>
+
+#include <new>
+
+#include "platform/threads.h"
+
+namespace ambervox {
+namespace platform {
+
+namespace {
+
+// _beginthreadex wants a __stdcall procedure; the portable one is cdecl.
+struct ThreadStart {
+  ThreadProc proc;
+  void* argument;
+};
+
+unsigned __stdcall ThreadTrampoline(void* raw) {
+  ThreadStart start = *static_cast<ThreadStart*>(raw);
+  delete static_cast<ThreadStart*>(raw);
+  try {
+    return start.proc(start.argument);
+  } catch (...) {
+    // Nothing may unwind into the runtime's thread start.
+    return 1;
+  }
+}
+
+}  // namespace
+
+ThreadHandle StartThread(ThreadProc proc, void* argument, bool suspended, ThreadId* id) {
+  ThreadStart* start = new (std::nothrow) ThreadStart{proc, argument};
+  if (!start) return nullptr;
+  unsigned threadId = 0;
+  std::uintptr_t handle =
+      _beginthreadex(nullptr, 0, ThreadTrampoline, start, suspended ? CREATE_SUSPENDED : 0, &threadId);
+  if (handle == 0) {
+    delete start;
+    return nullptr;
+  }
+  if (id) *id = threadId;
+  return FromHandle(reinterpret_cast<HANDLE>(handle));
+}
+
+bool ResumeThread(ThreadHandle thread) { return ::ResumeThread(ToHandle(thread)) != static_cast<DWORD>(-1); }
+
+void JoinThread(ThreadHandle thread) { WaitForSingleObject(ToHandle(thread), INFINITE); }
+
+void CloseThreadHandle(ThreadHandle thread) {
+  if (thread) CloseHandle(ToHandle(thread));
+}
+
+ThreadId CurrentThreadId() { return GetCurrentThreadId(); }
+
+void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
+
+void EnsureThreadQueue() {
+  // Any message function creates the queue; this one removes nothing.
+  MSG msg;
+  PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+}
+
+bool PostThreadMessage(ThreadId target, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  return PostThreadMessageA(target, message, wParam, lParam) != 0;
+}
+
+int GetThreadMessage(ThreadMessage* out) {
+  for (;;) {
+    MSG msg;
+    BOOL result = GetMessageA(&msg, nullptr, 0, 0);
+    if (result == -1) return -1;
+    if (result == 0) return 0;
+    if (msg.hwnd != nullptr) {
+      // A message for one of this thread's windows: its procedure handles it.
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+      continue;
+    }
+    if (out) {
+      out->message = msg.message;
+      out->wParam = msg.wParam;
+      out->lParam = msg.lParam;
+    }
+    return 1;
+  }
+}
+
+}  // namespace platform
+}  // namespace ambervox
