@@ -1,0 +1,69 @@
+#include "player/player_host.h"
+
+#include <new>
+
+#include "player/player_messages.h"
+
+namespace ambervox {
+
+std::intptr_t PlayerHost::Send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) const {
+  if (window_ == nullptr) return 0;
+  return platform::SendWindowMessage(window_, message, wParam, lParam);
+}
+
+int PlayerHost::GetPlaylistLength() const {
+  return static_cast<int>(Send(platform::kMsgUser, 0, kIpcGetPlaylistLength));
+}
+
+int PlayerHost::GetPlaylistPosition() const {
+  return static_cast<int>(Send(platform::kMsgUser, 0, kIpcGetPlaylistPosition));
+}
+
+bool PlayerHost::CopyText(std::intptr_t code, int index, ByteString& text) const {
+  const char* address =
+      reinterpret_cast<const char*>(Send(platform::kMsgUser, static_cast<std::uintptr_t>(index), code));
+  // The text belongs to the player and may change with its next answer, so
+  // it is copied before anything else is asked.
+  try {
+    text = ByteString(address);
+  } catch (const ByteStringError&) {
+    return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+bool PlayerHost::GetPlaylistFile(int index, ByteString& text) const {
+  return CopyText(kIpcGetPlaylistFile, index, text);
+}
+
+bool PlayerHost::GetPlaylistTitle(int index, ByteString& text) const {
+  return CopyText(kIpcGetPlaylistTitle, index, text);
+}
+
+void PlayerHost::SetPlaylistPosition(int index) const {
+  Send(platform::kMsgUser, static_cast<std::uintptr_t>(index), kIpcSetPlaylistPosition);
+}
+
+PlayingTime PlayerHost::GetPlayingTime() const {
+  PlayingTime time;
+  time.lengthSeconds = static_cast<int>(Send(platform::kMsgUser, kOutputTimeLengthSeconds, kIpcGetOutputTime));
+  time.positionMs = static_cast<int>(Send(platform::kMsgUser, kOutputTimePositionMs, kIpcGetOutputTime));
+  return time;
+}
+
+void PlayerHost::PressPrevious() const { Send(platform::kMsgCommand, kCommandPrevious, 0); }
+void PlayerHost::PressPlay() const { Send(platform::kMsgCommand, kCommandPlay, 0); }
+void PlayerHost::PressPause() const { Send(platform::kMsgCommand, kCommandPause, 0); }
+void PlayerHost::PressStop() const { Send(platform::kMsgCommand, kCommandStop, 0); }
+void PlayerHost::PressNext() const { Send(platform::kMsgCommand, kCommandNext, 0); }
+
+void PlayerHost::NotifySongEnded() const { Send(kMsgSongEnded, 0, 0); }
+
+void PlayerHost::PlayIndex(int index) const {
+  SetPlaylistPosition(index);
+  PressPlay();
+}
+
+}  // namespace ambervox
