@@ -1,0 +1,123 @@
+#include "requests/playlist_cache.h"
+
+#include <exception>
+#include <new>
+#include <set>
+
+#include "platform/codepage.h"
+#include "player/player_host.h"
+
+namespace ambervox {
+
+namespace {
+
+// Characters removed from the end of a title (with the full-width space).
+constexpr char kTitleTrim[] = " \t\r\n";
+// Characters removed from both ends of an artist name (with the full-width
+// space).
+constexpr char kNameTrim[] = " ";
+
+struct ArtistOrder {
+  bool operator()(const ByteString& a, const ByteString& b) const {
+    return platform::CompareArtistNames(a.CStr(), b.CStr()) < 0;
+  }
+};
+
+// The part of a title before the first " - ", trimmed; empty when the title
+// has no " - ". The search only matches at character boundaries.
+ByteString ArtistPart(const ByteString& title) {
+  const int separator = title.Find(" - ");
+  if (separator == ByteString::kNotFound) return ByteString();
+  ByteString name = title.Left(separator);
+  name.TrimLeft(kNameTrim, true);
+  name.TrimRight(kNameTrim, true);
+  return name;
+}
+
+bool InRange(int index, std::size_t size) { return index >= 0 && static_cast<std::size_t>(index) < size; }
+
+}  // namespace
+
+void PlaylistCache::SetPlayerWindow(platform::WindowHandle window) { playerWindow_.store(window); }
+
+bool PlaylistCache::Rebuild() {
+  const PlayerHost player(playerWindow_.load());
+  // Asked before the lock; the positions below are read up to this length
+  // even if the playlist changes meanwhile.
+  const int length = player.GetPlaylistLength();
+  const std::size_t count = length > 0 ? static_cast<std::size_t>(length) : 0;
+
+  LockHolder hold(lock_);
+  // The lock is held throughout, so that a lookup made while a rebuild runs
+  // waits for it and answers from the new content. The new content is built
+  // aside and swapped in at the end: a rebuild that runs out of memory
+  // part-way leaves the previous content whole.
+  try {
+    std::vector<ByteString> filePaths(count);
+    std::vector<ByteString> titles(count);
+    // Holds each artist once; on a tie the name inserted first (the lowest
+    // position) stays.
+    std::set<ByteString, ArtistOrder> names;
+    for (std::size_t i = 0; i < count; ++i) {
+      const int index = static_cast<int>(i);
+      if (!player.GetPlaylistFile(index, filePaths[i])) return false;
+      if (!player.GetPlaylistTitle(index, titles[i])) return false;
+      titles[i].TrimRight(kTitleTrim, true);
+      names.insert(ArtistPart(titles[i]));
+    }
+    // Titles without an artist part gave the empty name (or one equal to it
+    // in artist order): that is no artist.
+    names.erase(ByteString());
+    std::vector<ByteString> artists(names.begin(), names.end());
+
+    filePaths_.swap(filePaths);
+    titles_.swap(titles);
+    artists_.swap(artists);
+    return true;
+  } catch (const ByteStringError&) {
+    return false;
+  } catch (const std::exception&) {  // std::bad_alloc, std::length_error
+    return false;
+  }
+}
+
+int PlaylistCache::EntryCount() const {
+  LockHolder hold(lock_);
+  return static_cast<int>(filePaths_.size());
+}
+
+bool PlaylistCache::GetTitle(int index, ByteString& title) const {
+  LockHolder hold(lock_);
+  if (!InRange(index, titles_.size())) return false;
+  title = titles_[static_cast<std::size_t>(index)];
+  return true;
+}
+
+bool PlaylistCache::GetEntry(int index, PlaylistEntry& entry) const {
+  LockHolder hold(lock_);
+  if (!InRange(index, titles_.size())) return false;
+  entry.filePath = filePaths_[static_cast<std::size_t>(index)];
+  entry.title = titles_[static_cast<std::size_t>(index)];
+  return true;
+}
+
+bool PlaylistCache::GetCurrentTitle(ByteString& title) const {
+  // The player's user-interface thread answers this; it must not find the
+  // lock taken by a caller waiting for its answer.
+  const int position = PlayerHost(playerWindow_.load()).GetPlaylistPosition();
+  return GetTitle(position, title);
+}
+
+int PlaylistCache::ArtistCount() const {
+  LockHolder hold(lock_);
+  return static_cast<int>(artists_.size());
+}
+
+bool PlaylistCache::GetArtist(int index, ByteString& artist) const {
+  LockHolder hold(lock_);
+  if (!InRange(index, artists_.size())) return false;
+  artist = artists_[static_cast<std::size_t>(index)];
+  return true;
+}
+
+}  // namespace ambervox

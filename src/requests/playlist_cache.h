@@ -1,0 +1,64 @@
+// PlaylistCache: the in-memory copy of the player's playlist (the file path
+// and display title of every position, as of the last rebuild) and the sorted
+// list of distinct artist names derived from the titles. Pages and the
+// request queue read it instead of asking the player for every entry.
+//
+// One instance belongs to the plug-in; the request queue and, through it,
+// every HTTP connection hold a pointer. `lock_` guards the three lists:
+// Rebuild holds it for its whole run (so a single lookup sees the content
+// before or after a rebuild, never a mixture), each lookup for one bounds
+// check and one copy. No other lock is taken while it is held, and the
+// player is never asked anything by a lookup while it is held.
+//
+// Threads: SetPlayerWindow once, before other threads use the cache;
+// Rebuild on the user-interface thread (the first one, before any other
+// thread exists) or on the refresh thread, one at a time; lookups from any
+// thread. Every text handed out is a copy that stays valid after the lock is
+// released.
+#pragma once
+
+#include <atomic>
+#include <vector>
+
+#include "common/byte_string.h"
+#include "common/lock.h"
+#include "platform/window.h"
+
+namespace ambervox {
+
+// What the cache holds for one playlist position.
+struct PlaylistEntry {
+  ByteString filePath;
+  ByteString title;
+};
+
+class PlaylistCache {
+ public:
+  PlaylistCache() = default;
+  virtual ~PlaylistCache() = default;
+  PlaylistCache(const PlaylistCache&) = delete;
+  PlaylistCache& operator=(const PlaylistCache&) = delete;
+
+  void SetPlayerWindow(platform::WindowHandle window);
+  // Re-reads the whole playlist from the player. False when memory ran out
+  // part-way; the previous content is then kept.
+  bool Rebuild() EXCLUDES(lock_);
+  int EntryCount() const EXCLUDES(lock_);
+  // Lookups: false and the output untouched when the index is out of range.
+  bool GetTitle(int index, ByteString& title) const EXCLUDES(lock_);
+  bool GetEntry(int index, PlaylistEntry& entry) const EXCLUDES(lock_);
+  // The cached title at the player's current position (asked without the
+  // lock); false when that position lies outside the cached entries.
+  bool GetCurrentTitle(ByteString& title) const EXCLUDES(lock_);
+  int ArtistCount() const EXCLUDES(lock_);
+  bool GetArtist(int index, ByteString& artist) const EXCLUDES(lock_);
+
+ private:
+  std::atomic<platform::WindowHandle> playerWindow_{nullptr};
+  mutable Lock lock_;
+  std::vector<ByteString> filePaths_ GUARDED_BY(lock_);
+  std::vector<ByteString> titles_ GUARDED_BY(lock_);   // always as long as filePaths_
+  std::vector<ByteString> artists_ GUARDED_BY(lock_);  // ascending in artist order
+};
+
+}  // namespace ambervox

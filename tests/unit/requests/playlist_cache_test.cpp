@@ -1,0 +1,284 @@
+#include "requests/playlist_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/window.h"
+#include "player/player_messages.h"
+#include "simulated_player.h"
+
+namespace ambervox {
+namespace {
+
+// Runs `work` on a thread of its own and waits for it. A lock held across a
+// message to the player leaves that thread blocked for good; the program then
+// ends with a failure instead of hanging (the thread cannot be abandoned while
+// it uses the test's objects).
+void ExpectFinishes(const char* what, std::function<void()> work) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> finished = done->get_future();
+  std::thread worker([work, done] {
+    work();
+    done->set_value();
+  });
+  if (finished.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    std::fprintf(stderr, "FAILED: %s did not finish: a lock is held while the player is asked\n", what);
+    std::fflush(stderr);
+    std::_Exit(1);
+  }
+  worker.join();
+}
+
+using Titles = std::vector<std::optional<std::string>>;
+
+class PlaylistCacheTest : public ::testing::Test {
+ protected:
+  PlaylistCacheTest() : thread_("AmbervoxTestPlayer", "Test player", &SimulatedPlayer::WindowProcedure) {
+    player_.Attach(thread_.window());
+    cache_.SetPlayerWindow(thread_.window());
+  }
+
+  // Gives the player these titles (file paths "C:\music\<i>.mp3") and
+  // rebuilds the cache from it.
+  void Load(const Titles& titles) {
+    std::vector<SimulatedEntry> entries;
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+      entries.push_back({"C:\\music\\" + std::to_string(i) + ".mp3", titles[i], 180});
+    }
+    player_.SetPlaylist(std::move(entries));
+    ASSERT_TRUE(cache_.Rebuild());
+  }
+
+  std::string Title(int index) {
+    ByteString title("<none>");
+    EXPECT_TRUE(cache_.GetTitle(index, title)) << "index " << index;
+    return std::string(title.Data(), static_cast<std::size_t>(title.Length()));
+  }
+
+  std::vector<std::string> Artists() {
+    std::vector<std::string> artists;
+    const int count = cache_.ArtistCount();
+    for (int i = 0; i < count; ++i) {
+      ByteString artist;
+      EXPECT_TRUE(cache_.GetArtist(i, artist));
+      artists.emplace_back(artist.Data(), static_cast<std::size_t>(artist.Length()));
+    }
+    return artists;
+  }
+
+  SimulatedPlayer player_;
+  platform::WindowThread thread_;
+  PlaylistCache cache_;
+};
+
+TEST_F(PlaylistCacheTest, EmptyPlaylistEmptiesEverything) {
+  Load({std::string("Old - Song"), std::string("Older - Song")});
+  player_.SetPosition(0);
+  Load({});
+  EXPECT_EQ(0, cache_.EntryCount());
+  EXPECT_EQ(0, cache_.ArtistCount());
+  ByteString out("untouched");
+  EXPECT_FALSE(cache_.GetTitle(0, out));
+  EXPECT_FALSE(cache_.GetArtist(0, out));
+  EXPECT_FALSE(cache_.GetCurrentTitle(out));
+  EXPECT_TRUE(out.Equals("untouched"));
+}
+
+TEST_F(PlaylistCacheTest, OutOfRangeLookupsLeaveTheOutputUntouched) {
+  Load({std::string("A - 1"), std::string("B - 2"), std::string("C - 3")});
+  ByteString out("untouched");
+  EXPECT_FALSE(cache_.GetTitle(-1, out));
+  EXPECT_FALSE(cache_.GetTitle(cache_.EntryCount(), out));
+  EXPECT_FALSE(cache_.GetArtist(-1, out));
+  EXPECT_FALSE(cache_.GetArtist(cache_.ArtistCount(), out));
+  EXPECT_TRUE(out.Equals("untouched"));
+  PlaylistEntry entry{"path", "title"};
+  EXPECT_FALSE(cache_.GetEntry(3, entry));
+  EXPECT_TRUE(entry.filePath.Equals("path"));
+  EXPECT_TRUE(entry.title.Equals("title"));
+  EXPECT_EQ("C - 3", Title(2));
+}
+
+TEST_F(PlaylistCacheTest, TitlesLoseTrailingBlanksAndLineBreaksOnly) {
+  Load({
+      std::string("Artist - Song\r\n"),
+      std::string("  Lead - Song\x81\x40\t\x81\x40 \n"),
+      // The last two bytes look like a full-width space but are the trail of
+      // a full-width 'a' and an '@'.
+      std::string("Mail \x82\x81@"),
+      std::string("Artist - "),
+      std::string("\x81\x40Wide - Song"),
+  });
+  EXPECT_EQ("Artist - Song", Title(0));
+  EXPECT_EQ("  Lead - Song", Title(1));
+  EXPECT_EQ("Mail \x82\x81@", Title(2));
+  EXPECT_EQ("Artist -", Title(3));
+  EXPECT_EQ("\x81\x40Wide - Song", Title(4)) << "leading characters stay";
+}
+
+TEST_F(PlaylistCacheTest, ArtistIsThePartBeforeTheFirstSeparatorTrimmed) {
+  Load({
+      std::string("Artist - Song - Live"), std::string("  Second  - Song"), std::string("\x81\x40Third\x81\x40 - Song"),
+      std::string("Lonely - "),  // trimmed to "Lonely -": no separator left
+      std::string("Song"), std::string(" - Song"), std::string("   - Song"), std::string("\x81\x40 \x81\x40 - Song"),
+      std::string("Ends\x82\x81@ - Song"),  // a trail byte is not a full-width space
+  });
+  EXPECT_EQ((std::vector<std::string>{"Artist", "Ends\x82\x81@", "Second", "Third"}), Artists());
+  EXPECT_EQ(9, cache_.EntryCount());
+}
+
+TEST_F(PlaylistCacheTest, NamesEqualInArtistOrderAreOneArtistWrittenAsAtTheLowestPosition) {
+  Load({std::string("abc - x"), std::string("Other - 1"), std::string("Other - 2"), std::string("Third - 3"),
+        std::string("x"), std::string("ABC - y")});
+  EXPECT_EQ((std::vector<std::string>{"abc", "Other", "Third"}), Artists());
+
+  Load({std::string("ABC - y"), std::string("abc - x")});
+  EXPECT_EQ((std::vector<std::string>{"ABC"}), Artists());
+
+  // Full-width and half-width letters.
+  Load({std::string("\x82\x60\x82\x61\x82\x62 - x"), std::string("abc - y"),
+        std::string("\x82\x81\x82\x82\x82\x83 - z")});
+  EXPECT_EQ((std::vector<std::string>{"\x82\x60\x82\x61\x82\x62"}), Artists());
+
+  // Hiragana, katakana and half-width katakana.
+  Load({std::string("\x82\xa0\x82\xa2\x82\xa4 - x"), std::string("\x83\x41\x83\x43\x83\x45 - y"),
+        std::string("\xb1\xb2\xb3 - z")});
+  EXPECT_EQ((std::vector<std::string>{"\x82\xa0\x82\xa2\x82\xa4"}), Artists());
+}
+
+TEST_F(PlaylistCacheTest, ArtistsAreInCollationOrderNotByteOrder) {
+  const std::string zenkakuZ = "\x82\x79";
+  const std::string fullAbc = "\x82\x60\x82\x61\x82\x62";
+  const std::string hiragana = "\x82\xa0\x82\xa2\x82\xa4";
+  const std::string kanjiReading = "\x82\xa9\x82\xf1\x82\xb6";
+  const std::string kanji = "\x8a\xbf\x8e\x9a";
+  Load({kanji + " - 1", std::string("zebra - 2"), hiragana + " - 3", std::string("Apple - 4"), std::string("_x - 5"),
+        zenkakuZ + " - 6", std::string("abd - 7"), kanjiReading + " - 8", std::string("123 - 9"), fullAbc + " - 10"});
+  EXPECT_EQ((std::vector<std::string>{"_x", "123", fullAbc, "abd", "Apple", zenkakuZ, "zebra", hiragana, kanjiReading,
+                                      kanji}),
+            Artists());
+}
+
+TEST_F(PlaylistCacheTest, MissingTitlesAndPathsKeepTheirPositions) {
+  std::vector<SimulatedEntry> entries = {
+      {std::string("a.mp3"), std::string("A - 1"), 1},
+      {std::string("b.mp3"), std::nullopt, 1},
+      {std::nullopt, std::string("C - 3"), 1},
+  };
+  player_.SetPlaylist(entries);
+  ASSERT_TRUE(cache_.Rebuild());
+  EXPECT_EQ(3, cache_.EntryCount());
+  EXPECT_EQ("", Title(1));
+  EXPECT_EQ("C - 3", Title(2));
+  PlaylistEntry entry;
+  ASSERT_TRUE(cache_.GetEntry(1, entry));
+  EXPECT_TRUE(entry.filePath.Equals("b.mp3"));
+  ASSERT_TRUE(cache_.GetEntry(2, entry));
+  EXPECT_TRUE(entry.filePath.IsEmpty());
+  EXPECT_TRUE(entry.title.Equals("C - 3"));
+  EXPECT_EQ((std::vector<std::string>{"A", "C"}), Artists());
+}
+
+TEST_F(PlaylistCacheTest, KeepsTheContentOfTheLastRebuild) {
+  Load({std::string("A - 1"), std::string("B - 2"), std::string("C - 3"), std::string("D - 4")});
+  // The player's playlist changes; the cache answers from its copy.
+  player_.SetPlaylist({{std::string("x.mp3"), std::string("X - 9"), 1}});
+  EXPECT_EQ(4, cache_.EntryCount());
+  EXPECT_EQ("D - 4", Title(3));
+  ASSERT_TRUE(cache_.Rebuild());
+  EXPECT_EQ(1, cache_.EntryCount());
+  EXPECT_EQ("X - 9", Title(0));
+  EXPECT_EQ((std::vector<std::string>{"X"}), Artists());
+}
+
+TEST_F(PlaylistCacheTest, CurrentTitleIsTheCachedOneAtThePlayersPosition) {
+  Load({std::string("A - 1"), std::string("B - 2"), std::string("C - 3")});
+  ByteString title;
+  player_.SetPosition(1);
+  ASSERT_TRUE(cache_.GetCurrentTitle(title));
+  EXPECT_TRUE(title.Equals("B - 2"));
+
+  // The playlist grew in the player since the rebuild.
+  player_.SetPlaylist(
+      {{"", std::string("1"), 1}, {"", std::string("2"), 1}, {"", std::string("3"), 1}, {"", std::string("4"), 1}});
+  player_.SetPosition(3);
+  title = "untouched";
+  EXPECT_FALSE(cache_.GetCurrentTitle(title));
+  player_.SetPosition(-1);
+  EXPECT_FALSE(cache_.GetCurrentTitle(title));
+  EXPECT_TRUE(title.Equals("untouched"));
+  player_.SetPosition(0);
+  ASSERT_TRUE(cache_.GetCurrentTitle(title));
+  EXPECT_TRUE(title.Equals("A - 1")) << "the cached title, not the player's";
+}
+
+TEST_F(PlaylistCacheTest, WithoutAPlayerWindowTheCacheIsEmpty) {
+  PlaylistCache cache;
+  EXPECT_TRUE(cache.Rebuild());
+  EXPECT_EQ(0, cache.EntryCount());
+  ByteString title("untouched");
+  EXPECT_FALSE(cache.GetCurrentTitle(title));
+}
+
+// The player's user-interface thread must be able to use the cache while it
+// answers: the length (rebuild) and the position (current title) are asked
+// without the lock.
+TEST_F(PlaylistCacheTest, ThePlayerIsAskedLengthAndPositionWithoutTheLock) {
+  Load({std::string("A - 1"), std::string("B - 2")});
+  std::atomic<int> seenByPlayer{-1};
+  player_.SetObserver([this, &seenByPlayer](std::uint32_t message, std::uintptr_t, std::intptr_t lParam) {
+    if (message == platform::kMsgUser && (lParam == kIpcGetPlaylistLength || lParam == kIpcGetPlaylistPosition)) {
+      seenByPlayer = cache_.EntryCount();
+    }
+  });
+  ExpectFinishes("Rebuild", [this] { cache_.Rebuild(); });
+  EXPECT_EQ(2, seenByPlayer.load());
+  seenByPlayer = -1;
+  ExpectFinishes("GetCurrentTitle", [this] {
+    ByteString title;
+    cache_.GetCurrentTitle(title);
+  });
+  EXPECT_EQ(2, seenByPlayer.load());
+  player_.SetObserver(nullptr);
+}
+
+// A lookup made while a rebuild runs waits for it and answers from the new
+// content: it never sees the old title at a position the rebuild has
+// already replaced.
+TEST_F(PlaylistCacheTest, ALookupDuringARebuildSeesTheNewContent) {
+  Load({std::string("Old - 0"), std::string("Old - 1"), std::string("Old - 2")});
+  player_.SetPlaylist(
+      {{"", std::string("New - 0"), 1}, {"", std::string("New - 1"), 1}, {"", std::string("New - 2"), 1}});
+  std::promise<std::string> seen;
+  std::future<std::string> seenFuture = seen.get_future();
+  std::thread reader;
+  player_.SetObserver([&](std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (message != platform::kMsgUser || lParam != kIpcGetPlaylistTitle || wParam != 2 || reader.joinable()) return;
+    // Entries 0 and 1 are read; the reader starts in the middle of the rebuild
+    // and is given a moment to finish early, which it must not.
+    reader = std::thread([&] {
+      ByteString title;
+      cache_.GetTitle(0, title);
+      seen.set_value(std::string(title.CStr()));
+    });
+    seenFuture.wait_for(std::chrono::milliseconds(200));
+  });
+  ASSERT_TRUE(cache_.Rebuild());
+  player_.SetObserver(nullptr);
+  ASSERT_TRUE(reader.joinable());
+  reader.join();
+  EXPECT_EQ("New - 0", seenFuture.get());
+}
+
+}  // namespace
+}  // namespace ambervox
