@@ -1,0 +1,172 @@
+#include "requests/request_queue.h"
+
+#include <algorithm>
+#include <new>
+
+#include "player/player_host.h"
+
+namespace ambervox {
+
+namespace {
+
+// A request belongs to a requester when it came from the same address or,
+// failing that, from the same browser.
+bool SameRequester(const RequestEntry& entry, const ByteString& address, const UserId& userId) {
+  return entry.requesterAddress == address || entry.userId == userId;
+}
+
+bool InRange(int position, std::size_t size) { return position >= 0 && static_cast<std::size_t>(position) < size; }
+
+// The first `limit` entries of the history (fewer when it is shorter).
+std::size_t HistoryWindow(int limit, std::size_t size) { return std::min(static_cast<std::size_t>(limit), size); }
+
+}  // namespace
+
+RequestQueue::RequestQueue(PlaylistCache* cache) : cache_(cache) { SetLimits(QueueLimits()); }
+
+ResultCode RequestQueue::CheckLocked(const QueueLimits& limits, int playlistIndex, const ByteString& address,
+                                     const UserId& userId) const {
+  if (static_cast<long long>(requests_.size()) >= limits.maxQueueSize) return kQueueFull;
+
+  int own = 0;
+  for (const RequestEntry& entry : requests_) {
+    if (SameRequester(entry, address, userId)) ++own;
+  }
+  if (limits.maxRequestsPerIP != 0 && own >= limits.maxRequestsPerIP) return kTooManyFromRequester;
+
+  for (const RequestEntry& entry : requests_) {
+    if (entry.playlistIndex == playlistIndex) return kAlreadyQueued;
+  }
+
+  if (limits.recentlyPlayedQueueSize > 0) {
+    const std::size_t n = HistoryWindow(limits.recentlyPlayedQueueSize, history_.size());
+    for (std::size_t i = 0; i < n; ++i) {
+      if (history_[i].playlistIndex == playlistIndex) return kRecentlyPlayed;
+    }
+  }
+  if (limits.maxConsecutivePerIP > 0) {
+    const std::size_t n = HistoryWindow(limits.maxConsecutivePerIP, history_.size());
+    for (std::size_t i = 0; i < n; ++i) {
+      if (history_[i].playlistIndex == playlistIndex && SameRequester(history_[i], address, userId)) {
+        return kRecentlyPlayed;
+      }
+    }
+  }
+  return kAccepted;
+}
+
+ResultCode RequestQueue::CheckRequest(int playlistIndex, const ByteString& address, const UserId& userId) const {
+  const QueueLimits limits = GetLimits();
+  LockHolder hold(lock_);
+  return CheckLocked(limits, playlistIndex, address, userId);
+}
+
+ResultCode RequestQueue::AddRequest(int playlistIndex, const ByteString& address, const UserId& userId,
+                                    bool checkLimits) {
+  // Validated before the queue lock is taken: the cache takes its own lock,
+  // and the two are never held together.
+  if (playlistIndex < 0 || cache_ == nullptr || playlistIndex >= cache_->EntryCount()) return kInvalidPosition;
+  const QueueLimits limits = GetLimits();
+
+  LockHolder hold(lock_);
+  if (checkLimits) {
+    const ResultCode result = CheckLocked(limits, playlistIndex, address, userId);
+    if (result != kAccepted) return result;
+  }
+  RequestEntry entry;
+  entry.playlistIndex = playlistIndex;
+  entry.requesterAddress = address;
+  entry.userId = userId;
+  try {
+    requests_.push_back(entry);
+  } catch (const std::bad_alloc&) {
+    // The queue cannot take more: the listener is told so, as for a full one.
+    return kQueueFull;
+  }
+  return kAccepted;
+}
+
+bool RequestQueue::GetEntry(int position, ByteString& title, RequestEntry& entry) const {
+  RequestEntry found;
+  {
+    LockHolder hold(lock_);
+    if (!InRange(position, requests_.size())) return false;
+    found = requests_[static_cast<std::size_t>(position)];
+  }
+  entry = found;
+  // After the queue lock is released: the cache lock is never taken inside
+  // it. GetTitle leaves `title` as it is when the index is beyond the cache.
+  return cache_ != nullptr && cache_->GetTitle(found.playlistIndex, title);
+}
+
+bool RequestQueue::DeleteAt(int position) {
+  LockHolder hold(lock_);
+  if (!InRange(position, requests_.size())) return false;
+  requests_.erase(requests_.begin() + position);
+  return true;
+}
+
+ResultCode RequestQueue::DeleteAtForUser(int position, const UserId& userId) {
+  LockHolder hold(lock_);
+  if (!InRange(position, requests_.size())) return kInvalidPosition;
+  auto it = requests_.begin() + position;
+  if (it->userId != userId) return kNotRequester;
+  requests_.erase(it);
+  return kRequestDeleted;
+}
+
+void RequestQueue::ClearAll() {
+  LockHolder hold(lock_);
+  requests_.clear();
+  history_.clear();
+}
+
+int RequestQueue::RequestCount() const {
+  LockHolder hold(lock_);
+  return static_cast<int>(requests_.size());
+}
+
+bool RequestQueue::PlayNext() {
+  RequestEntry next;
+  {
+    LockHolder hold(lock_);
+    if (requests_.empty()) return false;
+    next = requests_.front();
+    try {
+      history_.push_front(next);
+    } catch (const std::bad_alloc&) {
+      // The song is still played; only the recently-played rules miss it.
+    }
+    requests_.pop_front();
+  }
+
+  // Outside the lock: these messages are answered on the user-interface
+  // thread, through the window hook, which may itself use the queue.
+  PlayerHost(hostWindow_.load()).PlayIndex(next.playlistIndex);
+
+  const QueueLimits limits = GetLimits();
+  const int keep = std::max(0, std::max(limits.recentlyPlayedQueueSize, limits.maxConsecutivePerIP));
+  LockHolder hold(lock_);
+  while (history_.size() > static_cast<std::size_t>(keep)) history_.pop_back();
+  return true;
+}
+
+QueueLimits RequestQueue::GetLimits() const {
+  QueueLimits limits;
+  limits.maxQueueSize = limits_.maxQueueSize.load();
+  limits.maxRequestsPerIP = limits_.maxRequestsPerIP.load();
+  limits.maxConsecutivePerIP = limits_.maxConsecutivePerIP.load();
+  limits.recentlyPlayedQueueSize = limits_.recentlyPlayedQueueSize.load();
+  return limits;
+}
+
+void RequestQueue::SetLimits(const QueueLimits& limits) {
+  limits_.maxQueueSize.store(limits.maxQueueSize);
+  limits_.maxRequestsPerIP.store(limits.maxRequestsPerIP);
+  limits_.maxConsecutivePerIP.store(limits.maxConsecutivePerIP);
+  limits_.recentlyPlayedQueueSize.store(limits.recentlyPlayedQueueSize);
+}
+
+void RequestQueue::SetHostWindow(platform::WindowHandle window) { hostWindow_.store(window); }
+
+}  // namespace ambervox

@@ -1,0 +1,187 @@
+// Many connection threads add requests while the user-interface side plays
+// them and the refresh side rebuilds the cache. Every accepted request must
+// end up either still queued or played exactly once, and the queue must
+// never hold more than its limits admit. Run under ThreadSanitizer as well.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/window.h"
+#include "requests/request_queue.h"
+#include "simulated_player.h"
+
+namespace ambervox {
+namespace {
+
+constexpr int kAdders = 8;
+constexpr int kRequesters = 24;
+constexpr int kRounds = 12;
+constexpr long kPlaysPerRound = 40;
+constexpr int kLongPlaylist = 48;
+constexpr int kShortPlaylist = 40;
+constexpr int kIndexRange = 50;  // some requests lie outside every playlist
+
+std::vector<SimulatedEntry> Songs(int count) {
+  std::vector<SimulatedEntry> songs;
+  for (int i = 0; i < count; ++i) {
+    songs.push_back({"song" + std::to_string(i) + ".mp3", "Artist " + std::to_string(i % 7) + " - Song", 200});
+  }
+  return songs;
+}
+
+UserId User(int requester) {
+  UserId id;
+  id.data1 = static_cast<std::uint32_t>(requester);
+  return id;
+}
+
+ByteString Address(int requester) { return ByteString::Format("10.0.0.%d", requester); }
+
+// The waiting requests; only called while no other thread uses the queue.
+std::vector<RequestEntry> Walk(const RequestQueue& queue) {
+  std::vector<RequestEntry> entries;
+  for (int i = 0; i < queue.RequestCount(); ++i) {
+    ByteString title;
+    RequestEntry entry;
+    entry.playlistIndex = -1;
+    queue.GetEntry(i, title, entry);
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+TEST(RequestQueueConcurrencyTest, AddingPlayingAndRebuildingTogetherLosesNothingAndKeepsTheLimits) {
+  SimulatedPlayer player(Songs(kLongPlaylist));
+  platform::WindowThread thread("AmbervoxTestPlayer", "Test player", &SimulatedPlayer::WindowProcedure);
+  player.Attach(thread.window());
+  PlaylistCache cache;
+  cache.SetPlayerWindow(thread.window());
+  ASSERT_TRUE(cache.Rebuild());
+  RequestQueue queue(&cache);
+  queue.SetHostWindow(thread.window());
+  QueueLimits limits;
+  limits.maxQueueSize = 16;
+  limits.maxRequestsPerIP = 2;
+  limits.maxConsecutivePerIP = 4;
+  limits.recentlyPlayedQueueSize = 3;
+  queue.SetLimits(limits);
+
+  std::vector<long> accepted(kIndexRange, 0);
+  std::map<int, long> results;
+  long plays = 0;
+  std::atomic<int> overfull{0};
+
+  for (int round = 0; round < kRounds; ++round) {
+    // A round lasts until the player has been told to play kPlaysPerRound
+    // requests; the adders keep the queue at its limits meanwhile.
+    std::atomic<bool> roundDone{false};
+    std::vector<std::vector<long>> acceptedBy(kAdders, std::vector<long>(kIndexRange, 0));
+    std::vector<std::map<int, long>> resultsBy(kAdders);
+    std::vector<std::thread> adders;
+    for (int a = 0; a < kAdders; ++a) {
+      adders.emplace_back([&, a] {
+        std::minstd_rand random(static_cast<unsigned>(round * kAdders + a + 1));
+        while (!roundDone.load()) {
+          const int index = static_cast<int>(random() % kIndexRange);
+          const int requester = static_cast<int>(random() % kRequesters);
+          const ResultCode result = queue.AddRequest(index, Address(requester), User(requester), true);
+          ++resultsBy[a][result];
+          if (result == kAccepted) ++acceptedBy[a][index];
+          std::this_thread::yield();
+        }
+      });
+    }
+    long roundPlays = 0;
+    std::thread playing([&] {
+      while (roundPlays < kPlaysPerRound) {
+        if (queue.PlayNext()) ++roundPlays;
+      }
+      roundDone = true;
+    });
+    std::thread rebuilding([&] {
+      bool shortList = (round % 2) == 0;
+      while (!roundDone.load()) {
+        player.SetPlaylist(Songs(shortList ? kShortPlaylist : kLongPlaylist));
+        cache.Rebuild();
+        shortList = !shortList;
+      }
+    });
+    std::thread watching([&] {
+      while (!roundDone.load()) {
+        if (queue.RequestCount() > limits.maxQueueSize) ++overfull;
+        ByteString title;
+        RequestEntry entry;
+        for (int i = 0; queue.GetEntry(i, title, entry) || i < queue.RequestCount(); ++i) {
+        }
+        std::this_thread::yield();
+      }
+    });
+    playing.join();
+    for (std::thread& adder : adders) adder.join();
+    rebuilding.join();
+    watching.join();
+
+    plays += roundPlays;
+    for (int a = 0; a < kAdders; ++a) {
+      for (int i = 0; i < kIndexRange; ++i) accepted[static_cast<std::size_t>(i)] += acceptedBy[a][i];
+      for (const auto& result : resultsBy[a]) results[result.first] += result.second;
+    }
+
+    // With everything quiet, the queue must hold what the limits admit.
+    const std::vector<RequestEntry> queued = Walk(queue);
+    ASSERT_LE(static_cast<int>(queued.size()), limits.maxQueueSize) << "round " << round;
+    std::map<int, int> perRequester;
+    std::map<int, int> perIndex;
+    for (const RequestEntry& entry : queued) {
+      ++perRequester[static_cast<int>(entry.userId.data1)];
+      ++perIndex[entry.playlistIndex];
+      EXPECT_TRUE(entry.requesterAddress == Address(static_cast<int>(entry.userId.data1)));
+    }
+    for (const auto& count : perRequester) {
+      EXPECT_LE(count.second, limits.maxRequestsPerIP) << "requester " << count.first << ", round " << round;
+    }
+    for (const auto& count : perIndex) {
+      EXPECT_EQ(1, count.second) << "index " << count.first << " queued twice, round " << round;
+    }
+  }
+  EXPECT_EQ(0, overfull.load());
+
+  // Every accepted request is either still queued or was played once.
+  std::vector<long> played(kIndexRange, 0);
+  long playCommands = 0;
+  for (const std::string& command : player.TakeCommands()) {
+    if (command == "play") {
+      ++playCommands;
+    } else if (command.rfind("set-position:", 0) == 0) {
+      const int index = std::stoi(command.substr(13));
+      ASSERT_TRUE(index >= 0 && index < kIndexRange) << command;
+      ++played[static_cast<std::size_t>(index)];
+    }
+  }
+  EXPECT_EQ(plays, playCommands);
+  std::vector<long> waiting(kIndexRange, 0);
+  for (const RequestEntry& entry : Walk(queue)) {
+    ASSERT_TRUE(entry.playlistIndex >= 0 && entry.playlistIndex < kLongPlaylist);
+    ++waiting[static_cast<std::size_t>(entry.playlistIndex)];
+  }
+  for (int i = 0; i < kIndexRange; ++i) {
+    EXPECT_EQ(accepted[static_cast<std::size_t>(i)],
+              played[static_cast<std::size_t>(i)] + waiting[static_cast<std::size_t>(i)])
+        << "index " << i;
+  }
+  for (int i = kLongPlaylist; i < kIndexRange; ++i) EXPECT_EQ(0, accepted[static_cast<std::size_t>(i)]);
+
+  // The run must have exercised the contended paths, not just one of them.
+  EXPECT_EQ(kRounds * kPlaysPerRound, plays);
+  EXPECT_GT(results[kInvalidPosition], 0);
+  EXPECT_GT(results[kTooManyFromRequester] + results[kQueueFull], 0);
+  EXPECT_GT(results[kAlreadyQueued] + results[kRecentlyPlayed], 0);
+}
+
+}  // namespace
+}  // namespace ambervox

@@ -1,0 +1,398 @@
+#include "requests/request_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/window.h"
+#include "player/player_messages.h"
+#include "simulated_player.h"
+
+namespace ambervox {
+namespace {
+
+// Runs `work` on a thread of its own and waits for it. A lock held across a
+// message to the player leaves that thread blocked for good; the program then
+// ends with a failure instead of hanging (the thread cannot be abandoned while
+// it uses the test's objects).
+void ExpectFinishes(const char* what, std::function<void()> work) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> finished = done->get_future();
+  std::thread worker([work, done] {
+    work();
+    done->set_value();
+  });
+  if (finished.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    std::fprintf(stderr, "FAILED: %s did not finish: the queue and the cache or the player wait for each other\n",
+                 what);
+    std::fflush(stderr);
+    std::_Exit(1);
+  }
+  worker.join();
+}
+
+UserId User(std::uint32_t n) {
+  UserId id;
+  id.data1 = n;
+  id.data4[7] = static_cast<std::uint8_t>(n);
+  return id;
+}
+
+ByteString Address(int n) { return ByteString::Format("192.168.0.%d", n); }
+
+std::vector<SimulatedEntry> Songs(int count) {
+  std::vector<SimulatedEntry> songs;
+  for (int i = 0; i < count; ++i) {
+    songs.push_back({"song" + std::to_string(i) + ".mp3", "Artist " + std::to_string(i) + " - Song", 200});
+  }
+  return songs;
+}
+
+QueueLimits Limits(int maxQueueSize, int maxRequestsPerIP, int maxConsecutivePerIP, int recentlyPlayedQueueSize) {
+  QueueLimits limits;
+  limits.maxQueueSize = maxQueueSize;
+  limits.maxRequestsPerIP = maxRequestsPerIP;
+  limits.maxConsecutivePerIP = maxConsecutivePerIP;
+  limits.recentlyPlayedQueueSize = recentlyPlayedQueueSize;
+  return limits;
+}
+
+class RequestQueueTest : public ::testing::Test {
+ protected:
+  RequestQueueTest()
+      : player_(Songs(10)),
+        thread_("AmbervoxTestPlayer", "Test player", &SimulatedPlayer::WindowProcedure),
+        queue_(&cache_) {
+    player_.Attach(thread_.window());
+    cache_.SetPlayerWindow(thread_.window());
+    cache_.Rebuild();
+    queue_.SetHostWindow(thread_.window());
+  }
+
+  // Requester n: address 192.168.0.n, UserId n.
+  ResultCode Add(int index, int requester, bool checkLimits = true) {
+    return queue_.AddRequest(index, Address(requester), User(requester), checkLimits);
+  }
+  ResultCode Check(int index, int requester) { return queue_.CheckRequest(index, Address(requester), User(requester)); }
+  // Queues `index` for `requester` (no limits) and plays it at once.
+  void Play(int index, int requester) {
+    ASSERT_EQ(0, queue_.RequestCount());
+    ASSERT_EQ(kAccepted, Add(index, requester, false));
+    ASSERT_TRUE(queue_.PlayNext());
+  }
+  std::vector<int> QueuedIndexes() {
+    std::vector<int> indexes;
+    for (int i = 0; i < queue_.RequestCount(); ++i) {
+      ByteString title;
+      RequestEntry entry;
+      EXPECT_TRUE(queue_.GetEntry(i, title, entry));
+      indexes.push_back(entry.playlistIndex);
+    }
+    return indexes;
+  }
+
+  SimulatedPlayer player_;
+  platform::WindowThread thread_;
+  PlaylistCache cache_;
+  RequestQueue queue_;
+};
+
+TEST_F(RequestQueueTest, LimitsStartAtTheirDefaultsAndTravelAsOneRecordInOrder) {
+  const QueueLimits initial = queue_.GetLimits();
+  EXPECT_EQ(50, initial.maxQueueSize);
+  EXPECT_EQ(3, initial.maxRequestsPerIP);
+  EXPECT_EQ(0, initial.maxConsecutivePerIP);
+  EXPECT_EQ(0, initial.recentlyPlayedQueueSize);
+  queue_.SetLimits(QueueLimits{7, -2, 9, 4});
+  const QueueLimits set = queue_.GetLimits();
+  EXPECT_EQ(7, set.maxQueueSize);
+  EXPECT_EQ(-2, set.maxRequestsPerIP);
+  EXPECT_EQ(9, set.maxConsecutivePerIP);
+  EXPECT_EQ(4, set.recentlyPlayedQueueSize);
+  EXPECT_EQ(&cache_, queue_.Cache());
+}
+
+TEST_F(RequestQueueTest, AnIndexOutsideTheCacheIsInvalidBeforeAnyLimit) {
+  queue_.SetLimits(Limits(0, 3, 0, 0));
+  EXPECT_EQ(kInvalidPosition, Add(-1, 1));
+  EXPECT_EQ(kInvalidPosition, Add(10, 1));
+  EXPECT_EQ(kInvalidPosition, Add(-1, 1, false));
+  EXPECT_EQ(kInvalidPosition, Add(10, 1, false));
+  EXPECT_EQ(kQueueFull, Add(9, 1));
+  EXPECT_EQ(0, queue_.RequestCount());
+}
+
+TEST_F(RequestQueueTest, QueueSizeLimit) {
+  queue_.SetLimits(Limits(0, 3, 0, 0));
+  EXPECT_EQ(kQueueFull, Add(0, 1));
+  EXPECT_EQ(kAccepted, Add(0, 1, false)) << "the admin password bypasses every limit";
+  EXPECT_EQ(1, queue_.RequestCount());
+  queue_.ClearAll();
+
+  queue_.SetLimits(Limits(3, 0, 0, 0));
+  EXPECT_EQ(kAccepted, Add(0, 1));
+  EXPECT_EQ(kAccepted, Add(1, 2));
+  EXPECT_EQ(kAccepted, Check(2, 3));
+  EXPECT_EQ(2, queue_.RequestCount()) << "a check changes nothing";
+  EXPECT_EQ(kAccepted, Add(2, 3));
+  EXPECT_EQ(kQueueFull, Add(3, 4)) << "even from a requester with nothing queued";
+  EXPECT_EQ(kQueueFull, Add(0, 1)) << "queue size is checked before a duplicate";
+
+  queue_.ClearAll();
+  queue_.SetLimits(Limits(-1, 3, 0, 0));
+  EXPECT_EQ(kQueueFull, Add(0, 1));
+}
+
+TEST_F(RequestQueueTest, RequestersAreCountedByAddressOrElseByUserId) {
+  queue_.SetLimits(Limits(50, 3, 0, 0));
+  // One address, three browsers.
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(kAccepted, queue_.AddRequest(i, Address(1), User(100 + i), true));
+  EXPECT_EQ(kTooManyFromRequester, queue_.AddRequest(3, Address(1), User(200), true));
+  queue_.ClearAll();
+
+  // One browser, three addresses.
+  ASSERT_EQ(kAccepted, queue_.AddRequest(0, Address(1), User(7), true));
+  ASSERT_EQ(kAccepted, queue_.AddRequest(1, Address(1), User(7), true));
+  ASSERT_EQ(kAccepted, queue_.AddRequest(2, Address(2), User(7), true));
+  EXPECT_EQ(kTooManyFromRequester, queue_.AddRequest(3, Address(3), User(7), true));
+  EXPECT_EQ(kAccepted, queue_.AddRequest(3, Address(3), User(8), true));
+  queue_.ClearAll();
+
+  // A request matching by both address and UserId counts once.
+  queue_.SetLimits(Limits(50, 2, 0, 0));
+  ASSERT_EQ(kAccepted, Add(0, 1));
+  EXPECT_EQ(kAccepted, Add(1, 1));
+  EXPECT_EQ(kTooManyFromRequester, Add(2, 1));
+  queue_.ClearAll();
+
+  queue_.SetLimits(Limits(5, 0, 0, 0));
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(kAccepted, Add(i, 1)) << "no per-requester limit";
+  EXPECT_EQ(kQueueFull, Add(5, 1));
+  queue_.ClearAll();
+
+  queue_.SetLimits(Limits(5, -1, 0, 0));
+  EXPECT_EQ(kTooManyFromRequester, Add(0, 1));
+}
+
+TEST_F(RequestQueueTest, ASongWaitsOnceButTheRequesterLimitIsToldFirst) {
+  queue_.SetLimits(Limits(50, 1, 0, 0));
+  ASSERT_EQ(kAccepted, Add(4, 1));
+  EXPECT_EQ(kAlreadyQueued, Add(4, 2));
+  ASSERT_EQ(kAccepted, Add(5, 2));
+  EXPECT_EQ(kTooManyFromRequester, Add(4, 2));
+  EXPECT_EQ(kAccepted, Add(4, 3, false)) << "the admin may queue a song twice";
+  EXPECT_EQ((std::vector<int>{4, 5, 4}), QueuedIndexes());
+}
+
+TEST_F(RequestQueueTest, RecentlyPlayedLooksAtTheLastPlaysFromAnybody) {
+  queue_.SetLimits(Limits(50, 0, 0, 2));
+  Play(0, 1);
+  Play(1, 2);
+  Play(2, 3);
+  EXPECT_EQ(kRecentlyPlayed, Check(2, 4));
+  EXPECT_EQ(kRecentlyPlayed, Check(1, 1));
+  EXPECT_EQ(kAccepted, Check(0, 1)) << "the third most recent play is out of the window";
+  EXPECT_EQ(kAccepted, Add(2, 4, false)) << "the admin may queue it anyway";
+}
+
+TEST_F(RequestQueueTest, ConsecutiveRuleOnlyRefusesTheSameRequester) {
+  queue_.SetLimits(Limits(50, 0, 5, 0));
+  Play(0, 1);
+  EXPECT_EQ(kAccepted, Check(0, 2));
+  EXPECT_EQ(kRecentlyPlayed, Check(0, 1));
+  EXPECT_EQ(kRecentlyPlayed, queue_.CheckRequest(0, Address(9), User(1))) << "same browser elsewhere";
+  EXPECT_EQ(kRecentlyPlayed, queue_.CheckRequest(0, Address(1), User(9))) << "same address, other browser";
+  EXPECT_EQ(kAccepted, Check(1, 1));
+  for (int i = 1; i <= 4; ++i) Play(i, 2);
+  EXPECT_EQ(kRecentlyPlayed, Check(0, 1)) << "fifth most recent play";
+  Play(5, 2);
+  EXPECT_EQ(kAccepted, Check(0, 1)) << "sixth most recent play";
+}
+
+TEST_F(RequestQueueTest, WithBothHistoryLimitsZeroNothingIsRemembered) {
+  queue_.SetLimits(Limits(50, 0, 0, 0));
+  Play(3, 1);
+  EXPECT_EQ(kAccepted, Check(3, 1));
+  // Switching the rules on now finds an empty history.
+  queue_.SetLimits(Limits(50, 0, 5, 5));
+  EXPECT_EQ(kAccepted, Check(3, 1));
+  EXPECT_EQ(kAccepted, Check(3, 2));
+}
+
+TEST_F(RequestQueueTest, HistoryKeepsTheLargerOfTheTwoWindows) {
+  queue_.SetLimits(Limits(50, 0, 3, 1));
+  Play(0, 1);
+  Play(1, 1);
+  Play(2, 1);
+  EXPECT_EQ(kAccepted, Check(0, 2)) << "only the last play counts for other requesters";
+  EXPECT_EQ(kRecentlyPlayed, Check(2, 2));
+  EXPECT_EQ(kRecentlyPlayed, Check(0, 1)) << "three plays count for the requester";
+  Play(3, 2);
+  EXPECT_EQ(kAccepted, Check(0, 1));
+  EXPECT_EQ(kRecentlyPlayed, Check(1, 1));
+}
+
+TEST_F(RequestQueueTest, NewLimitsTrimTheHistoryOnlyAtTheNextPlay) {
+  queue_.SetLimits(Limits(50, 0, 0, 3));
+  Play(0, 1);
+  Play(1, 1);
+  Play(2, 1);
+  queue_.SetLimits(Limits(50, 0, 0, 1));
+  EXPECT_EQ(kAccepted, Check(0, 2));
+  queue_.SetLimits(Limits(50, 0, 0, 3));
+  EXPECT_EQ(kRecentlyPlayed, Check(0, 2)) << "SetLimits must not trim the history";
+  queue_.SetLimits(Limits(50, 0, 0, 1));
+  Play(3, 1);
+  queue_.SetLimits(Limits(50, 0, 0, 3));
+  EXPECT_EQ(kAccepted, Check(2, 2));
+  EXPECT_EQ(kRecentlyPlayed, Check(3, 2));
+}
+
+TEST_F(RequestQueueTest, NegativeHistoryLimitsSwitchTheRulesOff) {
+  queue_.SetLimits(Limits(50, 0, -5, -1));
+  Play(3, 1);
+  Play(4, 1);
+  EXPECT_EQ(kAccepted, Check(3, 1));
+  EXPECT_EQ(kAccepted, Check(4, 2));
+  queue_.SetLimits(Limits(50, 0, 5, 5));
+  EXPECT_EQ(kAccepted, Check(4, 1)) << "the history was emptied";
+}
+
+TEST_F(RequestQueueTest, DeleteAtForUserComparesOnlyTheUserId) {
+  ASSERT_EQ(kAccepted, Add(0, 1));
+  ASSERT_EQ(kAccepted, Add(1, 2));
+  ASSERT_EQ(kAccepted, Add(2, 3));
+  EXPECT_EQ(kInvalidPosition, queue_.DeleteAtForUser(3, User(3)));
+  EXPECT_EQ(kInvalidPosition, queue_.DeleteAtForUser(-1, User(1)));
+  EXPECT_EQ(kNotRequester, queue_.DeleteAtForUser(1, User(1)));
+  EXPECT_EQ(kNotRequester, queue_.DeleteAtForUser(1, User(2 + 256))) << "all 16 bytes count";
+  EXPECT_EQ((std::vector<int>{0, 1, 2}), QueuedIndexes());
+  // Another address, the same browser: its own request.
+  EXPECT_EQ(kRequestDeleted, queue_.DeleteAtForUser(1, User(2)));
+  EXPECT_EQ((std::vector<int>{0, 2}), QueuedIndexes());
+}
+
+TEST_F(RequestQueueTest, DeleteAtRemovesThatPositionOnly) {
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(kAccepted, Add(i, i));
+  EXPECT_FALSE(queue_.DeleteAt(4));
+  EXPECT_FALSE(queue_.DeleteAt(-1));
+  EXPECT_TRUE(queue_.DeleteAt(2));
+  EXPECT_TRUE(queue_.DeleteAt(0));
+  EXPECT_EQ((std::vector<int>{1, 3}), QueuedIndexes());
+}
+
+TEST_F(RequestQueueTest, ClearAllAlsoForgetsTheHistory) {
+  queue_.SetLimits(Limits(50, 3, 0, 5));
+  Play(6, 1);
+  ASSERT_EQ(kAccepted, Add(7, 1));
+  EXPECT_EQ(kRecentlyPlayed, Add(6, 2));
+  queue_.ClearAll();
+  EXPECT_EQ(0, queue_.RequestCount());
+  EXPECT_EQ(kAccepted, Add(6, 2));
+}
+
+TEST_F(RequestQueueTest, PlayNextOnAnEmptyQueueSendsNothing) {
+  const int before = player_.MessageCount();
+  EXPECT_FALSE(queue_.PlayNext());
+  EXPECT_EQ(before, player_.MessageCount());
+  EXPECT_TRUE(player_.Commands().empty());
+}
+
+TEST_F(RequestQueueTest, PlayNextStartsTheOldestRequest) {
+  ASSERT_EQ(kAccepted, Add(3, 1));
+  ASSERT_EQ(kAccepted, Add(1, 2));
+  ASSERT_TRUE(queue_.PlayNext());
+  EXPECT_EQ((std::vector<std::string>{"set-position:3", "play"}), player_.TakeCommands());
+  EXPECT_EQ(3, player_.Position());
+  EXPECT_EQ(PlayState::kPlaying, player_.State());
+  EXPECT_EQ((std::vector<int>{1}), QueuedIndexes());
+  ASSERT_TRUE(queue_.PlayNext());
+  EXPECT_EQ((std::vector<std::string>{"set-position:1", "play"}), player_.TakeCommands());
+  EXPECT_FALSE(queue_.PlayNext());
+}
+
+TEST_F(RequestQueueTest, GetEntryCopiesTheRequestAndItsTitle) {
+  ASSERT_EQ(kAccepted, Add(8, 5));
+  ByteString title("untouched");
+  RequestEntry entry;
+  entry.playlistIndex = -7;
+  EXPECT_FALSE(queue_.GetEntry(1, title, entry));
+  EXPECT_FALSE(queue_.GetEntry(-1, title, entry));
+  EXPECT_EQ(-7, entry.playlistIndex);
+  EXPECT_TRUE(title.Equals("untouched"));
+  ASSERT_TRUE(queue_.GetEntry(0, title, entry));
+  EXPECT_EQ(8, entry.playlistIndex);
+  EXPECT_TRUE(entry.requesterAddress.Equals("192.168.0.5"));
+  EXPECT_EQ(User(5), entry.userId);
+  EXPECT_TRUE(title.Equals("Artist 8 - Song"));
+}
+
+TEST_F(RequestQueueTest, AnEntryBeyondAShrunkCacheStaysQueuedAndIsPlayedByIndex) {
+  ASSERT_EQ(kAccepted, Add(8, 1));
+  player_.SetPlaylist(Songs(3));
+  ASSERT_TRUE(cache_.Rebuild());
+  ByteString title("untouched");
+  RequestEntry entry;
+  EXPECT_FALSE(queue_.GetEntry(0, title, entry));
+  EXPECT_EQ(8, entry.playlistIndex) << "the entry is filled";
+  EXPECT_TRUE(title.Equals("untouched"));
+  EXPECT_EQ(1, queue_.RequestCount());
+  EXPECT_EQ(kInvalidPosition, Add(8, 2, false));
+  ASSERT_TRUE(queue_.PlayNext());
+  EXPECT_EQ((std::vector<std::string>{"set-position:8", "play"}), player_.TakeCommands());
+}
+
+// The player answers PlayNext's messages on its own thread, where the window
+// hook uses the queue: the messages must go out without the queue's lock.
+TEST_F(RequestQueueTest, PlayNextSendsToThePlayerWithoutTheLock) {
+  ASSERT_EQ(kAccepted, Add(2, 1));
+  ASSERT_EQ(kAccepted, Add(5, 2));
+  std::vector<int> countsSeen;
+  player_.SetObserver([&](std::uint32_t message, std::uintptr_t, std::intptr_t) {
+    if (message == platform::kMsgUser || message == platform::kMsgCommand) countsSeen.push_back(queue_.RequestCount());
+  });
+  ExpectFinishes("PlayNext", [this] { queue_.PlayNext(); });
+  player_.SetObserver(nullptr);
+  EXPECT_EQ((std::vector<int>{1, 1}), countsSeen);
+}
+
+// While a rebuild holds the cache's lock and waits for the player, queue
+// operations that need the cache wait for it; they must not hold the queue's
+// lock meanwhile, or the player's thread, using the queue, would wait too.
+TEST_F(RequestQueueTest, QueueOperationsNeverHoldTheQueueLockWhileWaitingForTheCache) {
+  ASSERT_EQ(kAccepted, Add(1, 1));
+  std::thread adder;
+  std::thread reader;
+  int countSeen = -1;
+  player_.SetObserver([&](std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (message != platform::kMsgUser || lParam != kIpcGetPlaylistTitle || wParam != 0 || adder.joinable()) return;
+    adder = std::thread([this] { Add(4, 2); });
+    reader = std::thread([this] {
+      ByteString title;
+      RequestEntry entry;
+      queue_.GetEntry(0, title, entry);
+    });
+    // Long enough for both to reach the cache's lock.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    countSeen = queue_.RequestCount();
+  });
+  ExpectFinishes("Rebuild", [this] { cache_.Rebuild(); });
+  player_.SetObserver(nullptr);
+  ASSERT_TRUE(adder.joinable());
+  adder.join();
+  reader.join();
+  EXPECT_EQ(1, countSeen);
+  EXPECT_EQ((std::vector<int>{1, 4}), QueuedIndexes());
+}
+
+}  // namespace
+}  // namespace ambervox
