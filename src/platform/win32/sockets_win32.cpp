@@ -17,6 +17,15 @@ bool SetTimeout(Socket s, int option, int milliseconds) {
   return setsockopt(ToSocket(s), SOL_SOCKET, option, reinterpret_cast<const char*>(&value), sizeof value) == 0;
 }
 
+// CancelIoEx exists from Windows Vista on; on older systems a blocked call
+// ends only when the socket is closed.
+using CancelIoExFunction = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
+CancelIoExFunction FindCancelIoEx() {
+  static const CancelIoExFunction function = reinterpret_cast<CancelIoExFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CancelIoEx")));
+  return function;
+}
+
 }  // namespace
 
 bool SocketsStartup(std::string* error) {
@@ -89,7 +98,13 @@ int Send(Socket s, const char* data, int length) {
 bool SetReceiveTimeout(Socket s, int milliseconds) { return SetTimeout(s, SO_RCVTIMEO, milliseconds); }
 bool SetSendTimeout(Socket s, int milliseconds) { return SetTimeout(s, SO_SNDTIMEO, milliseconds); }
 
-void ShutdownBoth(Socket s) { shutdown(ToSocket(s), SD_BOTH); }
+void ShutdownBoth(Socket s) {
+  shutdown(ToSocket(s), SD_BOTH);
+  // A Windows shutdown leaves a recv or send that another thread is blocked
+  // in waiting (for the peer, or for ever); cancelling the socket's I/O makes
+  // it fail as it does on POSIX systems.
+  if (CancelIoExFunction cancel = FindCancelIoEx()) cancel(reinterpret_cast<HANDLE>(ToSocket(s)), nullptr);
+}
 void CloseSocket(Socket s) { closesocket(ToSocket(s)); }
 
 Socket ConnectLoopback(std::uint16_t port) {
