@@ -5,6 +5,8 @@
 
 #include <time.h>
 
+#include <cstring>
+
 #include "platform/files.h"
 
 namespace ambervox {
@@ -18,6 +20,9 @@ constexpr std::int64_t kLastRuntimeTime = 32535215999LL;
 }  // namespace
 
 bool FindFileInfo(const char* path, FileInfo* out) {
+  // FindFirstFileA takes wildcards, but a path names one file: "*" or "?"
+  // (never a trail byte in a double-byte code page) cannot be in a file name.
+  if (!path || std::strpbrk(path, "*?")) return false;
   WIN32_FIND_DATAA data;
   HANDLE find = FindFirstFileA(path, &data);
   if (find == INVALID_HANDLE_VALUE) return false;

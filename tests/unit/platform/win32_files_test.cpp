@@ -58,6 +58,9 @@ TEST(Win32FilesTest, FindFileInfoGivesTheFileSystemsTimeAndSize) {
   char buffer[16];
   EXPECT_EQ(10u, std::fread(buffer, 1, sizeof buffer, in));
   std::fclose(in);
+  // FindFirstFileA would take these as wildcards and find the file.
+  EXPECT_FALSE(FindFileInfo(TempPath("ambervox-win32-files-tes?.bin").c_str(), &info));
+  EXPECT_FALSE(FindFileInfo(TempPath("ambervox-win32-files-*").c_str(), &info));
   DeleteFileA(path.c_str());
   EXPECT_FALSE(FindFileInfo(path.c_str(), &info));
 }
