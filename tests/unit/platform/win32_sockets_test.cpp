@@ -35,7 +35,7 @@ Socket ListenSomewhere(std::uint16_t* port) {
   return kInvalidSocket;
 }
 
-TEST_F(Win32SocketsTest, StartupIsCountedAndCleanupEndsIt) {
+TEST_F(Win32SocketsTest, NestedStartupsAreCountedAndGrantVersion11) {
   std::string error;
   ASSERT_TRUE(SocketsStartup(&error));  // a second, nested start-up
   SocketsCleanup();
