@@ -10,6 +10,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Windows test binaries run under Wine, in the prefix that tools/wine-env.sh
-# prepares (WINEPREFIX is passed in the test environment).
+# Windows test binaries run under Wine, in the prefix that tools/wine-prefix.sh
+# prepares; run ctest through tools/wine-ctest.sh, which sets WINEPREFIX.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
