@@ -1,0 +1,295 @@
+// HttpConnection: attaching, reading and parsing the request head, and the
+// response writer. The router is in http_router.cpp, compression in
+// compression.cpp.
+#include "http/http_connection.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "http/http_status.h"
+#include "http/http_time.h"
+#include "platform/files.h"
+#include "requests/request_queue.h"
+
+namespace ambervox {
+namespace {
+
+constexpr int kCookieLifetimeSeconds = 2592000;  // 30 days
+constexpr int kSendPieceSize = 8192;
+
+// Plain byte search (the header tests are substring tests on raw bytes).
+int FindBytes(const ByteString& text, const char* pattern) {
+  int n = static_cast<int>(std::strlen(pattern));
+  const char* data = text.Data();
+  for (int i = 0; i + n <= text.Length(); ++i) {
+    if (std::memcmp(data + i, pattern, static_cast<std::size_t>(n)) == 0) return i;
+  }
+  return ByteString::kNotFound;
+}
+
+// `text` without the spaces (only " ") at both ends.
+ByteString StripSpaces(const ByteString& text) {
+  int begin = 0;
+  int end = text.Length();
+  while (begin < end && text.At(begin) == ' ') ++begin;
+  while (end > begin && text.At(end - 1) == ' ') --end;
+  return text.Mid(begin, end - begin);
+}
+
+// The next run of bytes other than `separator` at or after `*position`,
+// skipping separators before it (as strtok does). False when none is left.
+bool NextToken(const ByteString& text, char separator, int* position, ByteString* token) {
+  int i = *position;
+  while (i < text.Length() && text.At(i) == separator) ++i;
+  if (i >= text.Length()) {
+    *position = i;
+    return false;
+  }
+  int start = i;
+  while (i < text.Length() && text.At(i) != separator) ++i;
+  *token = text.Mid(start, i - start);
+  *position = i;
+  return true;
+}
+
+// A control character (other than tab) in a line of the head could end up
+// splitting a response header; such a head is refused.
+bool HasControlCharacter(const char* data, int length) {
+  for (int i = 0; i < length; ++i) {
+    unsigned char c = static_cast<unsigned char>(data[i]);
+    if ((c < 0x20 && c != '\t') || c == 0x7F) return true;
+  }
+  return false;
+}
+
+void AppendDecimal(ByteString* text, std::int64_t value) {
+  char digits[24];
+  int n = 0;
+  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) text->AppendChar('-');
+  while (n > 0) text->AppendChar(digits[--n]);
+}
+
+}  // namespace
+
+HttpConnection::HttpConnection(PluginSettings* pluginSettings, const ServerLimits& serverLimits)
+    : settings(pluginSettings), limits(serverLimits) {}
+
+HttpConnection::~HttpConnection() = default;
+
+void HttpConnection::Attach(platform::Socket acceptedSocket, RequestQueue* queue, platform::ThreadHandle thread,
+                            platform::ThreadId reaperThread, const char* peer) {
+  socket = acceptedSocket;
+  current = 0;
+  acceptedEncodings = 0;
+  displayMode = 0;
+  hasUserIdCookie = 0;
+  hasMorePages = 0;
+  requestQueue = queue;
+  playlistCache = queue != nullptr ? queue->Cache() : nullptr;
+  peerAddress = peer;
+  threadHandle = thread;
+  reaperThreadId = reaperThread;
+}
+
+void HttpConnection::CloseSocket() {
+  if (socket == platform::kInvalidSocket) return;
+  platform::ShutdownBoth(socket);
+  platform::CloseSocket(socket);
+  socket = platform::kInvalidSocket;
+}
+
+void HttpConnection::ShutdownSocket() { platform::ShutdownBoth(socket); }
+
+HeadResult HttpConnection::ReadRequest(ByteString& requestMethod, ByteString& requestTarget) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits.headTimeoutMilliseconds);
+  headers.clear();
+  ByteString text;
+  int lineStart = 0;
+  for (;;) {
+    int remaining = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+    if (remaining <= 0) return HeadResult::kIncomplete;
+    platform::SetReceiveTimeout(socket, remaining);
+    int received = platform::Receive(socket, lineBuffer, kLineBufferSize);
+    if (received < 1) return HeadResult::kIncomplete;
+    text.Append(lineBuffer, received);
+
+    for (;;) {
+      const char* data = text.Data();
+      const void* found = std::memchr(data + lineStart, '\n', static_cast<std::size_t>(text.Length() - lineStart));
+      if (found == nullptr) break;
+      int lineFeed = static_cast<int>(static_cast<const char*>(found) - data);
+      int lineEnd = lineFeed;
+      while (lineEnd > lineStart && data[lineEnd - 1] == '\r') --lineEnd;
+      if (lineFeed + 1 > limits.maxHeadBytes) return HeadResult::kTooLarge;
+      if (HasControlCharacter(data + lineStart, lineEnd - lineStart)) return HeadResult::kBadCharacter;
+      ByteString line = text.Mid(lineStart, lineEnd - lineStart);
+      bool first = lineStart == 0;
+      lineStart = lineFeed + 1;
+
+      if (first) {
+        int position = 0;
+        ByteString word;
+        if (NextToken(line, ' ', &position, &word)) requestMethod = word;
+        if (NextToken(line, ' ', &position, &word)) requestTarget = word;
+        continue;
+      }
+      if (line.IsEmpty()) return HeadResult::kComplete;
+      int colon = line.Find(":");
+      if (colon == ByteString::kNotFound) continue;
+      ByteString name = StripSpaces(line.Left(colon));
+      ByteString value = StripSpaces(line.Mid(colon + 1));
+      char* letters = name.MutableData();
+      for (int i = 0; i < name.Length(); ++i) {
+        if (letters[i] >= 'A' && letters[i] <= 'Z') letters[i] = static_cast<char>(letters[i] - 'A' + 'a');
+      }
+      headers.emplace(name, value);  // the first occurrence wins
+    }
+    if (text.Length() > limits.maxHeadBytes) return HeadResult::kTooLarge;
+  }
+}
+
+void HttpConnection::ParseCookies(const ByteString& text) {
+  cookies.clear();
+  int position = 0;
+  ByteString piece;
+  while (NextToken(text, ';', &position, &piece)) {
+    int inner = 0;
+    ByteString name;
+    ByteString value;
+    if (!NextToken(piece, '=', &inner, &name)) continue;
+    if (!NextToken(piece, '=', &inner, &value)) value.Clear();
+    name = StripSpaces(name);
+    value = StripSpaces(value);
+    if (!name.IsEmpty()) cookies[name] = value;  // the last occurrence wins
+  }
+}
+
+ByteString HttpConnection::Header(const char* lowerCaseName) const {
+  auto found = headers.find(ByteString(lowerCaseName));
+  return found == headers.end() ? ByteString() : found->second;
+}
+
+void HttpConnection::InterpretHead() {
+  ByteString value = Header("referer");
+  if (!value.IsEmpty()) {
+    referer = value;
+    int cut = FindBytes(referer, "errorCode=");
+    if (cut != ByteString::kNotFound) {
+      referer.Truncate(cut);
+      int end = referer.Length();
+      while (end > 0 && (referer.At(end - 1) == '?' || referer.At(end - 1) == '&')) --end;
+      referer.Truncate(end);
+    }
+  }
+
+  value = Header("cookie");
+  if (!value.IsEmpty()) {
+    ParseCookies(value);
+    auto found = cookies.find(ByteString("UserID"));
+    if (found != cookies.end() && !found->second.IsEmpty()) {
+      userId.ScanText(found->second.CStr());
+      hasUserIdCookie = 1;
+    }
+  }
+  if (hasUserIdCookie == 0) userId.CreateNew();
+
+  acceptedEncodings = 0;
+  value = Header("accept-encoding");
+  if (!value.IsEmpty()) {
+    if (FindBytes(value, "gzip") != ByteString::kNotFound) acceptedEncodings |= kAcceptsGzip;
+    if (FindBytes(value, "deflate") != ByteString::kNotFound) acceptedEncodings |= kAcceptsDeflate;
+  }
+}
+
+ByteString HttpConnection::BuildUserIdCookie() const {
+  ByteString line("Set-Cookie: UserID=");
+  line.Append(userId.ToText());
+  line.Append("; expires=");
+  line.Append(FormatHttpTime(platform::CurrentTime() + kCookieLifetimeSeconds, kCookieExpiryPattern));
+  line.Append("; path=/;");
+  return line;
+}
+
+int HttpConnection::WriteHeader(int status, const char* reason, const char* extraHeaders, const char* contentType,
+                                std::int64_t contentLength) {
+  HttpTime now = platform::CurrentTime();
+  ByteString head = ByteString::Format("HTTP/1.1 %d %s\r\n", status, reason != nullptr ? reason : "");
+  head.Append("Server: ");
+  head.Append(kServerName);
+  head.Append("\r\nDate: ");
+  head.Append(FormatHttpTime(now, kHttpDatePattern));
+  head.Append("\r\n");
+  if (contentType != nullptr && *contentType != '\0') {
+    head.Append("Content-Type: ");
+    head.Append(contentType);
+    head.Append("\r\n");
+  }
+  if (contentLength >= 0) {
+    head.Append("Content-Length: ");
+    AppendDecimal(&head, contentLength);
+    head.Append("\r\n");
+  }
+  if (hasUserIdCookie == 0) {
+    head.Append(BuildUserIdCookie());
+    head.Append("\r\n");
+  }
+  if (extraHeaders != nullptr && *extraHeaders != '\0') {
+    head.Append(extraHeaders);
+    int end = head.Length();
+    while (end > 0 && (head.At(end - 1) == '\r' || head.At(end - 1) == '\n')) --end;
+    head.Truncate(end);
+    head.Append("\r\n");
+  }
+  head.Append("Connection: close\r\n\r\n");
+  return SendBytes(head.Data(), head.Length());
+}
+
+void HttpConnection::SendErrorPage(int status, const char* reason, const char* extraHeaders, const char* detail) {
+  if (reason == nullptr) reason = "";
+  ByteString page("<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\r\n");
+  page.AppendFormat("<HTML><HEAD><TITLE>%d %s</TITLE></HEAD><BODY>\r\n", status, reason);
+  page.AppendFormat("<H1>%s</H1>\r\n", reason);
+  if (detail != nullptr && *detail != '\0') {
+    page.Append("<P>");
+    page.Append(detail);
+    page.Append("</P>\r\n");
+  }
+  page.Append("<HR>\r\n<ADDRESS><A HREF=\"");
+  page.Append(kMakerSiteAddress);
+  page.Append("\">");
+  page.Append(kServerName);
+  page.Append("</A></ADDRESS>\n</BODY></HTML>\r\n");
+  WriteHeader(status, reason, extraHeaders, "text/html; charset=iso-8859-1", page.Length() + 1);
+  SendBytes(page.Data(), page.Length() + 1);  // with the terminating zero byte
+}
+
+int HttpConnection::SendHtml(const char* data, int length, const char* extraHeaders) {
+  WriteHeader(kStatusOk, ReasonPhrase(kStatusOk), extraHeaders, "text/html", length);
+  int sent = 0;
+  while (sent < length) {
+    int piece = length - sent < kSendPieceSize ? length - sent : kSendPieceSize;
+    int n = SendBytes(data + sent, piece);
+    if (n <= 0) break;
+    sent += n;
+  }
+  return 1;
+}
+
+bool HttpConnection::SendAll(const char* data, int length) {
+  int sent = 0;
+  while (sent < length) {
+    int n = SendBytes(data + sent, length - sent);
+    if (n <= 0) return false;
+    sent += n;
+  }
+  return true;
+}
+
+}  // namespace ambervox

@@ -1,0 +1,111 @@
+// HttpServer: the listening socket, the listener thread that accepts
+// clients, one thread per connection (each answers one request), and the
+// reaper thread that closes, joins and destroys finished connections.
+//
+// Owned by the plug-in (one instance for the library's lifetime; tests make
+// as many as they like). Start and Stop run on the host's user-interface
+// thread and alternate any number of times; each successful Start pairs one
+// socket-library start-up with the clean-up of the next Stop. Stop's waits
+// keep handling messages sent to that thread's windows, because a connection
+// thread may be blocked in a synchronous message to the player's window,
+// which only that thread answers.
+//
+// Locks: `connectionsLock` guards `connections` (and the wake-ups of a
+// listener waiting for a free connection slot). It is taken by the listener
+// (insert), the reaper (find, erase, destroy), Stop (shut every connection
+// down; read the size) and ConnectionCount. A connection thread never takes
+// it except when it cannot post itself to the reaper.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <set>
+#include <string>
+
+#include "common/lock.h"
+#include "http/server_limits.h"
+#include "platform/sockets.h"
+#include "platform/thread_annotations.h"
+#include "platform/threads.h"
+
+namespace ambervox {
+
+class HttpConnection;
+class PluginSettings;
+class RequestQueue;
+
+// The operating-system services the server's threads depend on. Tests
+// replace single entries to make them fail; the product uses the defaults.
+struct HttpServerServices {
+  bool (*socketsStartup)(std::string* error) = &platform::SocketsStartup;
+  void (*socketsCleanup)() = &platform::SocketsCleanup;
+  platform::ThreadHandle (*startThread)(platform::ThreadProc proc, void* argument, bool suspended,
+                                        platform::ThreadId* id) = &platform::StartThread;
+  bool (*postThreadMessage)(platform::ThreadId target, std::uint32_t message, std::uintptr_t wParam,
+                            std::intptr_t lParam) = &platform::PostThreadMessage;
+  // What every connection sends through.
+  int (*connectionSend)(platform::Socket socket, const char* data, int length) = &platform::Send;
+};
+
+class HttpServer {
+ public:
+  // `queue` and `settings` are not owned; every connection gets both.
+  HttpServer(RequestQueue* queue, PluginSettings* settings, const ServerLimits& limits = ServerLimits(),
+             const HttpServerServices& services = HttpServerServices());
+  virtual ~HttpServer();
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
+
+  // Starts serving on `port`. False, doing nothing, when already running;
+  // false, leaving the server stopped, when the socket library cannot be
+  // started ("Socket error: %s\n" on standard output) or the port cannot be
+  // opened. User-interface thread only.
+  bool Start(int port);
+  // Closes every connection, waits until all are reaped and ends both
+  // threads. False, doing nothing, when not running. User-interface thread
+  // only.
+  bool Stop();
+
+  bool IsRunning() const { return running_; }
+  // Connections registered and not yet destroyed. Any thread.
+  int ConnectionCount() const EXCLUDES(connectionsLock_);
+
+  // A connection that could not be posted to the reaper removes itself, on
+  // its own thread, through this (see ConnectionThread).
+  void ReapFromOwnThread(HttpConnection* connection) EXCLUDES(connectionsLock_);
+
+ private:
+  static unsigned ListenerThread(void* server);
+  static unsigned ReaperThread(void* server);
+  static unsigned ConnectionThread(void* connection);
+
+  void Listen() EXCLUDES(connectionsLock_);
+  void Reap() EXCLUDES(connectionsLock_);
+  // Blocks the listener while the connection-thread limit is reached; false
+  // when the server is stopping.
+  bool WaitForFreeSlot() EXCLUDES(connectionsLock_);
+  // Takes a newly accepted socket: a connection, its thread, registration.
+  void StartConnection(platform::Socket socket, const std::string& peer) EXCLUDES(connectionsLock_);
+  // Ends the listener (after the listening socket was opened).
+  void EndListener();
+  void EndReaper();
+
+  RequestQueue* const requestQueue_;
+  PluginSettings* const settings_;
+  const ServerLimits limits_;
+  const HttpServerServices services_;
+
+  mutable Lock connectionsLock_;
+  std::set<HttpConnection*> connections_ GUARDED_BY(connectionsLock_);
+  std::condition_variable_any slotFreed_;
+
+  bool running_ = false;                 // user-interface thread only
+  std::atomic<bool> stopping_{false};    // written by Start/Stop, read by the listener
+  platform::ThreadHandle listenerThread_ = nullptr;
+  platform::ThreadHandle reaperThread_ = nullptr;
+  platform::ThreadId listenerThreadId_ = 0;
+  platform::ThreadId reaperThreadId_ = 0;
+  platform::Socket listenSocket_ = platform::kInvalidSocket;
+};
+
+}  // namespace ambervox

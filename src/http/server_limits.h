@@ -1,0 +1,35 @@
+// The limits that keep one HttpServer's resources bounded whatever its
+// clients do. The constants are the product's values; ServerLimits carries
+// them into a server and its connections so that tests can run the same code
+// with shorter time-outs or fewer threads. A plain value, copied into each
+// object that uses it.
+#pragma once
+
+namespace ambervox {
+
+// A request head (request line, header lines and the empty line) longer than
+// this is answered 400 and the connection closed.
+constexpr int kMaxHeadBytes = 64 * 1024;
+// A connection that has not sent its complete head this long after it was
+// accepted is closed without an answer.
+constexpr int kHeadTimeoutMilliseconds = 30 * 1000;
+// A send that makes no progress this long (the peer stopped reading) fails,
+// which ends the response and the connection.
+constexpr int kSendStallMilliseconds = 60 * 1000;
+// Connection threads alive at once; further clients wait in the listen queue
+// until a connection has been reaped.
+constexpr int kMaxConnectionThreads = 256;
+// Depth of the listen queue. Large enough that a burst of clients, or the
+// clients held back by kMaxConnectionThreads, wait there instead of being
+// refused (Windows refuses a connection when the queue is full).
+constexpr int kListenBacklog = 128;
+
+struct ServerLimits {
+  int maxHeadBytes = kMaxHeadBytes;
+  int headTimeoutMilliseconds = kHeadTimeoutMilliseconds;
+  int sendStallMilliseconds = kSendStallMilliseconds;
+  int maxConnectionThreads = kMaxConnectionThreads;
+  int listenBacklog = kListenBacklog;
+};
+
+}  // namespace ambervox

@@ -1,0 +1,448 @@
+// HttpConnection on real loopback sockets: reading and parsing the request
+// head, the cookie parser and the head interpretation, and the response
+// writer (header block, cookie line, error page, body pieces).
+#include "http/http_connection.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "unit/http/http_test_support.h"
+#include "http/http_time.h"
+#include "platform/files.h"
+
+namespace ambervox {
+namespace {
+
+using testing::MaskCookie;
+using testing::MaskDate;
+using testing::SendText;
+using testing::SocketPair;
+
+constexpr std::uint16_t kPort = 18200;
+constexpr const char kCookieId[] = "0123ABCD-4567-89EF-0A1B-2C3D4E5F6071";
+
+// Every send the connection makes, piece by piece.
+std::vector<std::string> g_sends;
+int g_sendLimit = 0;       // > 0: no send transfers more than this
+int g_failAfterSends = -1;  // >= 0: sends after this many fail
+
+int RecordSend(platform::Socket, const char* data, int length) {
+  if (g_failAfterSends >= 0 && static_cast<int>(g_sends.size()) >= g_failAfterSends) return -1;
+  int n = g_sendLimit > 0 && length > g_sendLimit ? g_sendLimit : length;
+  g_sends.emplace_back(data, static_cast<std::size_t>(n));
+  return n;
+}
+
+std::string AllSent() {
+  std::string all;
+  for (const std::string& s : g_sends) all += s;
+  return all;
+}
+
+class ConnectionTest : public ::testing::Test {
+ protected:
+  ConnectionTest() : pair_(kPort), connection_(nullptr, ServerLimits()) {
+    connection_.Attach(pair_.server, nullptr, nullptr, 0, "127.0.0.1");
+    g_sends.clear();
+    g_sendLimit = 0;
+    g_failAfterSends = -1;
+  }
+
+  void SetUp() override { ASSERT_TRUE(pair_.Ok()); }
+
+  HeadResult Read(const std::string& bytes) {
+    EXPECT_TRUE(SendText(pair_.client, bytes));
+    return connection_.ReadRequest(connection_.method, connection_.target);
+  }
+
+  // Sends the head in pieces, 40 ms apart, while the connection reads it.
+  HeadResult ReadInPieces(const std::vector<std::string>& pieces) {
+    std::thread sender([&] {
+      for (const std::string& piece : pieces) {
+        SendText(pair_.client, piece);
+        platform::SleepMilliseconds(40);
+      }
+    });
+    HeadResult result = connection_.ReadRequest(connection_.method, connection_.target);
+    sender.join();
+    return result;
+  }
+
+  void RecordSends() { connection_.sendFunction = &RecordSend; }
+
+  SocketPair pair_;
+  HttpConnection connection_;
+};
+
+TEST_F(ConnectionTest, HeadSplitMidLineGivesTheSameRequestAsOneSentAtOnce) {
+  const std::string head =
+      "GET /playlist.cgi?current=25 HTTP/1.1\r\nHost: example\r\nAccept-Encoding: gzip\r\nCookie: a=b\r\n\r\n";
+  ASSERT_EQ(Read(head), HeadResult::kComplete);
+  ByteString method = connection_.method;
+  ByteString target = connection_.target;
+  auto headers = connection_.headers;
+  EXPECT_STREQ(method.CStr(), "GET");
+  EXPECT_STREQ(target.CStr(), "/playlist.cgi?current=25");
+  ASSERT_EQ(headers.size(), 3u);
+  EXPECT_STREQ(headers[ByteString("accept-encoding")].CStr(), "gzip");
+
+  SocketPair second(kPort + 1);
+  ASSERT_TRUE(second.Ok());
+  HttpConnection split(nullptr, ServerLimits());
+  split.Attach(second.server, nullptr, nullptr, 0, "");
+  std::thread sender([&] {
+    // Cuts inside the target, inside a header name, and between "\r" and "\n".
+    for (const std::string& piece : {head.substr(0, 10), head.substr(10, 35), head.substr(45, 18),
+                                     head.substr(63, 23), head.substr(86)}) {
+      SendText(second.client, piece);
+      platform::SleepMilliseconds(40);
+    }
+  });
+  HeadResult result = split.ReadRequest(split.method, split.target);
+  sender.join();
+  ASSERT_EQ(result, HeadResult::kComplete);
+  EXPECT_EQ(split.method, method);
+  EXPECT_EQ(split.target, target);
+  EXPECT_EQ(split.headers, headers);
+}
+
+TEST_F(ConnectionTest, BareLineFeedsEndLinesToo) {
+  ASSERT_EQ(Read("GET /x HTTP/1.0\nReferer: http://h/\nX-Mixed: 1\r\n\n"), HeadResult::kComplete);
+  EXPECT_STREQ(connection_.target.CStr(), "/x");
+  EXPECT_STREQ(connection_.Header("referer").CStr(), "http://h/");
+  EXPECT_STREQ(connection_.Header("x-mixed").CStr(), "1");
+}
+
+TEST_F(ConnectionTest, HeaderNamesAreLowerCasedAndNamesAndValuesStripped) {
+  ASSERT_EQ(Read("GET / HTTP/1.1\r\n   ACCEPT-Encoding   :   gzip, deflate   \r\nX:\r\n\r\n"),
+            HeadResult::kComplete);
+  EXPECT_STREQ(connection_.Header("accept-encoding").CStr(), "gzip, deflate");
+  ASSERT_EQ(connection_.headers.count(ByteString("x")), 1u);
+  EXPECT_TRUE(connection_.Header("x").IsEmpty());
+  EXPECT_EQ(connection_.headers.count(ByteString("ACCEPT-Encoding")), 0u);
+}
+
+TEST_F(ConnectionTest, FirstOfTwoEqualHeadersWins) {
+  ASSERT_EQ(Read("GET / HTTP/1.1\r\nReferer: first\r\nREFERER: second\r\n\r\n"), HeadResult::kComplete);
+  EXPECT_STREQ(connection_.Header("referer").CStr(), "first");
+}
+
+TEST_F(ConnectionTest, RequestLineWordsAndIgnoredLines) {
+  // Leading and repeated spaces separate words; lines without a colon are
+  // ignored; nothing after the empty line is read.
+  ASSERT_EQ(Read("   GET    /a%20b   HTTP/1.1  extra\r\nno colon here\r\n\r\nLate: 1\r\n"), HeadResult::kComplete);
+  EXPECT_STREQ(connection_.method.CStr(), "GET");
+  EXPECT_STREQ(connection_.target.CStr(), "/a%20b");
+  EXPECT_TRUE(connection_.headers.empty());
+}
+
+TEST_F(ConnectionTest, RequestLineWithOneWordLeavesTheTargetEmpty) {
+  ASSERT_EQ(ReadInPieces({"GE", "T\r", "\n\r\n"}), HeadResult::kComplete);
+  EXPECT_STREQ(connection_.method.CStr(), "GET");
+  EXPECT_TRUE(connection_.target.IsEmpty());
+}
+
+TEST_F(ConnectionTest, PeerClosingBeforeTheEmptyLineIsAnIncompleteHead) {
+  ASSERT_TRUE(SendText(pair_.client, "GET / HTTP/1.1\r\nHost: x\r\n"));
+  platform::ShutdownBoth(pair_.client);
+  EXPECT_EQ(connection_.ReadRequest(connection_.method, connection_.target), HeadResult::kIncomplete);
+}
+
+TEST_F(ConnectionTest, HeadLargerThanTheLimitIsRefused) {
+  std::string head = "GET / HTTP/1.1\r\n";
+  while (head.size() <= static_cast<std::size_t>(kMaxHeadBytes)) head += "X-Filler: " + std::string(90, 'a') + "\r\n";
+  EXPECT_EQ(Read(head + "\r\n"), HeadResult::kTooLarge);
+}
+
+TEST_F(ConnectionTest, HeadJustUnderTheLimitIsAccepted) {
+  std::string head = "GET / HTTP/1.1\r\n";
+  std::string line = "X-Filler: " + std::string(90, 'a') + "\r\n";
+  while (head.size() + line.size() + 2 <= static_cast<std::size_t>(kMaxHeadBytes)) head += line;
+  EXPECT_EQ(Read(head + "\r\n"), HeadResult::kComplete);
+}
+
+TEST_F(ConnectionTest, ControlCharactersOtherThanTabAreRefused) {
+  EXPECT_EQ(Read("GET / HTTP/1.1\r\nReferer: a\rSet-Cookie: x\r\n\r\n"), HeadResult::kBadCharacter);
+}
+
+TEST_F(ConnectionTest, NulInTheRequestLineIsRefused) {
+  EXPECT_EQ(Read(std::string("GET /a\0b HTTP/1.1\r\n\r\n", 21)), HeadResult::kBadCharacter);
+}
+
+TEST_F(ConnectionTest, TabInAValueIsKept) {
+  ASSERT_EQ(Read("GET / HTTP/1.1\r\nX-Tab: a\tb\r\n\r\n"), HeadResult::kComplete);
+  EXPECT_STREQ(connection_.Header("x-tab").CStr(), "a\tb");
+}
+
+TEST(ConnectionHeadTimeout, TheWholeHeadMustArriveInTime) {
+  // A client that trickles one byte every 50 ms never completes its head;
+  // the limit counts from the start, not from the last byte.
+  SocketPair pair(kPort + 2);
+  ASSERT_TRUE(pair.Ok());
+  ServerLimits limits;
+  limits.headTimeoutMilliseconds = 300;
+  HttpConnection connection(nullptr, limits);
+  connection.Attach(pair.server, nullptr, nullptr, 0, "");
+  std::atomic<bool> done{false};
+  std::thread trickle([&] {
+    const std::string head = "GET /a-rather-long-target-that-takes-a-while HTTP/1.1\r\n";
+    for (std::size_t i = 0; i < head.size() && !done; ++i) {
+      SendText(pair.client, head.substr(i, 1));
+      platform::SleepMilliseconds(50);
+    }
+  });
+  auto start = std::chrono::steady_clock::now();
+  HeadResult result = connection.ReadRequest(connection.method, connection.target);
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  done = true;
+  trickle.join();
+  EXPECT_EQ(result, HeadResult::kIncomplete);
+  // The trickle would last about 2.7 s; a per-receive time-out would wait it out.
+  EXPECT_LT(elapsed, std::chrono::milliseconds(2000));
+}
+
+TEST(ParseCookies, PiecesNamesAndValues) {
+  HttpConnection connection(nullptr, ServerLimits());
+  connection.cookies[ByteString("stale")] = "1";
+  connection.ParseCookies(" a=b=c ;;d=;==e=f;  g = h ; =;noValue; ==x");
+  std::map<ByteString, ByteString> expected = {
+      {"a", "b"}, {"d", ""}, {"e", "f"}, {"g", "h"}, {"noValue", ""}};
+  EXPECT_EQ(connection.cookies, expected);
+}
+
+TEST(ParseCookies, LastOfTwoEqualNamesWinsAndNamesAreCaseSensitive) {
+  HttpConnection connection(nullptr, ServerLimits());
+  connection.ParseCookies("UserID=first; userid=lower; UserID=second");
+  EXPECT_STREQ(connection.cookies[ByteString("UserID")].CStr(), "second");
+  EXPECT_STREQ(connection.cookies[ByteString("userid")].CStr(), "lower");
+}
+
+class InterpretHead : public ::testing::Test {
+ protected:
+  InterpretHead() : connection_(nullptr, ServerLimits()) {}
+  void Interpret(std::map<ByteString, ByteString> headers) {
+    connection_.headers = std::move(headers);
+    connection_.InterpretHead();
+  }
+  HttpConnection connection_;
+};
+
+TEST_F(InterpretHead, LastUserIdCookieIsScanned) {
+  Interpret({{"cookie", ("UserID=11111111-2222-3333-4444-555555555555; UserID=" + std::string(kCookieId)).c_str()}});
+  EXPECT_EQ(connection_.hasUserIdCookie, 1);
+  EXPECT_STREQ(connection_.userId.ToText().CStr(), kCookieId);
+}
+
+TEST_F(InterpretHead, LowerCaseHexCookieGivesTheSameUserId) {
+  Interpret({{"cookie", "UserID=0123abcd-4567-89ef-0a1b-2c3d4e5f6071"}});
+  EXPECT_EQ(connection_.hasUserIdCookie, 1);
+  EXPECT_STREQ(connection_.userId.ToText().CStr(), kCookieId);
+}
+
+TEST_F(InterpretHead, MalformedCookieCountsAsPresentWithZeroParts) {
+  Interpret({{"cookie", "UserID=12zz"}});
+  EXPECT_EQ(connection_.hasUserIdCookie, 1);
+  EXPECT_STREQ(connection_.userId.ToText().CStr(), "00000012-0000-0000-0000-000000000000");
+}
+
+TEST_F(InterpretHead, NoUserIdCookieGetsANewIdentity) {
+  Interpret({{"cookie", ("userid=" + std::string(kCookieId)).c_str()}});
+  EXPECT_EQ(connection_.hasUserIdCookie, 0);
+  EXPECT_NE(connection_.userId, UserId());
+  HttpConnection other(nullptr, ServerLimits());
+  other.InterpretHead();
+  EXPECT_EQ(other.hasUserIdCookie, 0);
+  EXPECT_NE(other.userId, connection_.userId);
+}
+
+TEST_F(InterpretHead, AcceptedEncodingsAreCaseSensitiveSubstrings) {
+  struct Case {
+    const char* value;
+    int bits;
+  } cases[] = {{"gzip, deflate", 3}, {"GZIP, DEFLATE", 0}, {"x-gzip", 2}, {"deflate;q=0", 1},
+               {"gzip;q=0", 2},      {"identity", 0},      {"", 0}};
+  for (const Case& c : cases) {
+    HttpConnection connection(nullptr, ServerLimits());
+    connection.headers[ByteString("accept-encoding")] = c.value;
+    connection.InterpretHead();
+    EXPECT_EQ(connection.acceptedEncodings, c.bits) << c.value;
+  }
+}
+
+TEST_F(InterpretHead, RefererLosesItsErrorCodePart) {
+  struct Case {
+    const char* value;
+    const char* referer;
+  } cases[] = {
+      {"http://h/playlist.cgi?current=0&errorCode=11", "http://h/playlist.cgi?current=0"},
+      {"http://h/playlist.cgi?errorCode=1", "http://h/playlist.cgi"},
+      {"http://h/p?errorCode=1&current=5", "http://h/p"},
+      {"http://h/p?a=1&&?errorCode=2", "http://h/p?a=1"},
+      {"http://h/playlist.cgi?current=10", "http://h/playlist.cgi?current=10"},
+      {"http://h/p?ErrorCode=3", "http://h/p?ErrorCode=3"},
+  };
+  for (const Case& c : cases) {
+    HttpConnection connection(nullptr, ServerLimits());
+    connection.headers[ByteString("referer")] = c.value;
+    connection.InterpretHead();
+    EXPECT_STREQ(connection.referer.CStr(), c.referer) << c.value;
+  }
+}
+
+TEST_F(ConnectionTest, WriteHeaderBuildsTheLinesInOrder) {
+  RecordSends();
+  connection_.hasUserIdCookie = 1;
+  HttpTime before = platform::CurrentTime();
+  int result = connection_.WriteHeader(200, "OK", "Last-Modified: x", "text/css", 42);
+  HttpTime after = platform::CurrentTime();
+  ASSERT_EQ(g_sends.size(), 1u);  // the whole block in one send
+  EXPECT_EQ(result, static_cast<int>(g_sends[0].size()));
+  EXPECT_EQ(MaskDate(g_sends[0], before, after),
+            "HTTP/1.1 200 OK\r\nServer: Corvane Ambervox TOVA CUSTOM/4.4.0.0 Server\r\nDate: <date>\r\n"
+            "Content-Type: text/css\r\nContent-Length: 42\r\nLast-Modified: x\r\nConnection: close\r\n\r\n");
+}
+
+TEST_F(ConnectionTest, WriteHeaderLeavesOutEmptyTypesNegativeLengthsAndEmptyExtras) {
+  RecordSends();
+  connection_.hasUserIdCookie = 1;
+  HttpTime before = platform::CurrentTime();
+  connection_.WriteHeader(501, "Not Implemented", nullptr, nullptr, -1);
+  connection_.WriteHeader(304, "Not Modified", "", "", 0);
+  HttpTime after = platform::CurrentTime();
+  ASSERT_EQ(g_sends.size(), 2u);
+  EXPECT_EQ(MaskDate(g_sends[0], before, after),
+            "HTTP/1.1 501 Not Implemented\r\nServer: Corvane Ambervox TOVA CUSTOM/4.4.0.0 Server\r\n"
+            "Date: <date>\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(MaskDate(g_sends[1], before, after),
+            "HTTP/1.1 304 Not Modified\r\nServer: Corvane Ambervox TOVA CUSTOM/4.4.0.0 Server\r\n"
+            "Date: <date>\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+}
+
+TEST_F(ConnectionTest, ExtraHeadersEndWithExactlyOneLineEnd) {
+  RecordSends();
+  connection_.hasUserIdCookie = 1;
+  const char* extras[] = {"Location: /a", "Location: /a\r\n", "Location: /a\n", "Location: /a\r\n\r\n\n"};
+  for (const char* extra : extras) {
+    g_sends.clear();
+    connection_.WriteHeader(302, "Moved Temporarily", extra, nullptr, -1);
+    ASSERT_EQ(g_sends.size(), 1u);
+    const std::string& head = g_sends[0];
+    EXPECT_EQ(head.substr(head.find("Location")), "Location: /a\r\nConnection: close\r\n\r\n") << extra;
+  }
+  g_sends.clear();
+  connection_.WriteHeader(302, "Moved Temporarily", "A: 1\r\nB: 2", nullptr, 7);
+  EXPECT_NE(g_sends[0].find("Content-Length: 7\r\nA: 1\r\nB: 2\r\nConnection: close\r\n\r\n"), std::string::npos);
+  // Only line ends: nothing is added.
+  g_sends.clear();
+  connection_.WriteHeader(302, "Moved Temporarily", "\r\n", nullptr, 7);
+  EXPECT_NE(g_sends[0].find("Content-Length: 7\r\nConnection: close\r\n\r\n"), std::string::npos);
+}
+
+TEST_F(ConnectionTest, FirstVisitCookieSitsAfterContentLengthBeforeExtras) {
+  RecordSends();
+  connection_.hasUserIdCookie = 0;
+  connection_.userId.ScanText(kCookieId);
+  HttpTime before = platform::CurrentTime();
+  connection_.WriteHeader(200, "OK", "Location: /x\r\n", "text/html", 0);
+  HttpTime after = platform::CurrentTime();
+  ASSERT_EQ(g_sends.size(), 1u);
+  EXPECT_EQ(MaskCookie(MaskDate(g_sends[0], before, after), kCookieId, before, after),
+            "HTTP/1.1 200 OK\r\nServer: Corvane Ambervox TOVA CUSTOM/4.4.0.0 Server\r\nDate: <date>\r\n"
+            "Content-Type: text/html\r\nContent-Length: 0\r\nSet-Cookie: <cookie " +
+                std::string(kCookieId) + ">\r\nLocation: /x\r\nConnection: close\r\n\r\n");
+}
+
+TEST_F(ConnectionTest, UserIdCookieLineExpiresInThirtyDays) {
+  connection_.userId.ScanText(kCookieId);
+  HttpTime before = platform::CurrentTime();
+  std::string line = connection_.BuildUserIdCookie().CStr();
+  HttpTime after = platform::CurrentTime();
+  EXPECT_EQ(MaskCookie(line + "\r\n", kCookieId, before, after), "Set-Cookie: <cookie " + std::string(kCookieId) + ">\r\n");
+  // Day, month and year joined by hyphens.
+  EXPECT_NE(line.find("; expires="), std::string::npos);
+  EXPECT_EQ(line.substr(line.size() - 13), " GMT; path=/;");
+}
+
+TEST_F(ConnectionTest, ErrorPageIsSentWithItsTerminatingZero) {
+  RecordSends();
+  connection_.hasUserIdCookie = 1;
+  HttpTime before = platform::CurrentTime();
+  connection_.SendErrorPage(404, "Not Found", nullptr, "The requested URL /x was not found on this server.");
+  HttpTime after = platform::CurrentTime();
+  const std::string page =
+      "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\r\n"
+      "<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD><BODY>\r\n"
+      "<H1>Not Found</H1>\r\n"
+      "<P>The requested URL /x was not found on this server.</P>\r\n"
+      "<HR>\r\n<ADDRESS><A HREF=\"https://ambervox.invalid/\">Corvane Ambervox TOVA CUSTOM/4.4.0.0 Server"
+      "</A></ADDRESS>\n</BODY></HTML>\r\n";
+  ASSERT_EQ(g_sends.size(), 2u);
+  EXPECT_EQ(MaskDate(g_sends[0], before, after),
+            "HTTP/1.1 404 Not Found\r\nServer: Corvane Ambervox TOVA CUSTOM/4.4.0.0 Server\r\nDate: <date>\r\n"
+            "Content-Type: text/html; charset=iso-8859-1\r\nContent-Length: " +
+                std::to_string(page.size() + 1) + "\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(g_sends[1], page + std::string(1, '\0'));
+}
+
+TEST_F(ConnectionTest, ErrorPageWithoutDetailHasNoParagraph) {
+  RecordSends();
+  connection_.hasUserIdCookie = 1;
+  connection_.SendErrorPage(500, "Internal Server Error", nullptr, "");
+  ASSERT_EQ(g_sends.size(), 2u);
+  EXPECT_EQ(g_sends[1].find("<P>"), std::string::npos);
+  EXPECT_NE(g_sends[1].find("<H1>Internal Server Error</H1>\r\n<HR>"), std::string::npos);
+}
+
+TEST_F(ConnectionTest, SendHtmlSendsPiecesOfAtMost8192Bytes) {
+  RecordSends();
+  connection_.hasUserIdCookie = 1;
+  std::string body(20000, 'x');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 26);
+  EXPECT_EQ(connection_.SendHtml(body.data(), static_cast<int>(body.size()), ""), 1);
+  ASSERT_EQ(g_sends.size(), 4u);
+  EXPECT_NE(g_sends[0].find("Content-Type: text/html\r\nContent-Length: 20000\r\n"), std::string::npos);
+  EXPECT_EQ(g_sends[1].size(), 8192u);
+  EXPECT_EQ(g_sends[2].size(), 8192u);
+  EXPECT_EQ(g_sends[3].size(), 3616u);
+  EXPECT_EQ(g_sends[1] + g_sends[2] + g_sends[3], body);
+}
+
+TEST_F(ConnectionTest, SendHtmlContinuesWhereAShortSendStopped) {
+  RecordSends();
+  connection_.hasUserIdCookie = 1;
+  std::string body(10000, 'x');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7);
+  g_sendLimit = 3000;
+  connection_.SendHtml(body.data(), static_cast<int>(body.size()), "");
+  std::string all = AllSent();
+  EXPECT_EQ(all.substr(all.find("\r\n\r\n") + 4), body);
+}
+
+TEST_F(ConnectionTest, SendHtmlStopsAtTheFirstFailedSend) {
+  RecordSends();
+  connection_.hasUserIdCookie = 1;
+  std::string body(30000, 'x');
+  g_failAfterSends = 2;  // the header and one piece
+  EXPECT_EQ(connection_.SendHtml(body.data(), static_cast<int>(body.size()), ""), 1);
+  EXPECT_EQ(g_sends.size(), 2u);
+}
+
+TEST_F(ConnectionTest, RepliesReachTheClientSocket) {
+  connection_.hasUserIdCookie = 1;
+  connection_.SendHtml("hi", 2, "");
+  connection_.CloseSocket();
+  pair_.ReleaseServer();  // closed by the connection
+  connection_.CloseSocket();  // a second close does nothing
+  testing::Response r = testing::ParseResponse(testing::ReceiveAll(pair_.client));
+  EXPECT_EQ(r.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(r.body, "hi");
+}
+
+}  // namespace
+}  // namespace ambervox

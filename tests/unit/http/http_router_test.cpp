@@ -1,0 +1,379 @@
+// Routing and static files, end to end: a running HttpServer on a loopback
+// port with a temporary web root, asked with raw request bytes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "common/plugin_settings.h"
+#include "http/http_connection.h"
+#include "http/http_server.h"
+#include "http/http_time.h"
+#include "http/mime_table.h"
+#include "platform/files.h"
+#include "requests/playlist_cache.h"
+#include "requests/request_queue.h"
+#include "unit/http/http_test_support.h"
+
+namespace ambervox {
+namespace {
+
+using testing::Exchange;
+using testing::MaskDate;
+using testing::ParseResponse;
+using testing::Response;
+
+constexpr std::uint16_t kPort = 18300;
+constexpr const char kCookieId[] = "0123ABCD-4567-89EF-0A1B-2C3D4E5F6071";
+constexpr const char kServerLine[] = "Server: Corvane Ambervox TOVA CUSTOM/4.4.0.0 Server\r\n";
+const std::string kPlaylistTemplate = "<html>\r\n<body>%%NO_SUCH_MARKER%%\r\n</body></html>\n";
+
+std::string Get(const std::string& target, const std::string& moreHeaders = "") {
+  return "GET " + target + " HTTP/1.1\r\nHost: localhost\r\nCookie: UserID=" + kCookieId + "\r\n" + moreHeaders +
+         "\r\n";
+}
+
+// The error page the server sends, with its terminating zero byte.
+std::string ErrorPage(int status, const std::string& reason, const std::string& detail) {
+  return "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\r\n<HTML><HEAD><TITLE>" + std::to_string(status) +
+         " " + reason + "</TITLE></HEAD><BODY>\r\n<H1>" + reason + "</H1>\r\n<P>" + detail +
+         "</P>\r\n<HR>\r\n<ADDRESS><A HREF=\"https://ambervox.invalid/\">Corvane Ambervox TOVA CUSTOM/4.4.0.0 "
+         "Server</A></ADDRESS>\n</BODY></HTML>\r\n" +
+         std::string(1, '\0');
+}
+
+class RouterTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    root_ = new testing::TempWebRoot;
+    root_->Write("playlist.html", kPlaylistTemplate);
+    root_->Write("style.css", "body { color: red; }\n");
+    root_->Write("banner.PNG", "not really a png");
+    root_->Write("logo.png", "PNG bytes");
+    root_->Write("script.js", "var x = 1;");
+    root_->Write("sub/file.txt", "in the sub folder");
+    root_->Write("a..b.txt", "dots inside a name");
+    root_->Write("my%20page.txt", "percent in the name");
+    root_->Write("my page.txt", "space in the name");
+    root_->Write("tune.mp3", std::string("ID3\0\x01\x02", 6));
+    root_->WriteOutside("secret.txt", "outside the web root");
+    settings_ = new PluginSettings;
+    settings_->SetWebRoot(root_->Root().c_str());
+    settings_->SetPlaylistFile("playlist.html");
+    cache_ = new PlaylistCache;
+    queue_ = new RequestQueue(cache_);
+    server_ = new HttpServer(queue_, settings_);
+    ASSERT_TRUE(server_->Start(kPort));
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    delete queue_;
+    delete cache_;
+    delete settings_;
+    delete root_;
+  }
+  void TearDown() override { settings_->SetWebRoot(root_->Root().c_str()); }
+
+  static Response Ask(const std::string& target, const std::string& moreHeaders = "") {
+    return ParseResponse(Exchange(kPort, Get(target, moreHeaders)));
+  }
+
+  static testing::TempWebRoot* root_;
+  static PluginSettings* settings_;
+  static PlaylistCache* cache_;
+  static RequestQueue* queue_;
+  static HttpServer* server_;
+};
+
+testing::TempWebRoot* RouterTest::root_ = nullptr;
+PluginSettings* RouterTest::settings_ = nullptr;
+PlaylistCache* RouterTest::cache_ = nullptr;
+RequestQueue* RouterTest::queue_ = nullptr;
+HttpServer* RouterTest::server_ = nullptr;
+
+TEST_F(RouterTest, SiteRootRedirectsToThePlaylist) {
+  HttpTime before = platform::CurrentTime();
+  std::string slash = Exchange(kPort, Get("/"));
+  std::string empty = Exchange(kPort, "GET\r\nCookie: UserID=" + std::string(kCookieId) + "\r\n\r\n");
+  HttpTime after = platform::CurrentTime();
+  const std::string expected = "HTTP/1.1 302 Moved Temporarily\r\n" + std::string(kServerLine) +
+                               "Date: <date>\r\nLocation: /playlist.cgi\r\nConnection: close\r\n\r\n";
+  EXPECT_EQ(MaskDate(slash, before, after), expected);
+  EXPECT_EQ(MaskDate(empty, before, after), expected);
+}
+
+TEST_F(RouterTest, OtherMethodsAreNotImplemented) {
+  HttpTime before = platform::CurrentTime();
+  std::string post = Exchange(kPort, "POST /playlist.cgi HTTP/1.1\r\nCookie: UserID=" + std::string(kCookieId) +
+                                         "\r\nContent-Length: 3\r\n\r\nabc");
+  HttpTime after = platform::CurrentTime();
+  EXPECT_EQ(MaskDate(post, before, after), "HTTP/1.1 501 Not Implemented\r\n" + std::string(kServerLine) +
+                                               "Date: <date>\r\nConnection: close\r\n\r\n");
+  for (const char* method : {"get", "HEAD", "Get"}) {
+    Response r = ParseResponse(
+        Exchange(kPort, std::string(method) + " /style.css HTTP/1.1\r\nCookie: UserID=" + kCookieId + "\r\n\r\n"));
+    EXPECT_EQ(r.statusLine, "HTTP/1.1 501 Not Implemented") << method;
+    EXPECT_TRUE(r.body.empty());
+  }
+}
+
+TEST_F(RouterTest, FirstVisitGetsExactlyOneCookieAfterTheLengthAndBeforeExtras) {
+  const std::string request = "GET /style.css HTTP/1.1\r\n\r\n";
+  Response file = ParseResponse(Exchange(kPort, request));
+  EXPECT_EQ(file.Count("Set-Cookie"), 1);
+  EXPECT_EQ(file.IndexOf("Set-Cookie"), file.IndexOf("Content-Length") + 1);
+  EXPECT_EQ(file.IndexOf("Last-Modified"), file.IndexOf("Set-Cookie") + 1);
+  std::string cookie = file.Get("Set-Cookie");
+  ASSERT_EQ(cookie.substr(0, 7), "UserID=");
+  UserId id;
+  EXPECT_EQ(id.ScanText(cookie.substr(7).c_str()), 11);
+  EXPECT_NE(id, UserId());
+
+  Response redirect = ParseResponse(Exchange(kPort, "GET / HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(redirect.Count("Set-Cookie"), 1);
+  EXPECT_EQ(redirect.IndexOf("Set-Cookie") + 1, redirect.IndexOf("Location"));
+  Response missing = ParseResponse(Exchange(kPort, "GET /missing.txt HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(missing.Count("Set-Cookie"), 1);
+  EXPECT_EQ(missing.IndexOf("Set-Cookie"), missing.IndexOf("Content-Length") + 1);
+  // Each first visit is a new browser.
+  EXPECT_NE(redirect.Get("Set-Cookie").substr(0, 43), cookie.substr(0, 43));
+}
+
+TEST_F(RouterTest, KnownBrowserGetsNoCookie) {
+  for (const char* target : {"/", "/style.css", "/missing.txt", "/playlist.cgi", "/admin.cgi"}) {
+    EXPECT_EQ(Ask(target).Count("Set-Cookie"), 0) << target;
+  }
+}
+
+TEST_F(RouterTest, MissingFileIsAnsweredWithTheNotFoundPage) {
+  HttpTime before = platform::CurrentTime();
+  std::string raw = Exchange(kPort, Get("/missing.txt"));
+  HttpTime after = platform::CurrentTime();
+  std::string page = ErrorPage(404, "Not Found", "The requested URL /missing.txt was not found on this server.");
+  EXPECT_EQ(MaskDate(raw, before, after),
+            "HTTP/1.1 404 Not Found\r\n" + std::string(kServerLine) +
+                "Date: <date>\r\nContent-Type: text/html; charset=iso-8859-1\r\nContent-Length: " +
+                std::to_string(page.size()) + "\r\nConnection: close\r\n\r\n" + page);
+  EXPECT_EQ(raw.back(), '\0');
+}
+
+TEST_F(RouterTest, StaticFilesCarryTheirTypeLengthAndLastModified) {
+  struct Case {
+    const char* target;
+    const char* contentType;  // "" for none
+    std::string body;
+  } cases[] = {
+      {"/style.css", "text/css", "body { color: red; }\n"},
+      {"/script.js", "text/javascript", "var x = 1;"},
+      {"/logo.png", "image/png", "PNG bytes"},
+      {"/banner.PNG", "", "not really a png"},  // extensions are case-sensitive
+      {"/sub/file.txt", "", "in the sub folder"},
+      {"/tune.mp3", "audio/mpeg", std::string("ID3\0\x01\x02", 6)},
+  };
+  for (const Case& c : cases) {
+    Response r = Ask(c.target);
+    EXPECT_EQ(r.statusLine, "HTTP/1.1 200 OK") << c.target;
+    EXPECT_EQ(r.Count("Content-Type"), *c.contentType ? 1 : 0) << c.target;
+    EXPECT_EQ(r.Get("Content-Type"), c.contentType) << c.target;
+    EXPECT_EQ(r.Get("Content-Length"), std::to_string(c.body.size())) << c.target;
+    EXPECT_EQ(r.body, c.body) << c.target;
+    EXPECT_EQ(r.Count("Last-Modified"), 1) << c.target;
+    EXPECT_EQ(r.Count("Content-Encoding"), 0) << c.target;
+    EXPECT_EQ(r.fields.back().first, "Connection");
+  }
+}
+
+TEST_F(RouterTest, LastModifiedIsTheFilesWriteTime) {
+  platform::FileInfo info;
+  ASSERT_TRUE(platform::FindFileInfo(root_->PathOf("style.css").string().c_str(), &info));
+  EXPECT_EQ(Ask("/style.css").Get("Last-Modified"),
+            FormatHttpTime(TimeFromFileTime(info.lastWriteTime), kHttpDatePattern).CStr());
+}
+
+TEST_F(RouterTest, IfModifiedSinceGivesNotModifiedUpToTheFileTime) {
+  std::string lastModified = Ask("/style.css").Get("Last-Modified");
+  ASSERT_FALSE(lastModified.empty());
+  HttpTime before = platform::CurrentTime();
+  std::string raw = Exchange(kPort, Get("/style.css", "If-Modified-Since: " + lastModified + "\r\n"));
+  HttpTime after = platform::CurrentTime();
+  EXPECT_EQ(MaskDate(raw, before, after), "HTTP/1.1 304 Not Modified\r\n" + std::string(kServerLine) +
+                                              "Date: <date>\r\nContent-Type: text/html\r\nContent-Length: 0\r\n"
+                                              "Connection: close\r\n\r\n");
+  HttpTime fileTime = 0;
+  ASSERT_EQ(ParseHttpDate(lastModified.c_str(), &fileTime), kHttpDateOk);
+  std::string later = FormatHttpTime(fileTime + 3600, kHttpDatePattern).CStr();
+  EXPECT_EQ(Ask("/style.css", "If-Modified-Since: " + later + "\r\n").statusLine, "HTTP/1.1 304 Not Modified");
+
+  std::string earlier = FormatHttpTime(fileTime - 1, kHttpDatePattern).CStr();
+  Response full = Ask("/style.css", "If-Modified-Since: " + earlier + "\r\n");
+  EXPECT_EQ(full.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(full.body, "body { color: red; }\n");
+  Response unparsable = Ask("/style.css", "If-Modified-Since: yesterday, around noon\r\n");
+  EXPECT_EQ(unparsable.statusLine, "HTTP/1.1 200 OK");
+}
+
+TEST_F(RouterTest, WebRootWorksWithAndWithoutATrailingBackslash) {
+  Response without = Ask("/sub/file.txt");
+  settings_->SetWebRoot((root_->Root() + "\\").c_str());
+  Response with = Ask("/sub/file.txt");
+  EXPECT_EQ(with.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(with.body, without.body);
+  EXPECT_EQ(Ask("/playlist.cgi").body, kPlaylistTemplate + std::string(1, '\0'));
+}
+
+TEST(BuildFullPath, JoinsTheRootAndThePathWithOneBackslash) {
+  EXPECT_STREQ(BuildFullPath("C:\\web", "/sub/a.txt").CStr(), "C:\\web\\sub\\a.txt");
+  EXPECT_STREQ(BuildFullPath("C:\\web\\", "/sub/a.txt").CStr(), "C:\\web\\sub\\a.txt");
+  EXPECT_STREQ(BuildFullPath("C:\\web", "playlist.html").CStr(), "C:\\web\\playlist.html");
+  EXPECT_STREQ(BuildFullPath("C:\\web\\", "playlist.html").CStr(), "C:\\web\\playlist.html");
+  // Every pair is collapsed, left to right, without overlap: a network share
+  // loses one of its two leading backslashes, three become two.
+  EXPECT_STREQ(BuildFullPath("\\\\server\\share", "/x.css").CStr(), "\\server\\share\\x.css");
+  EXPECT_STREQ(BuildFullPath("r", "/a///b").CStr(), "r\\a\\\\b");
+  // The trail byte 0x5C of a two-byte character is not a backslash.
+  EXPECT_STREQ(BuildFullPath("C:\\\x83\x5C", "playlist.html").CStr(), "C:\\\x83\x5C\\playlist.html");
+  EXPECT_STREQ(BuildFullPath("C:\\\x83\x5C", "/x").CStr(), "C:\\\x83\x5C\\x");
+}
+
+TEST_F(RouterTest, FileNamesAreNotPercentDecodedAndAQueryIsPartOfTheName) {
+  EXPECT_EQ(Ask("/my%20page.txt").body, "percent in the name");
+  Response query = Ask("/style.css?v=2");
+  EXPECT_EQ(query.statusLine, "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(query.body, ErrorPage(404, "Not Found", "The requested URL /style.css?v=2 was not found on this server."));
+  // page.html?x=1 has the extension "html?x=1", so it is a plain file, not a
+  // template, and no such file exists.
+  EXPECT_EQ(MimeTable::ContentTypeForTarget("/page.html?x=1"), nullptr);
+  EXPECT_EQ(Ask("/page.html?x=1").statusLine, "HTTP/1.1 404 Not Found");
+}
+
+TEST(MimeTable, ExtensionsMatchExactlyAndTheFirstDotCounts) {
+  EXPECT_STREQ(MimeTable::ContentTypeFor("html"), "text/html");
+  EXPECT_STREQ(MimeTable::ContentTypeFor("htm"), "text/html");
+  EXPECT_STREQ(MimeTable::ContentTypeFor("jpeg"), "image/jpeg");
+  EXPECT_STREQ(MimeTable::ContentTypeFor("pls"), "audio/x-scpls");
+  EXPECT_STREQ(MimeTable::ContentTypeFor("vrml"), "model/vrml");
+  EXPECT_EQ(MimeTable::ContentTypeFor("HTML"), nullptr);
+  EXPECT_EQ(MimeTable::ContentTypeFor("txt"), nullptr);
+  EXPECT_EQ(MimeTable::ContentTypeFor("htmlx"), nullptr);
+  EXPECT_STREQ(MimeTable::ContentTypeForTarget("/a/b.css"), "text/css");
+  EXPECT_EQ(MimeTable::ContentTypeForTarget("/v1.2/style.css"), nullptr);  // extension "2/style.css"
+  EXPECT_EQ(MimeTable::ContentTypeForTarget("/README"), nullptr);
+}
+
+TEST_F(RouterTest, PathsThatCouldLeaveTheWebRootAreRefused) {
+  const char* targets[] = {
+      "/../secret.txt",           "/.hidden",           "/./style.css",           "/sub/../../secret.txt",
+      "/sub/..\\..\\secret.txt", "/sub\\..\\..\\secret.txt", "/sub/../style.css",
+      "/sub/.../secret.txt",     "/sub/..",
+  };
+  for (const char* target : targets) {
+    Response r = Ask(target);
+    EXPECT_EQ(r.statusLine, "HTTP/1.1 400 Bad Request") << target;
+    EXPECT_EQ(r.body,
+              ErrorPage(400, "Bad Request", std::string("Invalid File ") + target + " - relative paths not supported"))
+        << target;
+  }
+  // Dots inside a name, and a "." segment, stay inside the root.
+  EXPECT_EQ(Ask("/a..b.txt").body, "dots inside a name");
+  EXPECT_EQ(Ask("/sub/./file.txt").body, "in the sub folder");
+}
+
+TEST(HasParentSegment, EveryParentFolderSpelling) {
+  EXPECT_TRUE(HasParentSegment("/a/../b"));
+  EXPECT_TRUE(HasParentSegment("/a\\..\\b"));
+  EXPECT_TRUE(HasParentSegment(".."));
+  EXPECT_TRUE(HasParentSegment("/a/.."));
+  EXPECT_TRUE(HasParentSegment("/a/.. /b"));
+  EXPECT_TRUE(HasParentSegment("/a/ ../b"));
+  EXPECT_TRUE(HasParentSegment("/a/..../b"));
+  EXPECT_FALSE(HasParentSegment("/a/./b"));
+  EXPECT_FALSE(HasParentSegment("/a..b/c"));
+  EXPECT_FALSE(HasParentSegment("/..a/b"));
+  EXPECT_FALSE(HasParentSegment("/a/b.."));
+  EXPECT_FALSE(HasParentSegment("//a//b"));
+  // 0x83 0x5C is one character, not a character and a backslash.
+  EXPECT_FALSE(HasParentSegment("/\x83\x5C.."));
+  EXPECT_TRUE(HasParentSegment("/\x83\x5C/.."));
+}
+
+TEST_F(RouterTest, TemplatesAreSentLineForLineWithTheirZeroByte) {
+  for (const char* target : {"/playlist.cgi", "/playlist.cgi?current=25", "/playlist.cgix", "/?psearch=x",
+                             "/&current=20", "/admin.cgi?pass=wrong"}) {
+    Response r = Ask(target, "If-Modified-Since: Thu, 01 Jan 2099 00:00:00 GMT\r\n");
+    EXPECT_EQ(r.statusLine, "HTTP/1.1 200 OK") << target;
+    EXPECT_EQ(r.Get("Content-Type"), "text/html") << target;
+    EXPECT_EQ(r.body, kPlaylistTemplate + std::string(1, '\0')) << target;
+    EXPECT_EQ(r.Get("Content-Length"), std::to_string(kPlaylistTemplate.size() + 1)) << target;
+    // Templates never carry Last-Modified nor answer 304.
+    EXPECT_EQ(r.Count("Last-Modified"), 0) << target;
+  }
+}
+
+TEST_F(RouterTest, LongTemplateLinesArriveWhole) {
+  std::string line(20000, 'x');
+  for (std::size_t i = 0; i < line.size(); ++i) line[i] = static_cast<char>('a' + i % 23);
+  root_->Write("long.html", "<p>" + line + "</p>\r\nend\r\n");
+  EXPECT_EQ(Ask("/long.html").body, "<p>" + line + "</p>\r\nend\r\n" + std::string(1, '\0'));
+}
+
+TEST_F(RouterTest, MissingPlaylistTemplateIsNotFound) {
+  settings_->SetPlaylistFile("nothing-here.html");
+  Response r = Ask("/playlist.cgi?current=5");
+  settings_->SetPlaylistFile("playlist.html");
+  EXPECT_EQ(r.statusLine, "HTTP/1.1 404 Not Found");
+  EXPECT_NE(r.body.find("The requested URL /playlist.cgi?current=5 was not found"), std::string::npos);
+}
+
+TEST_F(RouterTest, AdminAloneGetsThePasswordForm) {
+  HttpTime before = platform::CurrentTime();
+  std::string raw = Exchange(kPort, Get("/admin.cgi"));
+  HttpTime after = platform::CurrentTime();
+  const std::string form =
+      "<html><head></head><body><form method=\"GET\" action=\"admin.cgi\">Enter Admin Password <input type=text "
+      "name=pass> <input type=Submit></form></body></html>";
+  EXPECT_EQ(MaskDate(raw, before, after), "HTTP/1.1 200 OK\r\n" + std::string(kServerLine) +
+                                              "Date: <date>\r\nContent-Type: text/html\r\nContent-Length: " +
+                                              std::to_string(form.size() + 1) + "\r\nConnection: close\r\n\r\n" +
+                                              form + std::string(1, '\0'));
+}
+
+TEST_F(RouterTest, RequestPageAnswersEveryRequestTarget) {
+  for (const char* target : {"/request.cgi?listpos=12", "/request.cgix"}) {
+    Response r = Ask(target);
+    EXPECT_EQ(r.statusLine, "HTTP/1.1 302 Moved Temporarily") << target;
+    EXPECT_TRUE(r.body.empty());
+    EXPECT_EQ(r.Count("Location"), 1);
+  }
+}
+
+TEST_F(RouterTest, BadHeadsAreRefusedWithBadRequest) {
+  Response split = ParseResponse(Exchange(kPort, "GET /style.css HTTP/1.1\r\nReferer: a\rLocation: evil\r\n\r\n"));
+  EXPECT_EQ(split.statusLine, "HTTP/1.1 400 Bad Request");
+  EXPECT_EQ(split.Count("Location"), 0);
+  std::string big = "GET /style.css HTTP/1.1\r\n";
+  while (big.size() < 70000) big += "X-Filler: " + std::string(100, 'f') + "\r\n";
+  Response large = ParseResponse(Exchange(kPort, big + "\r\n"));
+  EXPECT_EQ(large.statusLine, "HTTP/1.1 400 Bad Request");
+  EXPECT_NE(large.body.find("<TITLE>400 Bad Request</TITLE>"), std::string::npos);
+}
+
+TEST_F(RouterTest, FilesOfFourGibibytesAndMoreCarryTheirWholeLength) {
+  const std::uint64_t size = (std::uint64_t{1} << 32) + 5;
+  std::error_code error;
+  root_->Write("huge.bin", "");
+  std::filesystem::resize_file(root_->PathOf("huge.bin"), size, error);  // sparse where the system allows
+  ASSERT_FALSE(error) << error.message();
+  platform::Socket s = testing::ConnectClient(kPort);
+  ASSERT_NE(s, platform::kInvalidSocket);
+  testing::SendText(s, Get("/huge.bin"));
+  Response r = ParseResponse(testing::ReceiveHead(s));
+  testing::CloseClient(s);  // the server's next send fails and the transfer stops
+  std::filesystem::remove(root_->PathOf("huge.bin"), error);
+  EXPECT_EQ(r.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(r.Get("Content-Length"), "4294967301");
+  EXPECT_TRUE(testing::WaitUntil([] { return server_->ConnectionCount() == 0; }));
+}
+
+}  // namespace
+}  // namespace ambervox

@@ -1,0 +1,328 @@
+// HttpServer's lifecycle and threads on real loopback sockets: Start/Stop
+// pairs, busy ports, many clients, the resource limits, Stop with clients
+// still connected or blocked, and the failure paths of thread creation,
+// posting and the socket library.
+#include "http/http_server.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/plugin_settings.h"
+#include "platform/window.h"
+#include "requests/playlist_cache.h"
+#include "requests/request_queue.h"
+#include "unit/http/http_test_support.h"
+
+namespace ambervox {
+namespace {
+
+using testing::CloseClient;
+using testing::ConnectClient;
+using testing::Exchange;
+using testing::ParseResponse;
+using testing::ReceiveAll;
+using testing::SendText;
+using testing::WaitUntil;
+
+// Every test uses its own ports, so that no port is bound twice in a row.
+constexpr std::uint16_t kBasePort = 18100;
+
+const std::string kRequest = "GET /missing.txt HTTP/1.1\r\nCookie: UserID=0123ABCD-4567-89EF-0A1B-2C3D4E5F6071\r\n\r\n";
+
+bool IsNotFound(const std::string& answer) { return answer.rfind("HTTP/1.1 404 Not Found\r\n", 0) == 0; }
+
+bool PortAccepts(std::uint16_t port) {
+  testing::EnsureSocketLibrary();
+  platform::Socket s = platform::ConnectLoopback(port);
+  if (s == platform::kInvalidSocket) return false;
+  CloseClient(s);
+  return true;
+}
+
+class ServerTest : public ::testing::Test {
+ protected:
+  ServerTest() : queue_(&cache_) { settings_.SetWebRoot(root_.Root().c_str()); }
+
+  testing::TempWebRoot root_;
+  PluginSettings settings_;
+  PlaylistCache cache_;
+  RequestQueue queue_;
+};
+
+TEST_F(ServerTest, StartAndStopAlternateAndAnswerOnlyOnce) {
+  HttpServer server(&queue_, &settings_);
+  EXPECT_FALSE(server.Stop());
+  ASSERT_TRUE(server.Start(kBasePort));
+  EXPECT_TRUE(server.IsRunning());
+  EXPECT_FALSE(server.Start(kBasePort));
+  EXPECT_FALSE(server.Start(kBasePort + 1));  // still running on the first port only
+  EXPECT_TRUE(IsNotFound(Exchange(kBasePort, kRequest)));
+  EXPECT_FALSE(PortAccepts(kBasePort + 1));
+  EXPECT_TRUE(server.Stop());
+  EXPECT_FALSE(server.IsRunning());
+  EXPECT_FALSE(server.Stop());
+  EXPECT_FALSE(PortAccepts(kBasePort));
+
+  // Stop, then Start on another port: served there, not on the old one.
+  ASSERT_TRUE(server.Start(kBasePort + 2));
+  EXPECT_TRUE(IsNotFound(Exchange(kBasePort + 2, kRequest)));
+  EXPECT_FALSE(PortAccepts(kBasePort));
+  EXPECT_TRUE(server.Stop());
+  ASSERT_TRUE(server.Start(kBasePort + 3));
+  EXPECT_TRUE(IsNotFound(Exchange(kBasePort + 3, kRequest)));
+  EXPECT_TRUE(server.Stop());
+}
+
+TEST_F(ServerTest, DestroyingARunningServerStopsIt) {
+  {
+    HttpServer server(&queue_, &settings_);
+    ASSERT_TRUE(server.Start(kBasePort + 4));
+    EXPECT_TRUE(PortAccepts(kBasePort + 4));
+  }
+  EXPECT_FALSE(PortAccepts(kBasePort + 4));
+}
+
+std::atomic<int> g_threadsStarted{0};
+platform::ThreadHandle CountingStartThread(platform::ThreadProc proc, void* argument, bool suspended,
+                                           platform::ThreadId* id) {
+  ++g_threadsStarted;
+  return platform::StartThread(proc, argument, suspended, id);
+}
+
+TEST_F(ServerTest, BusyPortFailsWithoutThreadsAndAFreePortWorksLater) {
+  testing::EnsureSocketLibrary();
+  platform::Socket squatter = platform::ListenTcp(kBasePort + 5, 1);
+  ASSERT_NE(squatter, platform::kInvalidSocket);
+  HttpServerServices services;
+  services.startThread = &CountingStartThread;
+  g_threadsStarted = 0;
+  HttpServer server(&queue_, &settings_, ServerLimits(), services);
+  EXPECT_FALSE(server.Start(kBasePort + 5));
+  EXPECT_FALSE(server.IsRunning());
+  EXPECT_EQ(g_threadsStarted, 0);
+  EXPECT_FALSE(server.Stop());
+  platform::CloseSocket(squatter);
+  ASSERT_TRUE(server.Start(kBasePort + 6));
+  EXPECT_EQ(g_threadsStarted, 2);  // the listener and the reaper
+  EXPECT_TRUE(IsNotFound(Exchange(kBasePort + 6, kRequest)));
+  EXPECT_TRUE(server.Stop());
+}
+
+TEST_F(ServerTest, PortsOutsideTheTcpRangeFail) {
+  HttpServer server(&queue_, &settings_);
+  EXPECT_FALSE(server.Start(0));
+  EXPECT_FALSE(server.Start(65536));
+  EXPECT_FALSE(server.Start(-80));
+  EXPECT_FALSE(server.IsRunning());
+}
+
+bool FailingSocketsStartup(std::string* error) {
+  *error = "cannot find winsock.dll";
+  return false;
+}
+
+TEST_F(ServerTest, MissingSocketLibraryFailsStartAndTheProcessGoesOn) {
+  HttpServerServices services;
+  services.socketsStartup = &FailingSocketsStartup;
+  services.startThread = &CountingStartThread;
+  g_threadsStarted = 0;
+  HttpServer server(&queue_, &settings_, ServerLimits(), services);
+  ::testing::internal::CaptureStdout();
+  bool started = server.Start(kBasePort + 7);
+  std::string printed = ::testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(started);
+  EXPECT_EQ(printed, "Socket error: cannot find winsock.dll\n");
+  EXPECT_FALSE(server.IsRunning());
+  EXPECT_EQ(g_threadsStarted, 0);
+  EXPECT_FALSE(server.Stop());
+  EXPECT_FALSE(PortAccepts(kBasePort + 7));
+}
+
+TEST_F(ServerTest, StopReturnsWhileAClientHoldsAHalfSentRequest) {
+  HttpServer server(&queue_, &settings_);
+  ASSERT_TRUE(server.Start(kBasePort + 8));
+  platform::Socket client = ConnectClient(kBasePort + 8);
+  ASSERT_NE(client, platform::kInvalidSocket);
+  ASSERT_TRUE(SendText(client, "GET /missing.txt HTT"));
+  ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 1; }));
+  EXPECT_TRUE(server.Stop());
+  EXPECT_EQ(server.ConnectionCount(), 0);
+  EXPECT_EQ(ReceiveAll(client), "");  // closed without an answer
+  CloseClient(client);
+}
+
+TEST_F(ServerTest, TwoHundredClientsAtOnceAreAllAnsweredAndReaped) {
+  HttpServer server(&queue_, &settings_);
+  ASSERT_TRUE(server.Start(kBasePort + 9));
+  std::vector<platform::Socket> clients;
+  for (int i = 0; i < 200; ++i) {
+    platform::Socket s = ConnectClient(kBasePort + 9);
+    ASSERT_NE(s, platform::kInvalidSocket) << i;
+    clients.push_back(s);
+  }
+  for (platform::Socket s : clients) ASSERT_TRUE(SendText(s, kRequest));
+  int answered = 0;
+  for (platform::Socket s : clients) {
+    answered += IsNotFound(ReceiveAll(s)) ? 1 : 0;
+    CloseClient(s);
+  }
+  EXPECT_EQ(answered, 200);
+  // A client sees the end of its answer only when the reaper has already
+  // taken its connection out of the set.
+  EXPECT_EQ(server.ConnectionCount(), 0);
+  EXPECT_TRUE(server.Stop());
+}
+
+TEST_F(ServerTest, ClientsBeyondTheThreadLimitWaitInTheListenQueue) {
+  ServerLimits limits;
+  limits.maxConnectionThreads = 3;
+  HttpServer server(&queue_, &settings_, limits);
+  ASSERT_TRUE(server.Start(kBasePort + 10));
+  std::vector<platform::Socket> idle;
+  for (int i = 0; i < 3; ++i) idle.push_back(ConnectClient(kBasePort + 10));
+  ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 3; }));
+
+  platform::Socket waiting = ConnectClient(kBasePort + 10);
+  ASSERT_NE(waiting, platform::kInvalidSocket);
+  ASSERT_TRUE(SendText(waiting, kRequest));
+  platform::SetReceiveTimeout(waiting, 300);
+  char byte;
+  EXPECT_EQ(platform::Receive(waiting, &byte, 1), -1);  // not served yet
+  EXPECT_EQ(server.ConnectionCount(), 3);
+
+  CloseClient(idle[0]);  // its connection ends and frees a slot
+  platform::SetReceiveTimeout(waiting, 20000);
+  EXPECT_TRUE(IsNotFound(ReceiveAll(waiting)));
+  CloseClient(waiting);
+  EXPECT_TRUE(server.Stop());
+  CloseClient(idle[1]);
+  CloseClient(idle[2]);
+}
+
+TEST_F(ServerTest, HeadThatNeverCompletesIsClosedAfterTheTimeOut) {
+  ServerLimits limits;
+  limits.headTimeoutMilliseconds = 300;
+  HttpServer server(&queue_, &settings_, limits);
+  ASSERT_TRUE(server.Start(kBasePort + 11));
+  platform::Socket client = ConnectClient(kBasePort + 11);
+  ASSERT_TRUE(SendText(client, "GET /missing.txt HTTP/1.1\r\nHost: x\r\n"));
+  EXPECT_EQ(ReceiveAll(client), "");  // the server closes it, unanswered
+  EXPECT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 0; }));
+  CloseClient(client);
+  EXPECT_TRUE(server.Stop());
+}
+
+TEST_F(ServerTest, PeerThatStopsReadingIsClosedAfterTheSendStall) {
+  root_.Write("big.bin", std::string(64 * 1024 * 1024, 'b'));
+  ServerLimits limits;
+  limits.sendStallMilliseconds = 300;
+  HttpServer server(&queue_, &settings_, limits);
+  ASSERT_TRUE(server.Start(kBasePort + 12));
+  platform::Socket client = ConnectClient(kBasePort + 12);
+  ASSERT_TRUE(SendText(client, "GET /big.bin HTTP/1.1\r\n\r\n"));
+  ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 1; }));
+  // The client reads nothing; the server's send stalls once the socket
+  // buffers are full, gives up, and the connection is reaped.
+  EXPECT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 0; }, 30));
+  CloseClient(client);
+  EXPECT_TRUE(server.Stop());
+}
+
+std::atomic<bool> g_failConnectionThreads{false};
+platform::ThreadHandle StartThreadFailingConnections(platform::ThreadProc proc, void* argument, bool suspended,
+                                                     platform::ThreadId* id) {
+  // Only connection threads are created suspended.
+  if (suspended && g_failConnectionThreads) return nullptr;
+  return platform::StartThread(proc, argument, suspended, id);
+}
+
+TEST_F(ServerTest, ConnectionWithoutAThreadIsClosedAndDestroyed) {
+  HttpServerServices services;
+  services.startThread = &StartThreadFailingConnections;
+  HttpServer server(&queue_, &settings_, ServerLimits(), services);
+  ASSERT_TRUE(server.Start(kBasePort + 13));
+  g_failConnectionThreads = true;
+  EXPECT_EQ(Exchange(kBasePort + 13, kRequest), "");
+  EXPECT_EQ(server.ConnectionCount(), 0);
+  g_failConnectionThreads = false;
+  EXPECT_TRUE(IsNotFound(Exchange(kBasePort + 13, kRequest)));
+  EXPECT_TRUE(server.Stop());
+}
+
+std::atomic<int> g_failedPosts{0};
+bool PostFailingForConnections(platform::ThreadId target, std::uint32_t message, std::uintptr_t wParam,
+                               std::intptr_t lParam) {
+  if (message == platform::kMsgUser) {
+    ++g_failedPosts;
+    return false;
+  }
+  return platform::PostThreadMessage(target, message, wParam, lParam);
+}
+
+TEST_F(ServerTest, ConnectionThatCannotReachTheReaperCleansUpAfterItself) {
+  HttpServerServices services;
+  services.postThreadMessage = &PostFailingForConnections;
+  g_failedPosts = 0;
+  HttpServer server(&queue_, &settings_, ServerLimits(), services);
+  ASSERT_TRUE(server.Start(kBasePort + 14));
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(IsNotFound(Exchange(kBasePort + 14, kRequest)));
+  // The socket is closed under the lock after the connection left the set.
+  EXPECT_EQ(server.ConnectionCount(), 0);
+  EXPECT_GE(g_failedPosts, 3);
+  EXPECT_TRUE(server.Stop());
+}
+
+// A connection thread that sends a synchronous message to a window of the
+// thread that calls Stop, as the pages do with the player's window: Stop
+// must keep answering such messages while it waits, or it never returns.
+platform::WindowHandle g_uiWindow = nullptr;
+std::atomic<bool> g_sendPending{false};
+std::atomic<int> g_messagesAnswered{0};
+constexpr std::uint32_t kProbeMessage = platform::kMsgUser + 77;
+
+std::intptr_t UiWindowProc(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                           std::intptr_t lParam) {
+  if (message == kProbeMessage) {
+    ++g_messagesAnswered;
+    return 1;
+  }
+  return platform::DefaultWindowProc(window, message, wParam, lParam);
+}
+
+int SendAskingTheUiWindowFirst(platform::Socket socket, const char* data, int length) {
+  g_sendPending = true;
+  platform::SendWindowMessage(g_uiWindow, kProbeMessage, 0, 0);
+  return platform::Send(socket, data, length);
+}
+
+TEST_F(ServerTest, StopOnTheUserInterfaceThreadAnswersMessagesOfBlockedConnections) {
+  g_uiWindow = platform::CreateTopLevelWindow("AmbervoxHttpTestUi", "http test", &UiWindowProc);
+  ASSERT_NE(g_uiWindow, nullptr);
+  g_messagesAnswered = 0;
+  g_sendPending = false;
+  HttpServerServices services;
+  services.connectionSend = &SendAskingTheUiWindowFirst;
+  HttpServer server(&queue_, &settings_, ServerLimits(), services);
+  ASSERT_TRUE(server.Start(kBasePort + 15));
+
+  platform::Socket client = ConnectClient(kBasePort + 15);
+  ASSERT_TRUE(SendText(client, kRequest));
+  // This thread does not handle messages until Stop: the connection thread
+  // is now blocked in its message to the window.
+  ASSERT_TRUE(WaitUntil([] { return g_sendPending.load(); }));
+  EXPECT_EQ(server.ConnectionCount(), 1);
+  EXPECT_TRUE(server.Stop());
+  EXPECT_EQ(server.ConnectionCount(), 0);
+  EXPECT_GE(g_messagesAnswered, 1);
+  CloseClient(client);
+  platform::DestroyTopLevelWindow(g_uiWindow);
+  g_uiWindow = nullptr;
+}
+
+}  // namespace
+}  // namespace ambervox
