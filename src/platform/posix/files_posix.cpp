@@ -48,7 +48,15 @@ bool FindFileInfo(const char* path, FileInfo* out) {
 
 std::FILE* OpenFileForReading(const char* path) {
   if (path == nullptr) return nullptr;
-  return std::fopen(NativePath(path).c_str(), "rb");
+  std::FILE* file = std::fopen(NativePath(path).c_str(), "rb");
+  // fopen opens a folder on POSIX, where Windows refuses it: refuse it too,
+  // so that a folder is never served as an empty file.
+  struct stat info;
+  if (file != nullptr && (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode))) {
+    std::fclose(file);
+    return nullptr;
+  }
+  return file;
 }
 
 bool FileTimeToLocalFields(std::uint64_t fileTime, LocalFields* out) {

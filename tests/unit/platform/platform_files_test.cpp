@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 
 #include "platform/files.h"
@@ -77,6 +78,17 @@ TEST(Files, OpenForReadingIsByteExact) {
   std::fclose(file);
   EXPECT_EQ(std::string(buffer, n), bytes);
   EXPECT_EQ(OpenFileForReading(folder.File("missing.bin").c_str()), nullptr);
+}
+
+// A folder is found (as FindFirstFileA finds it) but never opened as a file,
+// so the server answers 404 for it rather than an empty page.
+TEST(Files, AFolderIsNotOpenedForReading) {
+  TempFolder folder;
+  std::string sub = folder.File("sub");
+  std::filesystem::create_directories(sub);
+  std::FILE* file = OpenFileForReading(sub.c_str());
+  if (file != nullptr) std::fclose(file);
+  EXPECT_EQ(file, nullptr);
 }
 
 TEST(Files, LastWriteTimeRoundTripsThroughLocalFields) {
