@@ -34,6 +34,7 @@
 
 namespace ambervox {
 
+class CacheRefresher;
 class HttpServer;
 class PlaylistCache;
 class PluginSettings;
@@ -73,8 +74,9 @@ class HttpConnection {
  public:
   using SendFunction = int (*)(platform::Socket socket, const char* data, int length);
 
-  // `settings` (not owned) supplies WebRoot and Playlistfile; `limits` the
-  // head size and time-outs.
+  // `settings` (not owned) supplies WebRoot and Playlistfile, and to the
+  // pages the password, the skin texts and g_MaxEntries; `limits` the head
+  // size and time-outs.
   HttpConnection(PluginSettings* settings, const ServerLimits& limits);
   virtual ~HttpConnection();
   HttpConnection(const HttpConnection&) = delete;
@@ -156,6 +158,9 @@ class HttpConnection {
 
   PluginSettings* const settings;
   const ServerLimits limits;
+  // What the admin page's "refreshcache" starts (not owned; set by the
+  // listener; null: the command only redirects).
+  CacheRefresher* cacheRefresher = nullptr;
   // The server that registered the connection (set by the listener); used
   // only when the connection cannot be posted to the reaper.
   HttpServer* server = nullptr;

@@ -221,6 +221,7 @@ void HttpServer::StartConnection(platform::Socket socket, const std::string& pee
     connection = new HttpConnection(settings_, limits_);
     connection->server = this;
     connection->sendFunction = services_.connectionSend;
+    connection->cacheRefresher = cacheRefresher_.load();
     connection->Attach(socket, requestQueue_, nullptr, reaperThreadId_, peer.c_str());
     LockHolder hold(connectionsLock_);
     connections_.insert(connection);

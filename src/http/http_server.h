@@ -30,6 +30,7 @@
 
 namespace ambervox {
 
+class CacheRefresher;
 class HttpConnection;
 class PluginSettings;
 class RequestQueue;
@@ -66,6 +67,11 @@ class HttpServer {
   // only.
   bool Stop();
 
+  // What the admin page's "refreshcache" command starts (not owned; may be
+  // null, the command then only redirects). Every connection accepted
+  // afterwards gets it. The plug-in sets it before Start.
+  void SetCacheRefresher(CacheRefresher* refresher) { cacheRefresher_.store(refresher); }
+
   bool IsRunning() const { return running_; }
   // Connections registered and not yet destroyed. Any thread.
   int ConnectionCount() const EXCLUDES(connectionsLock_);
@@ -94,6 +100,7 @@ class HttpServer {
   PluginSettings* const settings_;
   const ServerLimits limits_;
   const HttpServerServices services_;
+  std::atomic<CacheRefresher*> cacheRefresher_{nullptr};
 
   mutable Lock connectionsLock_;
   std::set<HttpConnection*> connections_ GUARDED_BY(connectionsLock_);

@@ -79,6 +79,9 @@ class RequestQueue {
   // Not validated; the history is trimmed to new limits at the next PlayNext.
   void SetLimits(const QueueLimits& limits);
   void SetHostWindow(platform::WindowHandle window);
+  // The player's main window given to SetHostWindow (nullptr before). Any
+  // thread; the page handlers send the player's commands there.
+  platform::WindowHandle HostWindow() const { return hostWindow_.load(); }
 
  private:
   struct LimitValues {

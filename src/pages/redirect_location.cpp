@@ -1,0 +1,28 @@
+#include "pages/redirect_location.h"
+
+namespace ambervox {
+
+ByteString BackLocation(const ByteString& referer, int result, const ByteString* password) {
+  ByteString line("Location: ");
+  if (!referer.IsEmpty()) {
+    line.Append(referer);
+    if (result != 0) {
+      line.Append(referer.EndsWith(".cgi") ? "?" : "&");
+      line.AppendFormat("errorCode=%d", result);
+    }
+    return line;
+  }
+  line.Append("/playlist.cgi?");
+  if (password != nullptr) {
+    line.Append("pass=");
+    line.Append(*password);
+    line.Append("&");
+  }
+  if (result != 0) line.AppendFormat("errorCode=%d&", result);
+  int end = line.Length();
+  while (end > 0 && (line.At(end - 1) == '?' || line.At(end - 1) == '&')) --end;
+  line.Truncate(end);
+  return line;
+}
+
+}  // namespace ambervox

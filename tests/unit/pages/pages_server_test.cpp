@@ -1,0 +1,151 @@
+// The pages behind a running HttpServer on a loopback port, with the
+// simulated player: a request and the page it leads back to, the admin
+// routes, long template lines, and the cache refresh reached through the
+// server.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <string>
+
+#include "http/http_server.h"
+#include "pages/cache_refresher.h"
+#include "pages/message_table.h"
+#include "unit/pages/pages_test_support.h"
+
+namespace ambervox {
+namespace {
+
+using testing::Exchange;
+using testing::PageTestBed;
+using testing::ParseResponse;
+using testing::Response;
+using testing::Songs;
+
+constexpr std::uint16_t kPort = 18600;
+constexpr const char kCookie[] = "Cookie: UserID=0123ABCD-4567-89EF-0A1B-2C3D4E5F6071\r\n";
+const std::string kCancelText = "\x83\x4C\x83\x83\x83\x93\x83\x5A\x83\x8B";  // キャンセル in CP932
+
+const std::string kTemplate =
+    "<p>%%ERROR%%</p>\r\n"
+    "<a href=\"request.cgi?listpos=%%PLAYLISTPOS%%\">%%PLAYLISTENTRY%%</a>\r\n"
+    "<li>%%QUEUELISTPOS%% %%QUEUELISTENTRY%% %%QUEUELISTUSERCANCEL%%</li>\r\n"
+    "<form>%%ADMINHIDDENFIELD%%</form>\r\n"
+    "</html>\n";
+
+bool Gunzip(const std::string& in, std::string* out) {
+  z_stream stream{};
+  if (inflateInit2(&stream, 16 + 15) != Z_OK) return false;
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+  stream.avail_in = static_cast<uInt>(in.size());
+  int result = Z_OK;
+  char chunk[4096];
+  while (result == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(chunk);
+    stream.avail_out = sizeof chunk;
+    result = inflate(&stream, Z_NO_FLUSH);
+    out->append(chunk, sizeof chunk - stream.avail_out);
+  }
+  inflateEnd(&stream);
+  return result == Z_STREAM_END && stream.avail_in == 0;
+}
+
+class CountingRefresher : public CacheRefresher {
+ public:
+  bool StartCacheRefresh(platform::WindowHandle) override {
+    ++calls;
+    return true;
+  }
+  std::atomic<int> calls{0};
+};
+
+class PagesServerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    root_ = new testing::TempWebRoot;
+    root_->Write("playlist.html", kTemplate);
+    bed_ = new PageTestBed(Songs(20));
+    bed_->settings.SetWebRoot(root_->Root().c_str());
+    bed_->settings.SetPlaylistFile("playlist.html");
+    bed_->settings.SetMaxEntries(2);
+    server_ = new HttpServer(&bed_->queue, &bed_->settings);
+    server_->SetCacheRefresher(&refresher_);
+    ASSERT_TRUE(server_->Start(kPort));
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    delete bed_;
+    delete root_;
+  }
+  void SetUp() override { bed_->queue.ClearAll(); }
+
+  static Response Get(const std::string& target, const std::string& moreHeaders = "") {
+    return ParseResponse(Exchange(kPort, "GET " + target + " HTTP/1.1\r\n" + kCookie + moreHeaders + "\r\n"));
+  }
+
+  static testing::TempWebRoot* root_;
+  static PageTestBed* bed_;
+  static HttpServer* server_;
+  static CountingRefresher refresher_;
+};
+
+testing::TempWebRoot* PagesServerTest::root_ = nullptr;
+PageTestBed* PagesServerTest::bed_ = nullptr;
+HttpServer* PagesServerTest::server_ = nullptr;
+CountingRefresher PagesServerTest::refresher_;
+
+TEST_F(PagesServerTest, ARequestLeadsBackToAPageThatShowsItsResultAndTheQueue) {
+  const std::string origin = "http://127.0.0.1:" + std::to_string(kPort);
+  Response redirect = Get("/request.cgi?listpos=12", "Referer: " + origin + "/playlist.cgi?current=0\r\n");
+  ASSERT_EQ(redirect.statusLine, "HTTP/1.1 302 Moved Temporarily");
+  ASSERT_EQ(redirect.Get("Location"), origin + "/playlist.cgi?current=0&errorCode=1");
+  EXPECT_EQ(redirect.Count("Set-Cookie"), 0);
+
+  Response page = Get(redirect.Get("Location").substr(origin.size()), "Accept-Encoding: gzip, deflate\r\n");
+  ASSERT_EQ(page.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(page.Get("Content-Encoding"), "gzip");
+  std::string body;
+  ASSERT_TRUE(Gunzip(page.body, &body));
+  EXPECT_EQ(body, "<p>" + std::string(MessageTable::Text(1)) +
+                      "</p>\r\n"
+                      "<a href=\"request.cgi?listpos=0\">Artist 0 - Song 0</a>\r\n"
+                      "<a href=\"request.cgi?listpos=1\">Artist 1 - Song 1</a>\r\n"
+                      "<li>1 Artist 12 - Song 12 <a href=\"request.cgi?action=delete&listpos=1\">" +
+                      kCancelText + "</a></li>\r\n<form></form>\r\n</html>\n" + std::string(1, '\0'));
+}
+
+TEST_F(PagesServerTest, AdminRoutes) {
+  for (const char* target : {"/admin.cgi?", "/admin.cgix", "/admin.cgi?pass=wrong&action=next"}) {
+    Response r = Get(target);
+    EXPECT_EQ(r.statusLine, "HTTP/1.1 302 Moved Temporarily") << target;
+    EXPECT_EQ(r.Get("Location"), "/playlist.cgi?errorCode=10") << target;
+  }
+  bed_->Queue(3, 2);
+  Response view = Get("/admin.cgi?pass=s3cret&action=Play&current=18");
+  ASSERT_EQ(view.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(view.body,
+            "<p></p>\r\n"
+            "<a href=\"request.cgi?listpos=18&pass=s3cret\">Artist 18 - Song 18</a>\r\n"
+            "<a href=\"request.cgi?listpos=19&pass=s3cret\">Artist 19 - Song 19</a>\r\n"
+            "<li><a href=\"admin.cgi?pass=s3cret&action=delete&listpos=1\">Delete</a>&nbsp;1 Artist 3 - Song 3 <font "
+            "size=\"-1\">10.0.0.2 / A0000002-0B0C-0000-0000-000000000002</font></li>\r\n"
+            "<form><input type=\"hidden\" name=\"pass\" value=\"s3cret\"></form>\r\n</html>\n" +
+                std::string(1, '\0'));
+  EXPECT_TRUE(bed_->player.TakeCommands().empty());
+
+  int before = refresher_.calls;
+  Response refresh = Get("/admin.cgi?pass=s3cret&action=refreshcache");
+  EXPECT_EQ(refresh.Get("Location"), "/admin.cgi?pass=s3cret");
+  EXPECT_EQ(refresher_.calls, before + 1);
+}
+
+TEST_F(PagesServerTest, LongTemplateLinesAreRenderedInPiecesOf8191Bytes) {
+  // The first marker straddles the end of the first piece and is not seen.
+  const std::string head(8185, 'a');
+  root_->Write("long.html",
+               head + "%%DISPLAYMODE%% %%SONG_LENGTH%%\r\n" + std::string(8191, 'b') + "%%SONG_LENGTH%%\n");
+  Response r = Get("/long.html");
+  EXPECT_EQ(r.body, head + "%%DISPLAYMODE%% 200\r\n" + std::string(8191, 'b') + "200\n" + std::string(1, '\0'));
+}
+
+}  // namespace
+}  // namespace ambervox

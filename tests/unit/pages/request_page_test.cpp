@@ -1,0 +1,134 @@
+// The request page: what it asks of the queue and the redirect it answers
+// with, byte for byte.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "http/http_time.h"
+#include "platform/files.h"
+#include "unit/pages/pages_test_support.h"
+
+namespace ambervox {
+namespace {
+
+using testing::MaskCookie;
+using testing::MaskDate;
+using testing::PageTestBed;
+using testing::Redirect;
+using testing::Songs;
+using testing::User;
+
+// Runs the handler for `target` with `referer` and returns what it sent,
+// the Date masked.
+std::string Ask(PageTestBed& bed, const std::string& target, const std::string& referer = "") {
+  bed.connection.referer = referer.c_str();
+  HttpTime before = platform::CurrentTime();
+  bed.connection.HandleRequestPage(target.c_str());
+  return MaskDate(bed.Sent(), before, platform::CurrentTime());
+}
+
+struct RedirectCase {
+  std::string target, referer, location;
+  int queued;  // requests waiting afterwards
+};
+
+TEST(RequestPageTest, RedirectsBackToTheRefererWithTheResult) {
+  const RedirectCase cases[] = {
+      {"/request.cgi?listpos=3", "http://dj/playlist.cgi", "http://dj/playlist.cgi?errorCode=1", 1},
+      {"/request.cgi?listpos=3&action=post", "http://dj/playlist.cgi?current=25",
+       "http://dj/playlist.cgi?current=25&errorCode=1", 1},
+      {"/request.cgi", "http://dj/admin.cgi?pass=s3cret&action=next&xaction=1",
+       "http://dj/admin.cgi?pass=s3cret&actionx=next&xactionx=1", 0},
+      {"/request.cgi?listpos=", "http://dj/index.cgi", "http://dj/index.cgi", 0},
+      {"/request.cgi?action=delete", "", "/playlist.cgi", 0},
+      {"/request.cgi?listpos=2&pass=wrong", "", "/playlist.cgi?errorCode=1", 1},
+      {"/request.cgi?listpos=2&pass=s3cret", "", "/playlist.cgi?pass=s3cret&errorCode=1", 1},
+      {"/request.cgi?pass=s3cret", "", "/playlist.cgi?pass=s3cret", 0},
+      {"/request.cgi?listpos=0", "http://dj/", "http://dj/&errorCode=1", 1},
+      {"/request.cgi?listpos=10", "http://dj/x.cgi", "http://dj/x.cgi?errorCode=12", 0},
+      {"/request.cgi?listpos=-1", "", "/playlist.cgi?errorCode=12", 0},
+      {"/request.cgi?listpos=1&action=delete", "", "/playlist.cgi?errorCode=12", 0},
+      {"/request.cgix?listpos=4", "", "/playlist.cgi?errorCode=1", 1},
+      {"/playlist.cgi?listpos=4", "http://dj/p.cgi", "http://dj/p.cgi", 0},
+  };
+  for (const RedirectCase& c : cases) {
+    PageTestBed bed(Songs(10));
+    EXPECT_EQ(Ask(bed, c.target, c.referer), Redirect(c.location)) << c.target;
+    EXPECT_EQ(bed.queue.RequestCount(), c.queued) << c.target;
+  }
+}
+
+TEST(RequestPageTest, RequestIsForThePlaylistIndexFromThisBrowser) {
+  PageTestBed bed(Songs(10));
+  Ask(bed, "/request.cgi?listpos=5");
+  ByteString title;
+  RequestEntry entry;
+  ASSERT_TRUE(bed.queue.GetEntry(0, title, entry));
+  EXPECT_EQ(entry.playlistIndex, 5);
+  EXPECT_EQ(entry.requesterAddress, ByteString("192.168.0.7"));
+  EXPECT_TRUE(entry.userId == User(1));
+  EXPECT_EQ(title, ByteString("Artist 5 - Song 5"));
+}
+
+TEST(RequestPageTest, WithoutTheCookieNothingIsQueuedAndTheAnswerCarriesOne) {
+  PageTestBed bed(Songs(10));
+  bed.connection.hasUserIdCookie = 0;
+  HttpTime before = platform::CurrentTime();
+  bed.connection.HandleRequestPage("/request.cgi?listpos=3");
+  HttpTime after = platform::CurrentTime();
+  EXPECT_EQ(MaskCookie(MaskDate(bed.Sent(), before, after), User(1).ToText().CStr(), before, after),
+            "HTTP/1.1 302 Moved Temporarily\r\nServer: Corvane Ambervox TOVA CUSTOM/4.4.0.0 Server\r\nDate: "
+            "<date>\r\nSet-Cookie: <cookie A0000001-0B0C-0000-0000-000000000001>\r\nLocation: "
+            "/playlist.cgi?errorCode=13\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(bed.queue.RequestCount(), 0);
+}
+
+TEST(RequestPageTest, OnlyTheRequestingBrowserMayCancel) {
+  PageTestBed bed(Songs(10));
+  bed.Queue(4, 2);  // another browser's
+  bed.Queue(6, 1);  // this browser's
+  EXPECT_EQ(Ask(bed, "/request.cgi?action=delete&listpos=1", "http://dj/playlist.cgi"),
+            Redirect("http://dj/playlist.cgi?errorCode=14"));
+  EXPECT_EQ(bed.queue.RequestCount(), 2);
+  PageTestBed own(Songs(10));
+  own.Queue(4, 2);
+  own.Queue(6, 1);
+  EXPECT_EQ(Ask(own, "/request.cgi?action=delete&listpos=2"), Redirect("/playlist.cgi?errorCode=11"));
+  ByteString title;
+  RequestEntry entry;
+  ASSERT_EQ(own.queue.RequestCount(), 1);
+  ASSERT_TRUE(own.queue.GetEntry(0, title, entry));
+  EXPECT_EQ(entry.playlistIndex, 4);
+  PageTestBed zero(Songs(10));
+  zero.Queue(6, 1);
+  EXPECT_EQ(Ask(zero, "/request.cgi?action=delete&listpos=0"), Redirect("/playlist.cgi?errorCode=12"));
+}
+
+TEST(RequestPageTest, TheOperatorBypassesTheLimitsButNotThePlaylistBounds) {
+  QueueLimits none;
+  none.maxQueueSize = 0;  // admits nothing
+  const struct {
+    const char* password;
+    const char* target;
+    const char* location;
+  } cases[] = {
+      {"s3cret", "/request.cgi?listpos=1", "/playlist.cgi?errorCode=9"},
+      {"s3cret", "/request.cgi?listpos=1&pass=s3cret", "/playlist.cgi?pass=s3cret&errorCode=1"},
+      {"s3cret", "/request.cgi?listpos=10&pass=s3cret", "/playlist.cgi?pass=s3cret&errorCode=12"},
+      // Percent-encoded by the browser: the decoded value matches too.
+      {"a b&=%", "/request.cgi?listpos=1&pass=a+b%26%3D%25", "/playlist.cgi?pass=a b&=%&errorCode=1"},
+      {"a+b", "/request.cgi?listpos=1&pass=a+b", "/playlist.cgi?pass=a+b&errorCode=1"},
+      {"", "/request.cgi?listpos=1&pass=", "/playlist.cgi?errorCode=9"},
+      {"", "/request.cgi?listpos=1&pass=%00", "/playlist.cgi?errorCode=9"},
+      {"", "/request.cgi?listpos=1&pass=%", "/playlist.cgi?errorCode=9"},
+  };
+  for (const auto& c : cases) {
+    PageTestBed bed(Songs(10));
+    bed.queue.SetLimits(none);
+    bed.settings.SetAdminPassword(c.password);
+    EXPECT_EQ(Ask(bed, c.target), Redirect(c.location)) << c.target;
+  }
+}
+
+}  // namespace
+}  // namespace ambervox

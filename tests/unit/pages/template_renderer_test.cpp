@@ -1,0 +1,144 @@
+// RenderTemplateLine against a simulated player, a real cache and queue: the
+// order of the marker families, the texts they insert, the rows they repeat
+// and the lines they drop.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "pages/message_table.h"
+#include "unit/pages/pages_test_support.h"
+
+namespace ambervox {
+namespace {
+
+using testing::PageTestBed;
+using testing::Songs;
+using testing::Titled;
+
+const std::string kCancelText = "\x83\x4C\x83\x83\x83\x93\x83\x5A\x83\x8B";  // キャンセル in CP932
+
+std::string Message(int code) { return MessageTable::Text(code); }
+
+TEST(TemplateRendererTest, OnlyTheFirstFamilyOnALineIsExpanded) {
+  PageTestBed bed(Songs(3));
+  bed.connection.searchWord = "word";
+  EXPECT_EQ(bed.Line("<p>%%SEARCH_WORD%%: %%ERROR%%</p>\r\n", 1), "<p>%%SEARCH_WORD%%: " + Message(1) + "</p>\r\n");
+  EXPECT_EQ(bed.Line("%%SEARCH_WORD%% %%SEARCH_WORD%%\n"), "word word\n");
+  bed.connection.displayMode = 7;
+  EXPECT_EQ(bed.Line("%%DISPLAYMODE%% %%CURRENTSONG%%\n"), "%%DISPLAYMODE%% Artist 0 - Song 0\n");
+  EXPECT_EQ(bed.Line("%%NAV_PREV%%%%ADMINPASSWORD%%\n", 0, false), "%%NAV_PREV%%\n");
+}
+
+TEST(TemplateRendererTest, ErrorShowsTheMessageOfCodesOneToFourteenOnly) {
+  PageTestBed bed(Songs(1));
+  for (int code : {0, -1, 15, 100}) EXPECT_EQ(bed.Line("[%%ERROR%%]\r\n", code), "[]\r\n") << code;
+  EXPECT_EQ(bed.Line("[%%ERROR%%]\r\n", 13),
+            "[\x81\x79\x83\x47\x83\x89\x81\x5B\x81\x7A \x83\x4E\x83\x62\x83\x4C\x81\x5B\x82\xAA\x96\xB3\x8C\xF8\x82"
+            "\xC5\x82\xB7\x81\x42\x83\x75\x83\x89\x83\x45\x83\x55\x82\xCC\x90\xDD\x92\xE8\x82\xF0\x8C\xA9\x92\xBC\x82"
+            "\xB5\x82\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2\x81\x42]\r\n");
+}
+
+TEST(TemplateRendererTest, ReferrerIsShownOnlyWithAMessage) {
+  PageTestBed bed(Songs(1));
+  bed.connection.referer = "http://dj/playlist.cgi?current=25";
+  const std::string line = "<meta http-equiv=\"refresh\" content=\"3;URL=%%HTTP_REFERRER%%\"> %%HTTP_REFERRER%%\r\n";
+  EXPECT_EQ(bed.Line(line, 0), "<meta http-equiv=\"refresh\" content=\"3;\"> \r\n");
+  EXPECT_EQ(bed.Line(line, 1),
+            "<meta http-equiv=\"refresh\" content=\"3;URL=http://dj/playlist.cgi?current=25\"> "
+            "http://dj/playlist.cgi?current=25\r\n");
+}
+
+TEST(TemplateRendererTest, RowMarkersWithoutTheirFamilyAndOtherSpellingsStayText) {
+  PageTestBed bed(Songs(2));
+  bed.Queue(0, 1);
+  for (const char* line : {"%%PLAYLISTPOS%% %%PLAYLISTPOSVAL%% %%QUEUELISTPOS%% %%QUEUELISTUSERCANCEL%%\r\n",
+                           "%%error%% %%Error%% %ERROR% %%CURRENT_SONG%%\n", "plain\r\n", ""}) {
+    EXPECT_EQ(bed.Line(line), "<not a marker line>") << line;
+  }
+}
+
+TEST(TemplateRendererTest, EmptyListsAndNoCurrentSongDropTheLine) {
+  PageTestBed bed(Titled({"no artist part", "nor here"}));
+  EXPECT_EQ(bed.Line("<li>%%QUEUELISTENTRY%%</li> and more\r\n"), "");
+  EXPECT_EQ(bed.Line("<option>%%ARTISTSELECT%%</option>\r\n"), "");
+  EXPECT_EQ(bed.Line("Now: %%CURRENTSONG%%\r\n"), "Now: no artist part\r\n");
+  bed.player.SetPosition(5);  // outside the cached playlist
+  EXPECT_EQ(bed.Line("Now: %%CURRENTSONG%% <b>%%DISPLAYMODE%%</b>\r\n"), "");
+}
+
+TEST(TemplateRendererTest, ArtistRowsRepeatTheLineInArtistOrder) {
+  PageTestBed bed(Titled({"Beta - one", "alpha & co - two", "Beta - three", "untitled"}));
+  EXPECT_EQ(bed.Line("<option>%%ARTISTSELECT%%|%%ARTISTSELECT%%</option>\n"),
+            "<option>alpha & co|alpha & co</option>\n<option>Beta|Beta</option>\n");
+}
+
+TEST(TemplateRendererTest, QueueRowsCarryTheCancelLinkOnTheListenersOwnRowOnly) {
+  PageTestBed bed(Titled({"A - <one>", "B - two", "C - three"}));
+  bed.Queue(2, 5);
+  bed.Queue(0, 1);  // the connection's own UserId
+  bed.Queue(1, 6);
+  const std::string line = "<tr>%%QUEUELISTPOS%%|%%QUEUELISTENTRY%%|%%QUEUELISTUSERCANCEL%%</tr>\r\n";
+  EXPECT_EQ(bed.Line(line),
+            "<tr>1|C - three|</tr>\r\n<tr>2|A - &lt;one&gt;|<a href=\"request.cgi?action=delete&listpos=2\">" +
+                kCancelText + "</a></tr>\r\n<tr>3|B - two|</tr>\r\n");
+  bed.settings.SetAdminPassword("p w&d");
+  EXPECT_EQ(bed.Line(line, 0, true),
+            "<tr><a href=\"admin.cgi?pass=p w&d&action=delete&listpos=1\">Delete</a>&nbsp;1|C - three|<font "
+            "size=\"-1\">10.0.0.5 / A0000005-0B0C-0000-0000-000000000005</font></tr>\r\n"
+            "<tr><a href=\"admin.cgi?pass=p w&d&action=delete&listpos=2\">Delete</a>&nbsp;2|A - &lt;one&gt;|<font "
+            "size=\"-1\">10.0.0.1 / A0000001-0B0C-0000-0000-000000000001</font></tr>\r\n"
+            "<tr><a href=\"admin.cgi?pass=p w&d&action=delete&listpos=3\">Delete</a>&nbsp;3|B - two|<font "
+            "size=\"-1\">10.0.0.6 / A0000006-0B0C-0000-0000-000000000006</font></tr>\r\n");
+  // A queued index the cache no longer holds loses its row.
+  bed.SetSongs(Titled({"A - <one>", "B - two"}));
+  EXPECT_EQ(bed.Line("%%QUEUELISTPOS%% %%QUEUELISTENTRY%%\n"), "2 A - &lt;one&gt;\n3 B - two\n");
+}
+
+TEST(TemplateRendererTest, OperatorMarkersAreEmptyForListeners) {
+  PageTestBed bed(Songs(1));
+  bed.settings.SetAdminPassword("p w&\x82\xA0");
+  const std::string encoded = "p%20w%26%82%A0";
+  for (const char* marker : {"%%ADMINWINAMPCONTROL%%", "%%ADMINHIDDENFIELD%%", "%%ADMINPASSWORD%%"}) {
+    EXPECT_EQ(bed.Line(std::string("[") + marker + "]\n", 0, false), "[]\n") << marker;
+  }
+  EXPECT_EQ(bed.Line("<form>%%ADMINHIDDENFIELD%%</form>\n", 0, true),
+            "<form><input type=\"hidden\" name=\"pass\" value=\"p w&\x82\xA0\"></form>\n");
+  EXPECT_EQ(bed.Line("<a href=\"x.cgi?a=1%%ADMINPASSWORD%%\">\n", 0, true),
+            "<a href=\"x.cgi?a=1&pass=" + encoded + "\">\n");
+  const std::string p = "<a href=\"admin.cgi?pass=" + encoded + "&action=";
+  EXPECT_EQ(bed.Line("%%ADMINWINAMPCONTROL%%\n", 0, true),
+            "<table bordercolor=white border=1><tr><td colspan=5>Winamp Admin Control</td></tr><tr><td>" + p +
+                "prev\">Prev</td><td>" + p + "play\">Play</td><td>" + p + "pause\">Pause</td><td>" + p +
+                "stop\">Stop</td><td>" + p + "next\">Next</td></tr><tr><td colspan=5>" + p +
+                "clearrequest\">Clear Request Queue</a></td></tr><tr><td colspan=5>" + p +
+                "refreshcache\">Refresh Playlist Cache</td></tr></table>\n");
+}
+
+TEST(TemplateRendererTest, PlayingTimeIsAskedForEachLine) {
+  std::vector<SimulatedEntry> songs = {{"a.mp3", "A - a", 200}, {"b.mp3", "B - b", 3}, {"c.mp3", "C - c", 0}};
+  PageTestBed bed(songs);
+  bed.player.SetElapsedMs(50999);
+  EXPECT_EQ(bed.Line("%%SONG_LENGTH%% %%PCT_LEFT%%\n"), "%%SONG_LENGTH%% 75\n");
+  EXPECT_EQ(bed.Line("%%SONG_LENGTH%%\n"), "200\n");
+  EXPECT_EQ(bed.Line("<meta content=\"%%CONTENT_REFRESH%%\">\n"), "<meta content=\"155\">\n");
+  bed.player.SetPosition(1);
+  bed.player.SetElapsedMs(1999);  // 1 of 3 s: 33.3 % gone, truncated
+  EXPECT_EQ(bed.Line("%%PCT_LEFT%%\n"), "67\n");
+  // A length of 0 must not divide by it.
+  bed.player.SetPosition(2);
+  bed.player.SetElapsedMs(60000);
+  EXPECT_EQ(bed.Line("%%PCT_LEFT%%|%%PCT_LEFT%%\n"), "0|0\n");
+  EXPECT_EQ(bed.Line("%%CONTENT_REFRESH%% %%SONG_LENGTH%%\n"), "-55 %%SONG_LENGTH%%\n");
+}
+
+TEST(TemplateRendererTest, EscapesTitlesAndSearchWordsButNotSkinTexts) {
+  PageTestBed bed(Titled({"Tom & Jerry - <live> \"'"}));
+  bed.connection.searchWord = "a<b";
+  EXPECT_EQ(bed.Line("%%CURRENTSONG%%\n"), "Tom &amp; Jerry - &lt;live&gt; &quot;&#39;\n");
+  EXPECT_EQ(bed.Line("%%SEARCH_WORD%%\n"), "a&lt;b\n");
+  bed.connection.displayMode = -3;
+  EXPECT_EQ(bed.Line("%%DISPLAYMODE%%\n"), "-3\n");
+}
+
+}  // namespace
+}  // namespace ambervox
