@@ -29,6 +29,24 @@ unsigned char HexDigitValue(unsigned char digit) {
   return static_cast<unsigned char>(digit - 0x37);
 }
 
+// The entity that stands for `byte` in a page, or null when the byte stays.
+const char* EntityFor(unsigned char byte) {
+  switch (byte) {
+    case '&':
+      return "&amp;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '\'':
+      return "&#39;";
+    case '"':
+      return "&quot;";
+    default:
+      return nullptr;
+  }
+}
+
 unsigned char AsciiLower(unsigned char byte) {
   return (byte >= 'A' && byte <= 'Z') ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
 }
@@ -79,14 +97,27 @@ void UrlDecode(ByteString* text) {
 }
 
 ByteString HtmlEscape(const ByteString& text) {
-  ByteString out = text;
-  // None of these bytes can be the trail byte of a CP932 character (trail
-  // bytes start at 0x40), so two-byte characters are never touched.
-  out.ReplaceAll("&", "&amp;");
-  out.ReplaceAll("<", "&lt;");
-  out.ReplaceAll(">", "&gt;");
-  out.ReplaceAll("'", "&#39;");
-  out.ReplaceAll("\"", "&quot;");
+  // Byte by byte, not character by character: none of these bytes can be
+  // the trail byte of a CP932 character (trail bytes start at 0x40), so a
+  // two-byte character is never touched; but a lead byte followed by one of
+  // them is no character at all, and a browser reads that byte as itself.
+  // Skipping it with the lead byte would let a raw quote or angle bracket
+  // through into the page.
+  const int length = text.Length();
+  int first = 0;
+  while (first < length && EntityFor(text.ByteAt(first)) == nullptr) ++first;
+  if (first == length) return text;
+  ByteString out;
+  out.Reserve(length + 16);
+  out.Append(text.Data(), first);
+  for (int i = first; i < length; ++i) {
+    const char* entity = EntityFor(text.ByteAt(i));
+    if (entity != nullptr) {
+      out.Append(entity);
+    } else {
+      out.AppendChar(text.At(i));
+    }
+  }
   return out;
 }
 

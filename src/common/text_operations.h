@@ -27,8 +27,10 @@ ByteString UrlEncode(const ByteString& text);
 // d - 0x37 otherwise (eight-bit arithmetic). Every other byte is copied.
 void UrlDecode(ByteString* text);
 
-// Copy of `text` with & < > ' and the double quote replaced by &amp; &lt;
-// &gt; &#39; and &quot; (the ampersand first, so no entity is escaped twice).
+// Copy of `text` with every byte & < > ' and the double quote replaced by
+// &amp; &lt; &gt; &#39; and &quot;, in one pass, so no entity is escaped
+// twice. Every such byte is replaced, also one right after a lead byte
+// (where it cannot be a trail byte and a browser reads it as itself).
 ByteString HtmlEscape(const ByteString& text);
 
 // First byte position at which `pattern` matches `text` when A-Z compare
