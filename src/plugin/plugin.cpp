@@ -1,0 +1,201 @@
+#include "plugin/plugin.h"
+
+#include "platform/system.h"
+#include "player/player_messages.h"
+#include "plugin/plugin_record.h"
+#include "plugin/settings_dialog.h"
+#include "plugin/settings_store.h"
+
+namespace ambervox {
+namespace {
+
+// "サーバーの起動に失敗しました" in code page 932.
+constexpr const char kStartFailureText[] =
+    "\x83\x54\x81\x5b\x83\x6f\x81\x5b\x82\xcc\x8b\x4e\x93\xae\x82\xc9\x8e\xb8\x94\x73\x82\xb5\x82\xdc\x82\xb5"
+    "\x82\xbd";
+// "プレイリストキャッシュ再構築完了\n" in code page 932.
+constexpr const char kRefreshDoneText[] =
+    "\x83\x76\x83\x8c\x83\x43\x83\x8a\x83\x58\x83\x67\x83\x4c\x83\x83\x83\x62\x83\x56\x83\x85\x8d\xc4\x8d\x5c"
+    "\x92\x7a\x8a\xae\x97\xb9\n";
+
+}  // namespace
+
+std::atomic<Plugin*> Plugin::hooked_{nullptr};
+
+Plugin::Plugin() : queue_(&cache_), server_(&queue_, &settings_) {
+  // The admin page's "refreshcache" starts this plug-in's refresh.
+  server_.SetCacheRefresher(this);
+}
+
+Plugin::~Plugin() {
+  // Quit normally did all of this; a library unloaded without quit must
+  // still not leave threads running on the objects about to go.
+  try {
+    server_.Stop();
+  } catch (...) {
+  }
+  WaitForRefresh();
+  hook_.Restore();
+  Plugin* self = this;
+  hooked_.compare_exchange_strong(self, nullptr);
+}
+
+int Plugin::Init(platform::WindowHandle hostWindow, const std::string& settingsPath) {
+  hostWindow_ = hostWindow;
+  queue_.SetHostWindow(hostWindow);
+  cache_.SetPlayerWindow(hostWindow);
+  refreshCompleteMessage_ = platform::RegisterMessageName(kRefreshCompleteMessageName);
+  settingsPath_ = settingsPath;
+  LoadSettings(settings_, queue_, settingsPath_);
+  hooked_.store(this);
+  hook_.Install(hostWindow, &Plugin::MainWindowHook);
+  cache_.Rebuild();
+  if (!server_.IsRunning() && !settings_.Disabled()) StartServer();
+  return 0;
+}
+
+void Plugin::Configure() {
+  const int notedPort = settings_.Port();
+  SettingsDialogContext context;
+  context.owner = hostWindow_;
+  context.settings = &settings_;
+  context.queue = &queue_;
+  context.refresher = this;
+  context.settingsPath = settingsPath_;
+  SettingsSource source = SettingsSource::kEditedInDialog;
+  if (!ShowSettingsDialog(context, &source)) return;
+  if (source == SettingsSource::kEditedInDialog) SaveSettings(settings_, queue_, settingsPath_);
+  if (settings_.Disabled()) {
+    server_.Stop();
+    return;
+  }
+  if (settings_.Port() != notedPort) server_.Stop();
+  if (server_.IsRunning()) return;
+  StartServer();
+}
+
+void Plugin::Quit() {
+  server_.Stop();
+  // No connection is left to start a refresh; one that is still running
+  // sends messages to this thread's window until it ends.
+  WaitForRefresh();
+  SaveSettings(settings_, queue_, settingsPath_);
+  hook_.Restore();
+  Plugin* self = this;
+  hooked_.compare_exchange_strong(self, nullptr);
+}
+
+void Plugin::StartServer() {
+  if (!server_.Start(static_cast<std::uint16_t>(settings_.Port()))) {
+    platform::ShowErrorMessageBox(hostWindow_, kStartFailureText, kPluginDescription);
+  }
+}
+
+bool Plugin::StartCacheRefresh(platform::WindowHandle notifyWindow) {
+  LockHolder hold(refreshLock_);
+  if (refreshRunning_) return false;
+  // Recorded as running before the thread exists, and the handle recorded
+  // before the lock is released: a refresh that completes at once still
+  // finds itself recorded when the hook handles its completion, because the
+  // thread takes this lock before it posts.
+  refreshRunning_ = true;
+  refreshNotifyWindow_ = notifyWindow;
+  platform::ThreadHandle thread = platform::StartThread(&Plugin::RefreshThread, this, false, nullptr);
+  if (thread == nullptr) {
+    refreshRunning_ = false;
+    refreshNotifyWindow_ = nullptr;
+    return false;
+  }
+  refreshThread_ = thread;
+  return true;
+}
+
+bool Plugin::IsRefreshRunning() const {
+  LockHolder hold(refreshLock_);
+  return refreshRunning_;
+}
+
+unsigned Plugin::RefreshThread(void* plugin) {
+  static_cast<Plugin*>(plugin)->RunRefresh();
+  return 0;
+}
+
+void Plugin::RunRefresh() {
+  try {
+    cache_.Rebuild();
+  } catch (...) {
+    // The previous content stays; the completion is reported all the same
+    // so that the thread is joined and the button comes back.
+  }
+  platform::DebugOutput(kRefreshDoneText);
+  platform::WindowHandle notifyWindow = nullptr;
+  {
+    LockHolder hold(refreshLock_);
+    notifyWindow = refreshNotifyWindow_;
+  }
+  platform::PostWindowMessage(hostWindow_, refreshCompleteMessage_, 0, reinterpret_cast<std::intptr_t>(notifyWindow));
+}
+
+void Plugin::FinishCacheRefresh(std::intptr_t notifyWindow) {
+  platform::ThreadHandle thread = nullptr;
+  {
+    LockHolder hold(refreshLock_);
+    // Taken out of the record at once, so that a second completion message
+    // handled while this one waits finds nothing to join.
+    thread = refreshThread_;
+    refreshThread_ = nullptr;
+  }
+  if (thread == nullptr) return;
+  // The thread has posted its completion, its last act: this wait is short.
+  platform::JoinThreadHandlingMessages(thread);
+  platform::CloseThreadHandle(thread);
+  {
+    LockHolder hold(refreshLock_);
+    refreshRunning_ = false;
+    refreshNotifyWindow_ = nullptr;
+  }
+  auto window = reinterpret_cast<platform::WindowHandle>(notifyWindow);
+  if (window != nullptr && platform::IsWindowValid(window)) {
+    platform::EnableChildControl(window, kReloadButtonId, true);
+  }
+}
+
+void Plugin::WaitForRefresh() {
+  platform::ThreadHandle thread = nullptr;
+  {
+    LockHolder hold(refreshLock_);
+    thread = refreshThread_;
+    refreshThread_ = nullptr;
+  }
+  if (thread != nullptr) {
+    platform::JoinThreadHandlingMessages(thread);
+    platform::CloseThreadHandle(thread);
+  }
+  LockHolder hold(refreshLock_);
+  refreshRunning_ = false;
+  refreshNotifyWindow_ = nullptr;
+}
+
+std::intptr_t Plugin::MainWindowHook(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                     std::intptr_t lParam) {
+  Plugin* self = hooked_.load();
+  if (self == nullptr) return platform::DefaultWindowProc(window, message, wParam, lParam);
+  return self->HandleHostMessage(window, message, wParam, lParam);
+}
+
+std::intptr_t Plugin::HandleHostMessage(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                        std::intptr_t lParam) {
+  try {
+    if (message == kMsgSongEnded) {
+      // Answered here, the player does not advance by itself.
+      if (!settings_.Disabled() && queue_.PlayNext()) return 1;
+    } else if (refreshCompleteMessage_ != 0 && message == refreshCompleteMessage_) {
+      FinishCacheRefresh(lParam);
+    }
+  } catch (...) {
+    // Nothing may unwind into the player; the message goes on as usual.
+  }
+  return hook_.CallPrevious(window, message, wParam, lParam);
+}
+
+}  // namespace ambervox

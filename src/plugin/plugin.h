@@ -1,0 +1,122 @@
+// Plugin: the plug-in's process-wide objects and what the player's entries
+// do with them: init wires everything and starts the server, the config
+// entry applies the settings dialog's outcome, quit stops and saves; the
+// hook on the player's main window plays a waiting request when a song ends;
+// the cache is refreshed on a background thread on demand.
+//
+// The library holds exactly one instance (plugin_export.cpp), constructed
+// when the library is loaded and destroyed when it is unloaded; tests make
+// their own, one at a time. The members are built in the order the web tier
+// needs them (settings with the skin texts, cache, queue given the cache,
+// server given the queue and the settings) and destroyed in reverse, after
+// the destructor has stopped the server and joined any refresh thread, in
+// case quit never ran.
+//
+// Threads: Init, Configure, Quit and MainWindowHook run on the player's
+// user-interface thread (the thread that owns its main window).
+// StartCacheRefresh is called from there (settings dialog) and from HTTP
+// connection threads (admin page). `refreshLock_` guards the refresh record;
+// it is held only for a few assignments and a thread start, never while a
+// message is sent or a thread is waited for. The user-interface thread waits
+// for a refresh thread only after that thread has finished its work (its
+// completion message), or at quit while handling sent messages.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "common/lock.h"
+#include "common/plugin_settings.h"
+#include "http/http_server.h"
+#include "pages/cache_refresher.h"
+#include "platform/threads.h"
+#include "platform/window.h"
+#include "requests/playlist_cache.h"
+#include "requests/request_queue.h"
+
+namespace ambervox {
+
+// The registered window message that a finished refresh posts to the host
+// main window.
+constexpr const char kRefreshCompleteMessageName[] = "0E048D2B-9403-4c9d-9308-F0049B06EDA6";
+// The settings dialog's reload button, enabled again when its refresh ends.
+constexpr int kReloadButtonId = 1092;
+
+class Plugin : public CacheRefresher {
+ public:
+  Plugin();
+  ~Plugin() override;
+  Plugin(const Plugin&) = delete;
+  Plugin& operator=(const Plugin&) = delete;
+
+  // The init entry: `hostWindow` as the player put it into the record,
+  // `settingsPath` the plugin.ini beside the library (SettingsPathOf its
+  // module). Always 0; a server that cannot start is reported by a message
+  // box.
+  int Init(platform::WindowHandle hostWindow, const std::string& settingsPath);
+  // The config entry: the settings dialog, then save, stop or restart as the
+  // new values require.
+  void Configure();
+  // The quit entry: stop the server, wait for a running refresh, save, take
+  // the hook off.
+  void Quit();
+
+  // Starts the background refresh of the cache; `notifyWindow` (may be null)
+  // gets its reload button enabled when it has completed. False while one is
+  // running or when no thread can be created. Any thread.
+  bool StartCacheRefresh(platform::WindowHandle notifyWindow) override EXCLUDES(refreshLock_);
+  // True from a successful StartCacheRefresh until the hook has handled its
+  // completion message. Any thread.
+  bool IsRefreshRunning() const EXCLUDES(refreshLock_);
+
+  // The procedure put in front of the host main window's own.
+  static std::intptr_t MainWindowHook(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                      std::intptr_t lParam);
+
+  PluginSettings& Settings() { return settings_; }
+  PlaylistCache& Cache() { return cache_; }
+  RequestQueue& Queue() { return queue_; }
+  HttpServer& Server() { return server_; }
+  // plugin.ini as given to Init.
+  const std::string& SettingsPath() const { return settingsPath_; }
+  // The refresh-complete message's id (0 before Init).
+  std::uint32_t RefreshCompleteMessage() const { return refreshCompleteMessage_; }
+
+ private:
+  static unsigned RefreshThread(void* plugin);
+  void RunRefresh() EXCLUDES(refreshLock_);
+  std::intptr_t HandleHostMessage(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                  std::intptr_t lParam);
+  // The completion message arrived: join and forget the thread, enable the
+  // notify window's reload button.
+  void FinishCacheRefresh(std::intptr_t notifyWindow) EXCLUDES(refreshLock_);
+  // Quit and destruction: waits for a running refresh, handling the messages
+  // it sends meanwhile, and forgets it.
+  void WaitForRefresh() EXCLUDES(refreshLock_);
+  // Starts the server on the configured port, as a 16-bit number; the
+  // start-failure message box when it cannot.
+  void StartServer();
+
+  PluginSettings settings_;
+  PlaylistCache cache_;
+  RequestQueue queue_;
+  HttpServer server_;
+
+  // Set by Init, before any other thread of the plug-in exists.
+  platform::WindowHandle hostWindow_ = nullptr;
+  std::string settingsPath_;
+  std::uint32_t refreshCompleteMessage_ = 0;
+  platform::WindowSubclass hook_;  // user-interface thread only
+
+  mutable Lock refreshLock_;
+  bool refreshRunning_ GUARDED_BY(refreshLock_) = false;
+  platform::ThreadHandle refreshThread_ GUARDED_BY(refreshLock_) = nullptr;
+  platform::WindowHandle refreshNotifyWindow_ GUARDED_BY(refreshLock_) = nullptr;
+
+  // The instance whose hook is installed: a window procedure receives
+  // nothing but the window.
+  static std::atomic<Plugin*> hooked_;
+};
+
+}  // namespace ambervox

@@ -1,0 +1,106 @@
+// Shared by the plug-in tests: a plug-in with its host window and a settings
+// folder, polling with a deadline, and free TCP ports.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/sockets.h"
+#include "platform/system.h"
+#include "platform/threads.h"
+#include "player/player_messages.h"
+#include "plugin/plugin.h"
+#include "unit/platform/temp_folder.h"
+#include "unit/plugin/host_window.h"
+
+namespace ambervox {
+namespace testing {
+
+// True as soon as `condition` holds; false when it still does not after 20 s.
+inline bool WaitUntil(const std::function<bool()>& condition) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    platform::SleepMilliseconds(5);
+  }
+  return true;
+}
+
+// A port that nothing listens on right now.
+inline int FreePort() {
+  std::uint32_t a = 0;
+  std::uint16_t b = 0;
+  std::uint16_t c = 0;
+  std::uint8_t d[8] = {};
+  platform::CreateGuid(&a, &b, &c, d);
+  for (int i = 0; i < 200; ++i) {
+    int port = 20000 + static_cast<int>((a + static_cast<std::uint32_t>(i) * 7919u) % 30000u);
+    platform::Socket s = platform::ListenTcp(static_cast<std::uint16_t>(port), 1);
+    if (s != platform::kInvalidSocket) {
+      platform::CloseSocket(s);
+      return port;
+    }
+  }
+  return 0;
+}
+
+// True when something accepts connections on 127.0.0.1:port.
+inline bool Listening(int port) {
+  platform::Socket s = platform::ConnectLoopback(static_cast<std::uint16_t>(port));
+  if (s == platform::kInvalidSocket) return false;
+  platform::ShutdownBoth(s);
+  platform::CloseSocket(s);
+  return true;
+}
+
+// The plug-in as the player has it: its host window on a user-interface
+// thread of its own, plugin.ini in a fresh folder. Quits the plug-in at the
+// end if the test did not.
+class PluginTest : public ::testing::Test {
+ protected:
+  PluginTest() : host_(Songs(10)), path_(folder_.File("plugin.ini")) {
+    std::string error;
+    platform::SocketsStartup(&error);
+  }
+  ~PluginTest() override {
+    if (initialized_ && !quit_) Quit();
+    platform::SocketsCleanup();
+  }
+
+  void WriteIni(const std::string& body) { TempFolder::WriteBytes(path_, "[HTTP Request]\r\n" + body); }
+  void Init() {
+    host_.RunOnUi([this] { plugin_.Init(host_.window(), path_); });
+    initialized_ = true;
+  }
+  void Configure() {
+    host_.RunOnUi([this] { plugin_.Configure(); });
+  }
+  void Quit() {
+    host_.RunOnUi([this] { plugin_.Quit(); });
+    quit_ = true;
+  }
+  // The player's end-of-song notice, sent as the player sends it.
+  std::intptr_t SongEnded() { return platform::SendWindowMessage(host_.window(), kMsgSongEnded, 0, 0); }
+  ResultCode Request(int index) {
+    UserId user;
+    user.data1 = static_cast<std::uint32_t>(index) + 1;
+    return plugin_.Queue().AddRequest(index, "10.0.0.1", user, false);
+  }
+  bool RefreshFinished() {
+    return WaitUntil([this] { return !plugin_.IsRefreshRunning(); });
+  }
+
+  TempFolder folder_;
+  HostWindow host_;
+  std::string path_;
+  Plugin plugin_;
+  bool initialized_ = false;
+  bool quit_ = false;
+};
+
+}  // namespace testing
+}  // namespace ambervox
