@@ -116,12 +116,14 @@ void HttpServer::EndListener() {
   // Shutting the socket down wakes a blocked accept on POSIX, closing it
   // does on Windows. The listener looks at `stopping_` after every failed
   // accept and never accepts again.
+  // The listener reads `listenSocket_` until it ends, so the field is
+  // cleared only after the join.
   platform::ShutdownBoth(listenSocket_);
   platform::CloseSocket(listenSocket_);
-  listenSocket_ = platform::kInvalidSocket;
   platform::JoinThreadHandlingMessages(listenerThread_);
   platform::CloseThreadHandle(listenerThread_);
   listenerThread_ = nullptr;
+  listenSocket_ = platform::kInvalidSocket;
 }
 
 void HttpServer::EndReaper() {
