@@ -1,0 +1,838 @@
+#!/usr/bin/python3
+"""Load and fault tests of the request server, run against ambervox-host
+and the plug-in module of one build (tools/load-test.sh sets the same
+environment as the end-to-end suite: AMBERVOX_PLATFORM, AMBERVOX_HOST,
+AMBERVOX_PLUGIN, AMBERVOX_SOURCE_DIR).
+
+One host serves a generated 10,000-entry playlist with the default skin.
+Scenarios, in order, each bounded in count and time:
+
+  warm-up       a short run of the mixed scenario and two cache refreshes
+                to a changed playlist and back; then the host's thread count
+                and resident memory are noted as the baseline
+  mixed         500 concurrent clients browse, search, request and cancel
+                songs while the console plays songs (song-end); every
+                response must be complete and correct, and every accepted
+                request must end up played exactly once or still queued
+  refresh       cache refreshes (admin refreshcache) while 100 clients browse
+  config        the config entry restarts the server on another port, stops
+                it and starts it again while 100 clients browse; each config
+                returns promptly
+  disconnect    clients that close mid-response or mid-request
+  slowloris     300 idle or dripping connections; other clients are still
+                served, and the head time-out closes every idle one
+  end           resident memory back near the baseline, quit ends the host
+
+After each scenario the connection set must have drained: the host's
+thread count (from /proc) returns to its idle value and the server answers
+promptly.
+Ends with one line "N passed, N failed"; exits 1 when anything failed.
+All traffic goes to 127.0.0.1.
+"""
+
+import argparse
+import os
+import random
+import resource
+import selectors
+import socket
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+sys.path.insert(0, HERE)
+
+import ambervox_host as ah  # noqa: E402
+import http_probe as hp  # noqa: E402
+
+PLAYLIST_SIZE = 10000
+PAGE_SIZE = 25
+PASSWORD = "load-pass"
+HEAD_TIMEOUT_S = 30  # the server's limit for a complete request head
+# How much the host's resident memory may exceed its value after the
+# warm-up once all the load has ended. The scenarios make about 30,000
+# requests: a leak of 150 bytes a request would show.
+RSS_GROWTH_LIMIT_KIB = 4 * 1024
+
+ARTISTS = ["Ivory Tramline", "千夜一夜ラジオ", "Nova Thistle", "みなも", "Lumen Drive", "深海タイプライター",
+           "Pale Ferris", "夏目坂シグナル", "Rock & Roll Unit", "Quiet <Hours>", "ソフトウェア表示", "O'Brien Trio"]
+WORDS = ["Secret Signal", "Little Garden", "水面のワルツ", "Afterglow Engine", "Late Afternoon", "Harbour Lights",
+         "Restless Radio", "優しいプラネタリウム", "\"Quoted\" Song", "Night Bus"]
+# ASCII search words (the server's case folding and Python's agree on them).
+SEARCH_WORDS = ["#0012", "garden", "IVORY", "signal", "#09", "rock & roll", "night bus #00", "o'brien"]
+
+
+def title_of(index, version=1):
+    artist = ARTISTS[index % len(ARTISTS)]
+    word = WORDS[(index // len(ARTISTS)) % len(WORDS)]
+    return "%s - %s #%05d%s" % (artist, word, index, " (v2)" if version == 2 else "")
+
+
+def write_playlist(path, version):
+    entries = [(180 + index % 120, title_of(index, version), "C:\\Music\\%05d.mp3" % index)
+               for index in range(PLAYLIST_SIZE)]
+    return ah.write_playlist(path, entries)
+
+
+def row_title_bytes(index, version=1):
+    return hp.html_escape(title_of(index, version)).encode("cp932")
+
+
+_search_matches = {}
+
+
+def expected_search_rows(word):
+    """The rows of the first page of a search for `word`."""
+    if word not in _search_matches:
+        lower = word.lower()
+        _search_matches[word] = [i for i in range(PLAYLIST_SIZE) if lower in title_of(i).lower()][:PAGE_SIZE]
+    return _search_matches[word]
+
+
+# ---------------------------------------------------------------------------
+# Bookkeeping
+
+
+class Checks:
+    """The outcome of every check; one line each as it is made."""
+
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+
+    def check(self, name, ok, detail=""):
+        if ok:
+            self.passed += 1
+        else:
+            self.failed += 1
+        print("%s %s%s" % ("PASS" if ok else "FAIL", name, (": " + detail) if detail else ""), flush=True)
+        return ok
+
+
+class Tally:
+    """Counts and the first few messages of failures, from many threads."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.ok = 0
+        self.failures = 0
+        self.messages = []
+        self.latencies = []
+
+    def success(self, seconds):
+        with self.lock:
+            self.ok += 1
+            self.latencies.append(seconds)
+
+    def failure(self, message):
+        with self.lock:
+            self.failures += 1
+            if len(self.messages) < 8:
+                self.messages.append(message)
+
+    def summary(self):
+        with self.lock:
+            return "%d ok, %d failed, latency p50 %.0f ms p99 %.0f ms max %.0f ms%s" % (
+                self.ok, self.failures, 1000 * hp.percentile(self.latencies, 0.5),
+                1000 * hp.percentile(self.latencies, 0.99), 1000 * max(self.latencies or [0]),
+                ("; first: " + " | ".join(self.messages)) if self.messages else "")
+
+
+class Console:
+    """The host's console, shared by the scenario and the player thread."""
+
+    def __init__(self, host):
+        self.host = host
+        self.lock = threading.Lock()
+
+    def command(self, line, timeout=60):
+        with self.lock:
+            return self.host.command(line, timeout)
+
+
+def process_status(pid):
+    values = {}
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            name, _, value = line.partition(":")
+            values[name] = value.strip()
+    return int(values["Threads"]), int(values["VmRSS"].split()[0])
+
+
+def run_clients(count, body, stagger=0.0):
+    """Runs body(k) in `count` threads that start together; joins them."""
+    barrier = threading.Barrier(count)
+
+    def main(k):
+        try:
+            barrier.wait(timeout=60)
+        except threading.BrokenBarrierError:
+            pass
+        if stagger:
+            time.sleep(random.random() * stagger)
+        body(k)
+
+    threads = [threading.Thread(target=main, args=(k,), daemon=True) for k in range(count)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+
+
+# ---------------------------------------------------------------------------
+# The page checks shared by the scenarios
+
+
+def check_playlist_page(reply, current, versions=(1,)):
+    """None when `reply` is the playlist page starting at `current`."""
+    if reply.status != 200:
+        return "status %d" % reply.status
+    if not reply.body.endswith(b"</html>\r\n\x00") and not reply.body.endswith(b"</html>\n\x00"):
+        return "page does not end with </html> and its zero byte"
+    rows = hp.page_rows(reply.body)
+    want = list(range(current, min(current + PAGE_SIZE, PLAYLIST_SIZE)))
+    if [i for i, _ in rows] != want:
+        return "rows %s..., expected %d..%d" % ([i for i, _ in rows][:3], want[0], want[-1])
+    for index, shown in rows:
+        if not any(shown == row_title_bytes(index, v) for v in versions):
+            return "row %d shows %r" % (index, shown[:60])
+    return None
+
+
+def check_search_page(reply, word):
+    if reply.status != 200:
+        return "status %d" % reply.status
+    got = [i for i, _ in hp.page_rows(reply.body)]
+    want = expected_search_rows(word)
+    if got != want:
+        return "search %r gave rows %s, expected %s" % (word, got[:5], want[:5])
+    return None
+
+
+def browse_once(port, tally, rng, versions=(1,)):
+    current = rng.randrange(0, PLAYLIST_SIZE // PAGE_SIZE) * PAGE_SIZE
+    try:
+        reply = hp.fetch(port, "/playlist.cgi?current=%d" % current)
+        problem = check_playlist_page(reply, current, versions)
+    except (OSError, hp.ProbeError) as error:
+        problem = "%s: %s" % (type(error).__name__, error)
+        reply = None
+    if problem:
+        tally.failure("current=%d: %s" % (current, problem))
+    else:
+        tally.success(reply.seconds)
+
+
+def settled_status(pid, limit_s=5.0):
+    """Threads and resident memory once the thread count has stayed put for
+    half a second."""
+    deadline = time.monotonic() + limit_s
+    last = process_status(pid)
+    steady_since = time.monotonic()
+    while time.monotonic() < deadline and time.monotonic() - steady_since < 0.5:
+        time.sleep(0.05)
+        now = process_status(pid)
+        if now[0] != last[0]:
+            steady_since = time.monotonic()
+        last = now
+    return last
+
+
+def drained(checks, name, host, idle_threads, port, limit_s=20.0):
+    """The connection set is empty again: threads back to idle, a prompt answer."""
+    deadline = time.monotonic() + limit_s
+    threads = None
+    started = time.monotonic()
+    while time.monotonic() < deadline:
+        threads, _ = process_status(host.process.pid)
+        if threads <= idle_threads:
+            break
+        time.sleep(0.1)
+    _, rss = process_status(host.process.pid)
+    print("     %s: %.1f s to drain, %d KiB resident" % (name, time.monotonic() - started, rss), flush=True)
+    checks.check("%s: host threads back to the idle count" % name, threads is not None and threads <= idle_threads,
+                 "%s threads, idle %d" % (threads, idle_threads))
+    started = time.monotonic()
+    try:
+        reply = hp.fetch(port, "/playlist.cgi?current=0", timeout=10)
+        problem = check_playlist_page(reply, 0, (1, 2))
+    except (OSError, hp.ProbeError) as error:
+        problem = str(error)
+    seconds = time.monotonic() - started
+    checks.check("%s: server answers promptly afterwards" % name, problem is None and seconds < 2.0,
+                 problem or "%.0f ms" % (1000 * seconds))
+
+
+# ---------------------------------------------------------------------------
+# Scenarios
+
+
+class Requests:
+    """Every song request made in the mixed scenario and what became of it.
+
+    Each request is made by its own browser (a fresh UserID), so the cancel
+    link on a page and the answer to a cancellation name that one request.
+    Every playlist index is requested at most once, so a play reported by the
+    player (set-position:<i>) names one request too.
+    """
+
+    def __init__(self, budget):
+        self.lock = threading.Lock()
+        self.next_index = 0
+        self.budget = budget
+        self.accepted = {}      # index -> user id
+        self.cancelled = set()  # indexes
+        self.refused = 0
+
+    def take_index(self):
+        with self.lock:
+            if self.next_index >= self.budget:
+                return None
+            self.next_index += 1
+            return self.next_index - 1
+
+    def waiting_estimate(self, played):
+        with self.lock:
+            return len(self.accepted) - len(self.cancelled) - played
+
+
+def mixed_scenario(checks, host, console, port, clients, seconds, name="mixed"):
+    tally = Tally()
+    requests = Requests(budget=PLAYLIST_SIZE)
+    referer = "http://%s:%d/playlist.cgi?current=0" % (hp.LOOPBACK, port)
+    stop = threading.Event()
+    played = []
+    deadline = time.monotonic() + seconds
+    console.command("commands")  # plays from before this scenario
+
+    def player():
+        # Plays a request whenever a few are waiting; reads the plays back
+        # from the player so that the estimate stays close.
+        last_read = 0.0
+        for _ in range(100000):
+            if stop.is_set():
+                break
+            if time.monotonic() - last_read > 0.25:
+                played.extend(w for w in console.command("commands").split()[1:] if w.startswith("set-position:"))
+                last_read = time.monotonic()
+            # A few dozen waiting: cancellations find their request queued,
+            # and the queue rows on every page stay a modest number.
+            if requests.waiting_estimate(len(played)) > 40:
+                console.command("song-end")
+            else:
+                time.sleep(0.01)
+
+    def request_song(rng, own):
+        index = requests.take_index()
+        if index is None:
+            return browse_once(port, tally, rng)
+        user = hp.new_user_id()
+        try:
+            reply = hp.fetch(port, "/request.cgi?listpos=%d" % index, cookie=user, referer=referer)
+        except (OSError, hp.ProbeError) as error:
+            # Unknown whether the queue took it: the accounting cannot go on.
+            tally.failure("request %d: %s" % (index, error))
+            return
+        if reply.status != 302 or reply.error_code() != 1:
+            tally.failure("request %d: %d %s" % (index, reply.status, reply.header("location")))
+            with requests.lock:
+                requests.refused += 1
+            return
+        with requests.lock:
+            requests.accepted[index] = user
+        own.append(index)
+        tally.success(reply.seconds)
+
+    def cancel_song(rng, own):
+        if not own:
+            return browse_once(port, tally, rng)
+        # Mostly the latest request, which is the likeliest to be waiting.
+        index = own.pop() if rng.random() < 0.8 else own.pop(rng.randrange(len(own)))
+        user = requests.accepted[index]
+        for _ in range(3):
+            try:
+                page = hp.fetch(port, "/playlist.cgi?current=0", cookie=user)
+                links = hp.CANCEL_PATTERN.findall(page.body) if page.status == 200 else None
+                if links is None:
+                    tally.failure("cancel page for %d: status %d" % (index, page.status))
+                    return
+                if not links:
+                    return  # already played
+                if len(links) != 1:
+                    tally.failure("browser of request %d sees %d cancel links" % (index, len(links)))
+                    return
+                reply = hp.fetch(port, "/request.cgi?action=delete&listpos=%s" % links[0].decode(), cookie=user,
+                                 referer=referer)
+            except (OSError, hp.ProbeError) as error:
+                # Whether it was withdrawn is unknown; the final check will
+                # then find it neither played nor queued and say so.
+                tally.failure("cancel %d: %s" % (index, error))
+                return
+            code = reply.error_code()
+            if reply.status == 302 and code == 11:
+                with requests.lock:
+                    requests.cancelled.add(index)
+                tally.success(reply.seconds)
+                return
+            if reply.status != 302 or code not in (12, 14):
+                tally.failure("cancel %d: %d %s" % (index, reply.status, reply.header("location")))
+                return
+            # The queue moved between the page and the cancellation: again.
+
+    def search(rng):
+        word = rng.choice(SEARCH_WORDS)
+        target = "/playlist.cgi?psearch=%s" % urllib.parse.quote(word.encode("cp932"), safe="")
+        try:
+            reply = hp.fetch(port, target)
+            problem = check_search_page(reply, word)
+        except (OSError, hp.ProbeError) as error:
+            problem, reply = str(error), None
+        if problem:
+            tally.failure(problem)
+        else:
+            tally.success(reply.seconds)
+
+    def client(k):
+        rng = random.Random(k)
+        own = []
+        for _ in range(400):
+            if time.monotonic() > deadline:
+                break
+            roll = rng.random()
+            if roll < 0.78:
+                browse_once(port, tally, rng)
+            elif roll < 0.86:
+                search(rng)
+            elif roll < 0.95:
+                request_song(rng, own)
+            else:
+                cancel_song(rng, own)
+
+    player_thread = threading.Thread(target=player, daemon=True)
+    player_thread.start()
+    started = time.monotonic()
+    run_clients(clients, client)
+    elapsed = time.monotonic() - started
+    stop.set()
+    player_thread.join(60)
+    played.extend(w for w in console.command("commands").split()[1:] if w.startswith("set-position:"))
+
+    checks.check("%s: %d clients, no failed response" % (name, clients), tally.failures == 0, tally.summary())
+    print("     %s: %.0f responses/s over %.1f s" % (name, tally.ok / elapsed, elapsed), flush=True)
+
+    # The accounting: every accepted request played exactly once or queued.
+    admin = hp.fetch(port, "/admin.cgi?pass=%s" % PASSWORD)
+    queued_users = [u.decode() for u in hp.ADMIN_QUEUE_PATTERN.findall(admin.body)]
+    played_indexes = [int(w.split(":")[1]) for w in played]
+    by_user = {user: index for index, user in requests.accepted.items()}
+    live = set(requests.accepted) - requests.cancelled
+    queued_indexes = [by_user.get(u) for u in queued_users]
+    problems = []
+    if len(set(played_indexes)) != len(played_indexes):
+        problems.append("%d plays repeated" % (len(played_indexes) - len(set(played_indexes))))
+    if len(set(queued_users)) != len(queued_users):
+        problems.append("%d queue entries duplicated" % (len(queued_users) - len(set(queued_users))))
+    strangers = [i for i in played_indexes if i not in live] + [i for i in queued_indexes if i not in live]
+    if strangers:
+        problems.append("played or queued but not accepted (or cancelled): %s" % strangers[:5])
+    lost = sorted(live - set(played_indexes) - set(queued_indexes))
+    if lost:
+        problems.append("accepted but neither played nor queued: %s" % lost[:5])
+    both = sorted(set(played_indexes) & set(queued_indexes))
+    if both:
+        problems.append("played and still queued: %s" % both[:5])
+    checks.check("%s: every accepted request played exactly once or still queued" % name, not problems,
+                 "; ".join(problems) or "%d accepted, %d cancelled, %d played, %d queued" % (
+                     len(requests.accepted), len(requests.cancelled), len(played_indexes), len(queued_users)))
+    # The short warm-up may not get to a cancellation; the scenario proper must.
+    checks.check("%s: requests were added, cancelled and played" % name,
+                 len(requests.accepted) > 100 and (requests.cancelled or name != "mixed") and played_indexes,
+                 "%d accepted, %d cancelled, %d played" % (
+                     len(requests.accepted), len(requests.cancelled), len(played_indexes)))
+    # Leaves an empty queue for the scenarios that follow.
+    assert hp.fetch(port, "/admin.cgi?pass=%s&action=clearrequest" % PASSWORD).status == 302
+
+
+def timed(name, function, *args):
+    started = time.monotonic()
+    result = function(*args)
+    print("     %s took %.1f s" % (name, time.monotonic() - started), flush=True)
+    return result
+
+
+def warm_up(checks, host, console, port, workdir, clients):
+    """A short run of the mixed scenario, then cache refreshes to another
+    playlist and back: the allocator has then seen every kind of work the
+    scenarios do, so that the memory noted afterwards is the baseline. (The
+    stand-in player keeps every playlist it was ever given, so the playlist
+    is changed here only, before the baseline.)"""
+    mixed_scenario(checks, host, console, port, clients, 6.0, name="warm-up")
+    outcomes = [refresh_to(host, console, port, path)
+                for path in (second_playlist(workdir), os.path.join(workdir, "songs.m3u8"))]
+    checks.check("warm-up: a refreshed cache shows the player's new playlist",
+                 all(status == 302 and seen for status, seen, _ in outcomes),
+                 ", ".join("%d %s %.1f s" % (s, "seen" if seen else "NOT seen", t) for s, seen, t in outcomes))
+
+
+def second_playlist(workdir):
+    path = os.path.join(workdir, "songs-v2.m3u8")
+    if not os.path.exists(path):
+        write_playlist(path, 2)
+    return path
+
+
+# What the plug-in writes for a debugger when a refresh has completed; the
+# host sends it to its standard error.
+REFRESH_DONE = "プレイリストキャッシュ再構築完了\n".encode("cp932")
+
+
+def refreshes_done(host):
+    return host.stderr().count(REFRESH_DONE)
+
+
+def refresh(host, port, limit_s=30.0):
+    """One cache refresh through the admin page, until it has completed:
+    (status of the first answer, completed, seconds). A refresh asked for
+    while the previous one is still being finished is ignored by the
+    plug-in, so the command is repeated until one runs."""
+    before = refreshes_done(host)
+    started = time.monotonic()
+    status = None
+    asked = 0.0
+    while time.monotonic() - started < limit_s:
+        if time.monotonic() - asked > 3.0:
+            reply = hp.fetch(port, "/admin.cgi?pass=%s&action=refreshcache" % PASSWORD)
+            status = reply.status if status is None else status
+            asked = time.monotonic()
+        if refreshes_done(host) > before:
+            return status, True, time.monotonic() - started
+        time.sleep(0.02)
+    return status, False, time.monotonic() - started
+
+
+def refresh_to(host, console, port, path):
+    """Loads `path` into the player and refreshes the cache: (status of the
+    refreshcache answer, whether the new titles showed up, seconds)."""
+    version = 2 if path.endswith("-v2.m3u8") else 1
+    console.command("load %s" % path)
+    status, done, seconds = refresh(host, port)
+    rows = hp.page_rows(hp.fetch(port, "/playlist.cgi?current=%d" % (PLAYLIST_SIZE - PAGE_SIZE)).body)
+    seen = done and bool(rows) and rows[-1][1] == row_title_bytes(PLAYLIST_SIZE - 1, version)
+    return status, seen, seconds
+
+
+def refresh_scenario(checks, host, port, clients, count=6):
+    name = "refresh"
+    tally = Tally()
+    stop = threading.Event()
+
+    def client(k):
+        rng = random.Random(2000 + k)
+        for _ in range(2000):
+            if stop.is_set():
+                break
+            browse_once(port, tally, rng)
+
+    load = threading.Thread(target=run_clients, args=(clients, client), daemon=True)
+    load.start()
+    time.sleep(1.0)
+    outcomes = [refresh(host, port) for _ in range(count)]
+    stop.set()
+    load.join(120)
+    checks.check("%s: %d refreshes under load completed" % (name, count),
+                 all(status == 302 and done for status, done, _ in outcomes),
+                 ", ".join("%s %s %.1f s" % (s, "done" if done else "NOT done", t) for s, done, t in outcomes))
+    checks.check("%s: no failed response while refreshing" % name, tally.failures == 0 and tally.ok > 0,
+                 tally.summary())
+
+
+def config_scenario(checks, console, install, port, clients):
+    """Restarts under load. Returns the port the server serves on afterwards."""
+    name = "config"
+    tally = Tally()
+    interrupted = Tally()
+    stop = threading.Event()
+    serving = {"port": port}
+
+    def client(k):
+        rng = random.Random(3000 + k)
+        for _ in range(5000):
+            if stop.is_set():
+                break
+            current = rng.randrange(0, PLAYLIST_SIZE // PAGE_SIZE) * PAGE_SIZE
+            try:
+                reply = hp.fetch(serving["port"], "/playlist.cgi?current=%d" % current, timeout=30)
+            except (OSError, hp.ProbeError) as error:
+                # A restart closes connections and refuses new ones for a
+                # moment; that is what this scenario does to clients.
+                interrupted.failure(str(error))
+                time.sleep(0.01)
+                continue
+            problem = check_playlist_page(reply, current)
+            if problem:
+                tally.failure(problem)
+            else:
+                tally.success(reply.seconds)
+
+    def configure(**changes):
+        install.write_ini(install.demo_settings(**settings(changes)))
+        started = time.monotonic()
+        answer = console.command("config")
+        return answer, time.monotonic() - started
+
+    def settings(changes):
+        values = dict(base)
+        values.update(changes)
+        return values
+
+    base = dict(port=port, **LOAD_SETTINGS)
+    load = threading.Thread(target=run_clients, args=(clients, client), daemon=True)
+    load.start()
+    time.sleep(1.5)
+    steps = []
+    other = ah.free_port()
+    answer, seconds = configure(port=other)            # Stop, then Start on another port
+    serving["port"] = other
+    steps.append(("port %d" % other, answer, seconds, ah.listening(other) and not ah.listening(port)))
+    time.sleep(1.5)
+    answer, seconds = configure(port=other, bDisabled="TRUE")  # Stop
+    steps.append(("disabled", answer, seconds, not ah.listening(other)))
+    time.sleep(0.5)
+    answer, seconds = configure(port=port)             # Start on the first port
+    serving["port"] = port
+    steps.append(("port %d" % port, answer, seconds, ah.listening(port)))
+    time.sleep(1.5)
+    stop.set()
+    load.join(120)
+    checks.check("%s: each config under load returns promptly and leaves the server as set" % name,
+                 all(a == "ok" and s < 5.0 and ok for _, a, s, ok in steps),
+                 ", ".join("%s: %s in %.2f s%s" % (what, a, s, "" if ok else " WRONG STATE")
+                           for what, a, s, ok in steps))
+    checks.check("%s: complete answers are correct" % name, tally.failures == 0 and tally.ok > 0,
+                 "%s; %d requests cut off by the restarts" % (tally.summary(), interrupted.failures))
+    return port
+
+
+def disconnect_scenario(checks, port, clients):
+    name = "disconnect"
+    tally = Tally()
+    kinds = ["big-file", "big-file-reset", "page-unread", "half-request"]
+
+    def client(k):
+        kind = kinds[k % len(kinds)]
+        try:
+            sock = hp.connect(port, 30)
+            if kind == "half-request":
+                sock.sendall(b"GET /playlist.cgi?curr")
+            elif kind == "page-unread":
+                sock.sendall(hp.request_bytes(port, "/playlist.cgi?current=100"))
+            else:
+                sock.sendall(hp.request_bytes(port, "/big.bin", gzip_ok=False))
+                received = 0
+                while received < 64 * 1024:
+                    chunk = sock.recv(16384)
+                    if not chunk:
+                        raise hp.ProbeError("big file ended after %d bytes" % received)
+                    received += len(chunk)
+            if kind.endswith("-reset"):
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+            sock.close()
+            tally.success(0)
+        except (OSError, hp.ProbeError) as error:
+            tally.failure("%s: %s" % (kind, error))
+
+    run_clients(clients, client)
+    checks.check("%s: %d clients left mid-response or mid-request" % (name, clients), tally.failures == 0,
+                 tally.summary())
+
+
+class IdleConnections:
+    """Connections that send part of a request head and then nothing more
+    (or, for every second one, one more byte every few seconds), watched on
+    a thread of their own until the server closes them."""
+
+    DRIP_EVERY_S = 5.0
+
+    def __init__(self, port, count):
+        self.selector = selectors.DefaultSelector()
+        self.closed_after = []
+        self.answered = 0
+        self.count = count
+        for k in range(count):
+            sock = hp.connect(port, 30)
+            sock.sendall(b"GET /playlist.cgi HTTP/1.1\r\nHost: 127.0.0.1\r\n")
+            sock.setblocking(False)
+            self.selector.register(sock, selectors.EVENT_READ, (time.monotonic(), k % 2 == 1))
+        self.watcher = threading.Thread(target=self._watch, daemon=True)
+        self.watcher.start()
+
+    def _watch(self):
+        last_drip = time.monotonic()
+        limit = time.monotonic() + HEAD_TIMEOUT_S + 20
+        while self.selector.get_map() and time.monotonic() < limit:
+            if time.monotonic() - last_drip > self.DRIP_EVERY_S:
+                for key in list(self.selector.get_map().values()):
+                    if key.data[1]:
+                        try:
+                            key.fileobj.send(b"X")
+                        except OSError:
+                            pass
+                last_drip = time.monotonic()
+            for key, _ in self.selector.select(timeout=0.25):
+                try:
+                    data = key.fileobj.recv(4096)
+                except OSError:
+                    data = b""
+                if data:
+                    self.answered += 1
+                self.closed_after.append(time.monotonic() - key.data[0])
+                self.selector.unregister(key.fileobj)
+                key.fileobj.close()
+
+    def wait(self):
+        """Waits for the watcher; closes what the server left open."""
+        self.watcher.join(HEAD_TIMEOUT_S + 30)
+        still_open = len(self.selector.get_map())
+        for key in list(self.selector.get_map().values()):
+            key.fileobj.close()
+        return still_open
+
+
+def slowloris_scenario(checks, port, idle_count, clients):
+    name = "slowloris"
+    started = time.monotonic()
+    idle = IdleConnections(port, idle_count)
+    time.sleep(1.0)
+
+    tally = Tally()
+
+    def client(k):
+        rng = random.Random(4000 + k)
+        for _ in range(5):
+            browse_once(port, tally, rng, versions=(1, 2))
+
+    run_clients(clients, client)
+    served_after = time.monotonic() - started
+    early = [t for t in idle.closed_after if t < HEAD_TIMEOUT_S - 1]
+    checks.check("%s: %d other clients served while %d connections idle" % (name, clients, idle_count),
+                 tally.failures == 0 and served_after < HEAD_TIMEOUT_S - 5 and not early,
+                 "%s; all done %.1f s after the idle connections opened, %d of those closed by then" % (
+                     tally.summary(), served_after, len(idle.closed_after)))
+
+    # Every idle connection is closed, without an answer, once its head has
+    # taken longer than the limit; the dripping ones keep sending meanwhile.
+    still_open = idle.wait()
+    closed = idle.closed_after
+    checks.check("%s: the head time-out closed every idle connection without an answer" % name,
+                 still_open == 0 and idle.answered == 0 and len(closed) == idle_count and
+                 min(closed) >= HEAD_TIMEOUT_S - 1 and max(closed) < HEAD_TIMEOUT_S + 5,
+                 "%d closed after %.1f..%.1f s, %d answered, %d still open" % (
+                     len(closed), min(closed or [0]), max(closed or [0]), idle.answered, still_open))
+
+
+LOAD_SETTINGS = dict(AdminPassword=PASSWORD, bDisabled="FALSE", g_MaxEntries=PAGE_SIZE, g_MaxRequestsPerIP=0,
+                     g_MaxQueueSize=PLAYLIST_SIZE, g_MaxConsecutivePerIP=0, g_RecentlyPlayedQueueSize=0)
+
+
+def raise_descriptor_limit():
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    wanted = 8192 if hard == resource.RLIM_INFINITY else min(hard, 8192)
+    if soft < wanted:
+        resource.setrlimit(resource.RLIMIT_NOFILE, (wanted, hard))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--clients", type=int, default=500, help="concurrent clients of the mixed scenario")
+    parser.add_argument("--seconds", type=float, default=20.0, help="length of the mixed scenario")
+    parser.add_argument("--idle", type=int, default=300, help="idle connections of the slowloris scenario")
+    parser.add_argument("--skip-slowloris", action="store_true", help="leave out the scenario that waits 30 s")
+    options = parser.parse_args()
+
+    raise_descriptor_limit()
+    threading.stack_size(256 * 1024)
+    build = ah.Build()
+    # One malloc arena, as the player's process has one C runtime heap: with
+    # glibc's per-thread arenas the resident size wanders by megabytes with
+    # how the threads happened to be spread over them, and would hide a leak
+    # instead of showing one.
+    build.env["MALLOC_ARENA_MAX"] = "1"
+    checks = Checks()
+    with tempfile.TemporaryDirectory(prefix="ambervox-load-") as workdir:
+        # The web root: the default skin and a large file to be cut off.
+        webroot = os.path.join(workdir, "webroot")
+        os.makedirs(webroot)
+        for name in os.listdir(build.skin_dir):
+            with open(os.path.join(build.skin_dir, name), "rb") as src, \
+                    open(os.path.join(webroot, name), "wb") as dst:
+                dst.write(src.read())
+        with open(os.path.join(webroot, "big.bin"), "wb") as f:
+            f.write(os.urandom(8 * 1024 * 1024))
+        playlist = write_playlist(os.path.join(workdir, "songs.m3u8"), 1)
+
+        install = ah.Install(build, workdir)
+        port = ah.free_port()
+        original_demo_settings = install.demo_settings
+
+        def demo_settings(port, **changes):
+            values = original_demo_settings(port, **changes)
+            return [(k, build.folder_setting(webroot) if k == "WebRoot" else v) for k, v in values]
+
+        install.demo_settings = demo_settings
+        install.write_ini(install.demo_settings(port, **LOAD_SETTINGS))
+        host = ah.Host(build, install, playlist=playlist, manual_clock=True)
+        console = Console(host)
+        try:
+            if not checks.check("start: the server answers", ah.wait_until(lambda: ah.listening(port), 20)):
+                return 1
+            idle_threads, _ = settled_status(host.process.pid)
+
+            timed("warm-up", warm_up, checks, host, console, port, workdir, options.clients)
+            drained(checks, "warm-up", host, idle_threads, port)
+            _, baseline_rss = process_status(host.process.pid)
+            print("     idle: %d threads, %d KiB resident after the warm-up" % (idle_threads, baseline_rss),
+                  flush=True)
+
+            timed("mixed", mixed_scenario, checks, host, console, port, options.clients, options.seconds)
+            drained(checks, "mixed", host, idle_threads, port)
+
+            timed("refresh", refresh_scenario, checks, host, port, 100)
+            drained(checks, "refresh", host, idle_threads, port)
+
+            port = timed("config", config_scenario, checks, console, install, port, 100)
+            drained(checks, "config", host, idle_threads, port)
+
+            timed("disconnect", disconnect_scenario, checks, port, 300)
+            drained(checks, "disconnect", host, idle_threads, port)
+
+            if not options.skip_slowloris:
+                timed("slowloris", slowloris_scenario, checks, port, options.idle, 100)
+                drained(checks, "slowloris", host, idle_threads, port)
+
+            time.sleep(1.0)
+            _, final_rss = process_status(host.process.pid)
+            checks.check("end: resident memory within %d KiB of the warm-up value" % RSS_GROWTH_LIMIT_KIB,
+                         final_rss - baseline_rss <= RSS_GROWTH_LIMIT_KIB,
+                         "%d KiB after the warm-up, %d KiB at the end (%+d KiB)" % (
+                             baseline_rss, final_rss, final_rss - baseline_rss))
+            started = time.monotonic()
+            code = host.quit()
+            checks.check("end: quit ends the host", code == 0 and time.monotonic() - started < 30,
+                         "exit code %s after %.1f s" % (code, time.monotonic() - started))
+        except Exception as error:  # a scenario that broke off counts as a failure
+            checks.check("load test ran to the end", False, "%s: %s" % (type(error).__name__, error))
+        finally:
+            host.close()
+            stderr = host.stderr().decode("utf-8", "replace")
+            if "ERROR" in stderr or "runtime error" in stderr:
+                checks.check("end: the host reported no sanitizer error", False, stderr[-2000:])
+    print("%d passed, %d failed" % (checks.passed, checks.failed), flush=True)
+    return 0 if checks.failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
