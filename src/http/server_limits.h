@@ -17,8 +17,12 @@ constexpr int kHeadTimeoutMilliseconds = 30 * 1000;
 // which ends the response and the connection.
 constexpr int kSendStallMilliseconds = 60 * 1000;
 // Connection threads alive at once; further clients wait in the listen queue
-// until a connection has been reaped.
-constexpr int kMaxConnectionThreads = 256;
+// until a connection has been reaped. A client that never completes its head
+// holds its thread until kHeadTimeoutMilliseconds, so the cap is set well
+// above the few hundred such connections that a broken or hostile client
+// opens at once: the others are still served meanwhile. It still bounds what
+// the threads' stacks take of a 32-bit player's address space.
+constexpr int kMaxConnectionThreads = 512;
 // Depth of the listen queue. Large enough that a burst of clients, or the
 // clients held back by kMaxConnectionThreads, wait there instead of being
 // refused (Windows refuses a connection when the queue is full).
