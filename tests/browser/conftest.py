@@ -21,6 +21,8 @@ from ambervox_host import Build, Host, Install, free_port  # noqa: E402
 from selenium import webdriver  # noqa: E402
 from selenium.webdriver.chrome.service import Service  # noqa: E402
 
+# With a space, which the log-in form sends as "+": the plug-in accepts the
+# password percent-encoded as well as as stored.
 ADMIN_PASSWORD = "Booth 7"
 CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
@@ -35,10 +37,11 @@ def read_sample_titles(path):
 class Station:
     """A running plug-in and the address of its pages."""
 
-    def __init__(self, host, port, titles):
+    def __init__(self, host, port, titles, admin_password):
         self.host = host
         self.port = port
         self.titles = titles
+        self.admin_password = admin_password
 
     def url(self, target="/"):
         return "http://127.0.0.1:%d%s" % (self.port, target)
@@ -57,7 +60,7 @@ def station(build, tmp_path):
     playlist = os.path.join(build.skin_dir, "sample.m3u8")
     # The first song plays; the clock stands still, so nothing ends by itself.
     host = Host(build, install, playlist=playlist, manual_clock=True, play=True)
-    yield Station(host, port, read_sample_titles(playlist))
+    yield Station(host, port, read_sample_titles(playlist), ADMIN_PASSWORD)
     host.close()
 
 

@@ -10,8 +10,6 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions
 from selenium.webdriver.support.ui import WebDriverWait
 
-from conftest import ADMIN_PASSWORD
-
 ACCEPTED = "リクエストを受け付けました。"
 DELETED = "リクエストを削除しました。"
 NOT_REQUESTER = "【エラー】 リクエストしたユーザーと一致しません。"
@@ -113,7 +111,7 @@ def test_the_operator_logs_in_with_the_form_skips_a_song_and_deletes_a_request(s
 
     # The form sends the password percent-encoded (the space as "+").
     operator.get(station.url("/admin.cgi"))
-    operator.find_element(By.NAME, "pass").send_keys(ADMIN_PASSWORD)
+    operator.find_element(By.NAME, "pass").send_keys(station.admin_password)
     navigate(operator, operator.find_element(By.CSS_SELECTOR, "input[type=submit]").click)
     assert "Winamp Admin Control" in admin_panel(operator)
     assert texts(operator, ".queue-row .q-title") == [station.titles[3], station.titles[30]]
