@@ -4,10 +4,10 @@
 // Invariants (the target needs TZ=UTC, as ctest and tools/fuzz.sh set it):
 // - ParseHttpDate answers one of its result numbers and writes the time
 //   only on success.
-// - A parsed time lies from 1971 to the year 3000, and formatting it in each
+// - A parsed time lies from 1970 to the year 3000, and formatting it in each
 //   of the three forms browsers send parses back to the same time.
 // - The first eight bytes read as a time: every formatted text fits the
-//   128-byte bound, and a time from 1971 to 3000 round-trips the same way.
+//   128-byte bound, and a time from 1970 to 3000 round-trips the same way.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -22,8 +22,9 @@
 namespace ambervox {
 namespace {
 
-// 1971-01-01 00:00:00 and 3000-12-31 23:59:59 UTC.
-constexpr HttpTime kFirstParsable = 31536000;
+// 1970-01-01 00:00:00 (a year written with four digits) and 3000-12-31
+// 23:59:59 UTC.
+constexpr HttpTime kFirstParsable = 0;
 constexpr HttpTime kLastParsable = 32535215999LL;
 
 // The three forms of ParseHttpDate, as a browser or this server writes them.

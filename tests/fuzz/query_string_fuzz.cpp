@@ -7,8 +7,10 @@
 //   separator ("&", "=") or a zero byte, and each is a piece of the query;
 //   its result is the number of names stored; without "?" and "&" before the
 //   first zero byte there are none.
-// - UrlDecode(UrlEncode(x)) == x for every x, and UrlEncode writes only
-//   letters, digits, * - . _ and "%XX" with upper-case hex digits.
+// - UrlDecode(UrlEncode(x)) == x for every x, also with a "%" and at most
+//   one byte after it appended (an escape cut short is dropped), and
+//   UrlEncode writes only letters, digits, * - . _ and "%XX" with upper-case
+//   hex digits.
 // - UrlDecode never lengthens its text.
 // - HtmlEscape leaves no raw < > " ', every "&" in its output starts one of
 //   its five entities, and undoing them gives the input back.
@@ -52,6 +54,17 @@ void CheckUrlEncoding(const ByteString& text) {
   FUZZ_CHECK(decoded == text);
   // The copy that was decoded in place shared its storage with `encoded`.
   FUZZ_CHECK(encoded == UrlEncode(text));
+
+  // An escape cut short at the end is dropped with its "%"; a "+" is a
+  // space.
+  for (const char* tail : {"%", "%4", "%%", "%\x82"}) {
+    ByteString cut = encoded + ByteString(tail);
+    UrlDecode(&cut);
+    FUZZ_CHECK(cut == text);
+  }
+  ByteString plus = encoded + ByteString("+");
+  UrlDecode(&plus);
+  FUZZ_CHECK(plus == text + ByteString(" "));
 
   ByteString raw = text;
   UrlDecode(&raw);
