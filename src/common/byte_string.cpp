@@ -24,6 +24,25 @@ int ClampedAdd(int a, int b) {
   return a + b;
 }
 
+// The code page's lead bytes, asked of the platform once: the code page does
+// not change while the process runs, and the character walks below ask for
+// every byte they pass (on Windows each answer is a system call).
+class LeadBytes {
+ public:
+  LeadBytes() {
+    for (int b = 0; b < 256; ++b) lead_[b] = platform::IsLeadByte(static_cast<unsigned char>(b));
+  }
+  bool operator[](unsigned char byte) const { return lead_[byte]; }
+
+ private:
+  bool lead_[256];
+};
+
+const LeadBytes& LeadByteTable() {
+  static const LeadBytes table;
+  return table;
+}
+
 }  // namespace
 
 // The shared empty string: never counted, never freed, never written.
@@ -261,15 +280,16 @@ int ByteString::FindBytes(const char* pattern, int patternLength, int start) con
   if (start < 0) start = 0;
   if (start > length) return kNotFound;
   const unsigned char* text = reinterpret_cast<const unsigned char*>(rep_->data());
+  const LeadBytes& isLead = LeadByteTable();
   // Walk from the beginning so that `start` itself is judged against the
   // character boundaries of the whole text.
   int i = 0;
-  while (i < start) i += (platform::IsLeadByte(text[i]) && i + 1 < length) ? 2 : 1;
+  while (i < start) i += (isLead[text[i]] && i + 1 < length) ? 2 : 1;
   if (patternLength == 0) return i <= length ? i : kNotFound;
   const unsigned char first = static_cast<unsigned char>(pattern[0]);
   for (; i + patternLength <= length;) {
     if (text[i] == first && std::memcmp(text + i, pattern, static_cast<std::size_t>(patternLength)) == 0) return i;
-    i += (platform::IsLeadByte(text[i]) && i + 1 < length) ? 2 : 1;
+    i += (isLead[text[i]] && i + 1 < length) ? 2 : 1;
   }
   return kNotFound;
 }
@@ -334,11 +354,12 @@ bool IsFullWidthSpace(const unsigned char* p) { return p[0] == 0x81 && p[1] == 0
 void ByteString::TrimRight(const char* singleBytes, bool fullWidthSpace) {
   const unsigned char* text = reinterpret_cast<const unsigned char*>(rep_->data());
   const int length = rep_->length;
+  const LeadBytes& isLead = LeadByteTable();
   // Find where the trailing run of trimmable characters begins, walking the
   // characters from the start so that a trail byte is never taken alone.
   int keep = 0;
   for (int i = 0; i < length;) {
-    int width = (platform::IsLeadByte(text[i]) && i + 1 < length) ? 2 : 1;
+    int width = (isLead[text[i]] && i + 1 < length) ? 2 : 1;
     bool trimmable = width == 1 ? (text[i] != 0 && singleBytes != nullptr && std::strchr(singleBytes, text[i]))
                                 : (fullWidthSpace && IsFullWidthSpace(text + i));
     i += width;
@@ -350,9 +371,10 @@ void ByteString::TrimRight(const char* singleBytes, bool fullWidthSpace) {
 void ByteString::TrimLeft(const char* singleBytes, bool fullWidthSpace) {
   const unsigned char* text = reinterpret_cast<const unsigned char*>(rep_->data());
   const int length = rep_->length;
+  const LeadBytes& isLead = LeadByteTable();
   int i = 0;
   while (i < length) {
-    int width = (platform::IsLeadByte(text[i]) && i + 1 < length) ? 2 : 1;
+    int width = (isLead[text[i]] && i + 1 < length) ? 2 : 1;
     bool trimmable = width == 1 ? (text[i] != 0 && singleBytes != nullptr && std::strchr(singleBytes, text[i]))
                                 : (fullWidthSpace && IsFullWidthSpace(text + i));
     if (!trimmable) break;

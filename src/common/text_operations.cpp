@@ -141,7 +141,7 @@ bool StartsWithNoCase(const ByteString& text, const ByteString& prefix, int coun
   ByteString lowerPrefix = prefix;
   lowerText.MakeLowerMultibyte();
   lowerPrefix.MakeLowerMultibyte();
-  return std::strncmp(lowerText.CStr(), lowerPrefix.CStr(), static_cast<std::size_t>(count)) == 0;
+  return StartsWithLowerCase(lowerText, lowerPrefix, count);
 }
 
 bool ContainsNoCase(const ByteString& text, const ByteString& word) {
@@ -149,7 +149,16 @@ bool ContainsNoCase(const ByteString& text, const ByteString& word) {
   ByteString lowerWord = word;
   lowerText.MakeLowerMultibyte();
   lowerWord.MakeLowerMultibyte();
-  return lowerText.Find(lowerWord) != ByteString::kNotFound;
+  return ContainsLowerCase(lowerText, lowerWord);
+}
+
+bool StartsWithLowerCase(const ByteString& lowerCaseText, const ByteString& lowerCasePrefix, int count) {
+  if (count <= 0) return true;
+  return std::strncmp(lowerCaseText.CStr(), lowerCasePrefix.CStr(), static_cast<std::size_t>(count)) == 0;
+}
+
+bool ContainsLowerCase(const ByteString& lowerCaseText, const ByteString& lowerCaseWord) {
+  return lowerCaseText.Find(lowerCaseWord) != ByteString::kNotFound;
 }
 
 }  // namespace ambervox

@@ -50,4 +50,11 @@ bool StartsWithNoCase(const ByteString& text, const ByteString& prefix, int coun
 // word occurs in every text.
 bool ContainsNoCase(const ByteString& text, const ByteString& word);
 
+// The two tests above on texts that are already lower-cased (with
+// ByteString::MakeLowerMultibyte): what a caller uses that lower-cases a
+// word once and tests it against many texts lower-cased beforehand. The
+// results are those of the NoCase forms on the original texts.
+bool StartsWithLowerCase(const ByteString& lowerCaseText, const ByteString& lowerCasePrefix, int count);
+bool ContainsLowerCase(const ByteString& lowerCaseText, const ByteString& lowerCaseWord);
+
 }  // namespace ambervox

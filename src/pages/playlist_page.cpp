@@ -83,13 +83,23 @@ void HttpConnection::BuildPlaylistPage(bool hasSearchWord, bool hasStartsWith) {
   int added = 0;
   long long matched = 0;
   ByteString title;
+  // The cache keeps every title lower-cased as well: only the search word
+  // and the leading text are lower-cased here, once for the whole walk.
+  ByteString lowerTitle;
+  ByteString lowerWord = searchWord;
+  lowerWord.MakeLowerMultibyte();
+  ByteString lowerPrefix = startsWith;
+  lowerPrefix.MakeLowerMultibyte();
+  const bool filtered = hasSearchWord || hasStartsWith;
   // One title per lookup, no lock between them: a rebuild meanwhile only
   // shortens or lengthens the walk.
-  for (int i = 0; playlistCache->GetTitle(i, title); ++i) {
+  for (int i = 0; filtered ? playlistCache->GetTitleAndLowerCase(i, title, lowerTitle)
+                           : playlistCache->GetTitle(i, title);
+       ++i) {
     bool match = true;
-    if (hasSearchWord) match = ContainsNoCase(title, searchWord);
+    if (hasSearchWord) match = ContainsLowerCase(lowerTitle, lowerWord);
     // The leading text, when given, decides alone.
-    if (hasStartsWith) match = StartsWithNoCase(title, startsWith, startsWith.Length());
+    if (hasStartsWith) match = StartsWithLowerCase(lowerTitle, lowerPrefix, startsWith.Length());
     if (!match) continue;
     if (added >= maxEntries) {
       hasMorePages = 1;

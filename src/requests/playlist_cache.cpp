@@ -36,6 +36,15 @@ ByteString ArtistPart(const ByteString& title) {
 
 bool InRange(int index, std::size_t size) { return index >= 0 && static_cast<std::size_t>(index) < size; }
 
+// `title` lower-cased; the same storage when no letter changes (most
+// titles of a Japanese playlist, and every title already in small letters).
+ByteString LowerCaseOf(const ByteString& title) {
+  ByteString lower = title;
+  lower.MakeLowerMultibyte();
+  if (lower == title) return title;
+  return lower;
+}
+
 }  // namespace
 
 void PlaylistCache::SetPlayerWindow(platform::WindowHandle window) { playerWindow_.store(window); }
@@ -55,6 +64,7 @@ bool PlaylistCache::Rebuild() {
   try {
     std::vector<ByteString> filePaths(count);
     std::vector<ByteString> titles(count);
+    std::vector<ByteString> lowerCaseTitles(count);
     // Holds each artist once; on a tie the name inserted first (the lowest
     // position) stays.
     std::set<ByteString, ArtistOrder> names;
@@ -63,6 +73,7 @@ bool PlaylistCache::Rebuild() {
       if (!player.GetPlaylistFile(index, filePaths[i])) return false;
       if (!player.GetPlaylistTitle(index, titles[i])) return false;
       titles[i].TrimRight(kTitleTrim, true);
+      lowerCaseTitles[i] = LowerCaseOf(titles[i]);
       names.insert(ArtistPart(titles[i]));
     }
     // Titles without an artist part gave the empty name (or one equal to it
@@ -72,6 +83,7 @@ bool PlaylistCache::Rebuild() {
 
     filePaths_.swap(filePaths);
     titles_.swap(titles);
+    lowerCaseTitles_.swap(lowerCaseTitles);
     artists_.swap(artists);
     return true;
   } catch (const ByteStringError&) {
@@ -90,6 +102,14 @@ bool PlaylistCache::GetTitle(int index, ByteString& title) const {
   LockHolder hold(lock_);
   if (!InRange(index, titles_.size())) return false;
   title = titles_[static_cast<std::size_t>(index)];
+  return true;
+}
+
+bool PlaylistCache::GetTitleAndLowerCase(int index, ByteString& title, ByteString& lowerCaseTitle) const {
+  LockHolder hold(lock_);
+  if (!InRange(index, titles_.size())) return false;
+  title = titles_[static_cast<std::size_t>(index)];
+  lowerCaseTitle = lowerCaseTitles_[static_cast<std::size_t>(index)];
   return true;
 }
 

@@ -3,8 +3,12 @@
 // list of distinct artist names derived from the titles. Pages and the
 // request queue read it instead of asking the player for every entry.
 //
+// For the playlist search, a rebuild also keeps each title lower-cased
+// (as ByteString::MakeLowerMultibyte does it), so that a search lower-cases
+// only its word, not every title again for every request.
+//
 // One instance belongs to the plug-in; the request queue and, through it,
-// every HTTP connection hold a pointer. `lock_` guards the three lists:
+// every HTTP connection hold a pointer. `lock_` guards the four lists:
 // Rebuild holds it for its whole run (so a single lookup sees the content
 // before or after a rebuild, never a mixture), each lookup for one bounds
 // check and one copy. No other lock is taken while it is held, and the
@@ -46,6 +50,8 @@ class PlaylistCache {
   int EntryCount() const EXCLUDES(lock_);
   // Lookups: false and the output untouched when the index is out of range.
   bool GetTitle(int index, ByteString& title) const EXCLUDES(lock_);
+  // The title and its lower-cased form, from one lookup.
+  bool GetTitleAndLowerCase(int index, ByteString& title, ByteString& lowerCaseTitle) const EXCLUDES(lock_);
   bool GetEntry(int index, PlaylistEntry& entry) const EXCLUDES(lock_);
   // The cached title at the player's current position (asked without the
   // lock); false when that position lies outside the cached entries.
@@ -58,6 +64,8 @@ class PlaylistCache {
   mutable Lock lock_;
   std::vector<ByteString> filePaths_ GUARDED_BY(lock_);
   std::vector<ByteString> titles_ GUARDED_BY(lock_);   // always as long as filePaths_
+  // titles_[i] lower-cased; shares its storage when that changes nothing.
+  std::vector<ByteString> lowerCaseTitles_ GUARDED_BY(lock_);
   std::vector<ByteString> artists_ GUARDED_BY(lock_);  // ascending in artist order
 };
 

@@ -166,5 +166,38 @@ TEST(ContainsNoCaseTest, NeverMatchesOnATrailByte) {
   EXPECT_FALSE(ContainsNoCase("\x83\x41", "a"));
 }
 
+// The forms for texts lowered beforehand give what the NoCase forms give on
+// the original texts, once both sides are lowered, and fold nothing
+// themselves.
+TEST(LowerCaseFormsTest, AgreeWithTheNoCaseFormsOnLoweredTexts) {
+  const struct {
+    const char* text;
+    const char* word;
+  } kCases[] = {
+      {"The Beatles - Help!", "BEAT"},        {"The Best", "beat"},
+      {"", ""},                               {"abc", ""},
+      {"", "a"},                              {"Song \x82\x60\x82\x61\x82\x62", "\x82\x82\x82\x83"},
+      {"\x83\x5C", "\\"},                   {"\x83\x5C\\", "\\"},
+      {"\x83\x41", "A"},                      {"\x83\x41 Song", "\x83\x41 S"},
+      {"\x82\x60\x82\x61 Band", "\x82\x81"}, {"AB", "abc"},
+      {"Tail \x83", "TAIL \x83"},
+  };
+  for (const auto& c : kCases) {
+    const ByteString text(c.text);
+    const ByteString word(c.word);
+    ByteString lowerText = text;
+    ByteString lowerWord = word;
+    lowerText.MakeLowerMultibyte();
+    lowerWord.MakeLowerMultibyte();
+    EXPECT_EQ(ContainsLowerCase(lowerText, lowerWord), ContainsNoCase(text, word)) << c.text << " / " << c.word;
+    for (int count : {0, 1, 2, 4, word.Length(), word.Length() + 3}) {
+      EXPECT_EQ(StartsWithLowerCase(lowerText, lowerWord, count), StartsWithNoCase(text, word, count))
+          << c.text << " / " << c.word << " / " << count;
+    }
+  }
+  EXPECT_FALSE(ContainsLowerCase("The Beatles", "BEAT"));
+  EXPECT_FALSE(StartsWithLowerCase("The Beatles", "the", 3));
+}
+
 }  // namespace
 }  // namespace ambervox

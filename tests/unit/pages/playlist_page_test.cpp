@@ -93,6 +93,20 @@ TEST(PlaylistPageTest, CapitalsMatchSmallLettersAlsoFullWidth) {
   EXPECT_EQ(lead.RowIndexes(), std::vector<int>({0, 2}));
 }
 
+TEST(PlaylistPageTest, SearchAndLeadingTextFollowTheCacheAcrossARebuild) {
+  PageTestBed bed(Titled({"Alpha - One", "BETA - Two", "alpha - Three"}));
+  bed.Playlist("/playlist.cgi?psearch=ALPHA");
+  EXPECT_EQ(bed.RowIndexes(), std::vector<int>({0, 2}));
+  bed.SetSongs(Titled({"Gamma - One", "ALPHA BETA - Two", "Beta - Three"}));
+  bed.Playlist("/playlist.cgi?psearch=alpha");
+  EXPECT_EQ(bed.RowIndexes(), std::vector<int>({1}));
+  bed.Playlist("/playlist.cgi?startswith=BETA");
+  EXPECT_EQ(bed.RowIndexes(), std::vector<int>({2}));
+  // The rows show the titles as the player has them, not lower-cased.
+  ASSERT_EQ(bed.connection.pageRows.size(), 1u);
+  EXPECT_EQ(bed.connection.pageRows[0].title, ByteString("Beta - Three"));
+}
+
 TEST(PlaylistPageTest, LeadingTextDecidesTheRowsButLinksCarryOnlyTheSearchWord) {
   PageTestBed bed(Titled({"The Beatles - Help", "Beat It - x", "The Doors - Riders", "the beat - y"}));
   bed.settings.SetMaxEntries(1);

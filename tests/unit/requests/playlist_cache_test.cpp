@@ -109,6 +109,48 @@ TEST_F(PlaylistCacheTest, OutOfRangeLookupsLeaveTheOutputUntouched) {
   EXPECT_EQ("C - 3", Title(2));
 }
 
+TEST_F(PlaylistCacheTest, KeepsEachTrimmedTitleLowerCasedForTheSearch) {
+  // A full-width capital, a katakana whose trail byte is 'A' (0x83 0x41, ア)
+  // and a lead byte at the very end, which is no character.
+  Load({std::string("The BEATLES - Help\r\n"), std::string("\x82\x60\x83\x41Z"), std::string("abc"),
+        std::string("Tail \x83"), std::nullopt});
+  const struct {
+    int index;
+    const char* title;
+    const char* lower;
+  } kCases[] = {
+      {0, "The BEATLES - Help", "the beatles - help"},
+      {1, "\x82\x60\x83\x41Z", "\x82\x81\x83\x41z"},
+      {2, "abc", "abc"},
+      {3, "Tail \x83", "tail \x83"},
+      {4, "", ""},
+  };
+  for (const auto& c : kCases) {
+    ByteString title("<none>");
+    ByteString lower("<none>");
+    ASSERT_TRUE(cache_.GetTitleAndLowerCase(c.index, title, lower)) << c.index;
+    EXPECT_EQ(title, ByteString(c.title)) << c.index;
+    EXPECT_EQ(lower, ByteString(c.lower)) << c.index;
+    // What the search did before the cache kept it: lower-case the title.
+    ByteString expected = title;
+    expected.MakeLowerMultibyte();
+    EXPECT_EQ(lower, expected) << c.index;
+  }
+  ByteString title("kept");
+  ByteString lower("kept too");
+  EXPECT_FALSE(cache_.GetTitleAndLowerCase(-1, title, lower));
+  EXPECT_FALSE(cache_.GetTitleAndLowerCase(5, title, lower));
+  EXPECT_TRUE(title.Equals("kept"));
+  EXPECT_TRUE(lower.Equals("kept too"));
+
+  // The next rebuild replaces both forms together.
+  Load({std::string("NEW - One")});
+  ASSERT_TRUE(cache_.GetTitleAndLowerCase(0, title, lower));
+  EXPECT_TRUE(title.Equals("NEW - One"));
+  EXPECT_TRUE(lower.Equals("new - one"));
+  EXPECT_FALSE(cache_.GetTitleAndLowerCase(1, title, lower));
+}
+
 TEST_F(PlaylistCacheTest, TitlesLoseTrailingBlanksAndLineBreaksOnly) {
   Load({
       std::string("Artist - Song\r\n"),
