@@ -1,0 +1,118 @@
+// What the benchmarks share: a simulated player with a generated playlist on
+// a window thread of its own (as the player's window is to the plug-in), the
+// playlist cache rebuilt from it, a request queue, the settings and one
+// connection attached to them whose sends go to a null sink. Built once per
+// benchmark; not thread-safe (each benchmark runs on one thread).
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/plugin_settings.h"
+#include "common/user_id.h"
+#include "http/http_connection.h"
+#include "platform/window.h"
+#include "requests/playlist_cache.h"
+#include "requests/request_queue.h"
+#include "simulated_player.h"
+
+namespace ambervox {
+namespace bench {
+
+// Artists in code page 932, some Japanese, as a station's playlist has them.
+inline const std::vector<std::string>& Artists() {
+  static const std::vector<std::string> artists = {
+      "Ivory Tramline", "\x90\xe7\x96\xe9\x88\xea\x96\xe9\x83\x89\x83\x57\x83\x49", "Nova Thistle",
+      "\x82\xdd\x82\xc8\x82\xe0", "Lumen Drive", "\x90\x5b\x8a\x43\x83\x5e\x83\x43\x83\x76\x83\x89\x83\x43\x83\x5e\x81\x5b",
+      "Pale Ferris", "Rock & Roll Unit", "Quiet Hours", "O'Brien Trio"};
+  return artists;
+}
+
+inline const std::vector<std::string>& Words() {
+  static const std::vector<std::string> words = {
+      "Secret Signal", "Little Garden", "\x90\x85\x96\xca\x82\xcc\x83\x8f\x83\x8b\x83\x63", "Afterglow Engine",
+      "Late Afternoon", "Harbour Lights", "Restless Radio", "Night Bus", "Paper Moon", "Slow Tide"};
+  return words;
+}
+
+// "Artist - Word #index": every tenth title holds each word, and each
+// artist starts every tenth title.
+inline std::vector<SimulatedEntry> Playlist(int count) {
+  std::vector<SimulatedEntry> songs;
+  songs.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    char number[16];
+    std::snprintf(number, sizeof number, " #%06d", i);
+    std::string title = Artists()[static_cast<std::size_t>(i) % Artists().size()] + " - " +
+                        Words()[static_cast<std::size_t>(i / 10) % Words().size()] + number;
+    songs.push_back({"C:\\Music\\" + std::to_string(i) + ".mp3", title, 180 + i % 120});
+  }
+  return songs;
+}
+
+inline int NullSend(platform::Socket, const char*, int length) { return length; }
+
+class BenchBed {
+ public:
+  explicit BenchBed(int titles)
+      : player(Playlist(titles)),
+        window("AmbervoxBenchPlayer", "Bench player", &SimulatedPlayer::WindowProcedure),
+        queue(&cache),
+        connection(&settings, ServerLimits()) {
+    player.Attach(window.window());
+    cache.SetPlayerWindow(window.window());
+    cache.Rebuild();
+    queue.SetHostWindow(window.window());
+    QueueLimits open;
+    open.maxRequestsPerIP = 0;
+    queue.SetLimits(open);
+    settings.SetAdminPassword("bench");
+    connection.Attach(1, &queue, nullptr, 0, "127.0.0.1");
+    connection.sendFunction = &NullSend;
+    connection.userId.CreateNew();
+    connection.hasUserIdCookie = 1;
+  }
+  ~BenchBed() { player.Detach(); }
+
+  // A few requests waiting, as on a busy evening.
+  void QueueRequests(int count) {
+    for (int i = 0; i < count; ++i) {
+      UserId user;
+      user.CreateNew();
+      queue.AddRequest(i * 7, "10.0.0.1", user, false);
+    }
+  }
+
+  SimulatedPlayer player;
+  platform::WindowThread window;
+  PlaylistCache cache;
+  RequestQueue queue;
+  PluginSettings settings;
+  HttpConnection connection;
+};
+
+// The lines of the default skin's playlist page, as fgets gives them.
+inline std::vector<ByteString> SkinLines() {
+  std::vector<ByteString> lines;
+  std::FILE* file = std::fopen(AMBERVOX_SOURCE_DIR "/skins/default/playlist.html", "rb");
+  if (file == nullptr) return lines;
+  char buffer[HttpConnection::kLineBufferSize];
+  while (std::fgets(buffer, sizeof buffer, file) != nullptr) lines.emplace_back(buffer);
+  std::fclose(file);
+  return lines;
+}
+
+// The page as SendTemplatePage assembles it, rows built first.
+inline ByteString RenderPage(HttpConnection& connection, const std::vector<ByteString>& lines, bool hasSearchWord,
+                             bool hasStartsWith) {
+  connection.BuildPlaylistPage(hasSearchWord, hasStartsWith);
+  ByteString page;
+  for (const ByteString& line : lines) {
+    if (!connection.RenderTemplateLine(line, page, hasSearchWord, hasStartsWith, 0, false)) page.Append(line);
+  }
+  return page;
+}
+
+}  // namespace bench
+}  // namespace ambervox

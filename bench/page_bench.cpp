@@ -1,0 +1,108 @@
+// The playlist page's costs on one connection thread: choosing the rows
+// (BuildPlaylistPage) with a search word or a leading text over playlists of
+// 1,000 to 100,000 titles, rendering the default skin (RenderTemplateLine,
+// line by line) and compressing and sending the page (SendCompressed,
+// through the connection's send seam into a null sink).
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "bench/bench_support.h"
+
+namespace ambervox {
+namespace bench {
+namespace {
+
+// A search word in every tenth title, on its last page: the walk reads every
+// title, as a listener who pages to the end of the results makes it do.
+void BM_BuildPlaylistPage_Search(benchmark::State& state) {
+  const int titles = static_cast<int>(state.range(0));
+  BenchBed bed(titles);
+  bed.connection.searchWord = "little garden";
+  bed.connection.current = titles / 10 - bed.settings.MaxEntries();
+  for (auto _ : state) {
+    bed.connection.BuildPlaylistPage(true, false);
+    benchmark::DoNotOptimize(bed.connection.pageRows.data());
+  }
+  if (bed.connection.pageRows.size() != static_cast<std::size_t>(bed.settings.MaxEntries())) {
+    state.SkipWithError("the last page of the search is not full");
+  }
+  state.SetItemsProcessed(state.iterations() * titles);
+}
+BENCHMARK(BM_BuildPlaylistPage_Search)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+// A word that no title holds: the whole list is read and no row is kept.
+void BM_BuildPlaylistPage_SearchNoMatch(benchmark::State& state) {
+  const int titles = static_cast<int>(state.range(0));
+  BenchBed bed(titles);
+  bed.connection.searchWord = "zebra";
+  for (auto _ : state) {
+    bed.connection.BuildPlaylistPage(true, false);
+    benchmark::DoNotOptimize(bed.connection.pageRows.data());
+  }
+  state.SetItemsProcessed(state.iterations() * titles);
+}
+BENCHMARK(BM_BuildPlaylistPage_SearchNoMatch)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+// An artist chosen from the list (a leading text), on its last page.
+void BM_BuildPlaylistPage_StartsWith(benchmark::State& state) {
+  const int titles = static_cast<int>(state.range(0));
+  BenchBed bed(titles);
+  bed.connection.startsWith = "nova thistle - ";
+  bed.connection.current = titles / 10 - bed.settings.MaxEntries();
+  for (auto _ : state) {
+    bed.connection.BuildPlaylistPage(false, true);
+    benchmark::DoNotOptimize(bed.connection.pageRows.data());
+  }
+  if (bed.connection.pageRows.size() != static_cast<std::size_t>(bed.settings.MaxEntries())) {
+    state.SkipWithError("the last page of the artist is not full");
+  }
+  state.SetItemsProcessed(state.iterations() * titles);
+}
+BENCHMARK(BM_BuildPlaylistPage_StartsWith)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+// The whole default skin for the first page of a 10,000-title playlist
+// with ten requests waiting: the rows, then every template line.
+void BM_RenderTemplateLine_DefaultSkin(benchmark::State& state) {
+  BenchBed bed(10000);
+  bed.QueueRequests(10);
+  const std::vector<ByteString> lines = SkinLines();
+  if (lines.empty()) {
+    state.SkipWithError("the default skin was not found");
+    return;
+  }
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    ByteString page = RenderPage(bed.connection, lines, false, false);
+    bytes = static_cast<std::size_t>(page.Length());
+    benchmark::DoNotOptimize(page.Data());
+  }
+  state.counters["page_bytes"] = static_cast<double>(bytes);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+BENCHMARK(BM_RenderTemplateLine_DefaultSkin)->Unit(benchmark::kMicrosecond);
+
+// The rendered page above, sent as the browser accepts it: 0 as it is,
+// 1 deflate, 2 gzip.
+void BM_SendCompressed(benchmark::State& state) {
+  BenchBed bed(10000);
+  bed.QueueRequests(10);
+  const std::vector<ByteString> lines = SkinLines();
+  const ByteString page = RenderPage(bed.connection, lines, false, false);
+  const int encoding = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    if (bed.connection.SendCompressed(page.Data(), page.Length() + 1, encoding) != 1) {
+      state.SkipWithError("SendCompressed sent nothing");
+      break;
+    }
+  }
+  state.counters["page_bytes"] = page.Length() + 1;
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (page.Length() + 1));
+}
+BENCHMARK(BM_SendCompressed)->Arg(kEncodingNone)->Arg(kEncodingDeflate)->Arg(kEncodingGzip)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace bench
+}  // namespace ambervox
+
+BENCHMARK_MAIN();
