@@ -1,7 +1,9 @@
 // ShowSettingsDialog: what the config entry shows before it applies the
 // settings. One implementation per platform (src/plugin/win32/,
-// src/plugin/posix/, picked by the build); the config entry's sequence around
-// it (save, stop, restart) is the same everywhere.
+// src/plugin/posix/, picked by the build): Windows shows the four-page
+// property sheet (SettingsSheet), POSIX, which has no dialogs, reloads
+// plugin.ini instead. The config entry's sequence around it (save, stop,
+// restart) is the same everywhere.
 //
 // Runs modally on the host's user-interface thread. It changes the settings
 // and the queue limits in memory only; writing them to the file is the

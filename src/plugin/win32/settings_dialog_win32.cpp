@@ -1,16 +1,15 @@
-// The Windows build's settings dialog. Until the property sheet exists this
-// behaves as the POSIX stand-in: it reloads plugin.ini into memory as the
-// sheet's OK would store edited values, counts as OK, and leaves the file as
-// it is.
+// The Windows build's settings dialog: the four-page property sheet. Its OK
+// has stored the edited values into memory; the config entry saves them.
 #include "plugin/settings_dialog.h"
-#include "plugin/settings_store.h"
+#include "plugin/settings_sheet.h"
 
 namespace ambervox {
 
 bool ShowSettingsDialog(const SettingsDialogContext& context, SettingsSource* source) {
-  LoadSettings(*context.settings, *context.queue, context.settingsPath);
-  *source = SettingsSource::kReloadedFromFile;
-  return true;
+  SettingsSheet sheet(context);
+  *source = SettingsSource::kEditedInDialog;
+  // A sheet that cannot be shown stores nothing, like Cancel.
+  return sheet.Show() == platform::SheetResult::kOk;
 }
 
 }  // namespace ambervox

@@ -61,40 +61,6 @@ TEST_F(PluginLifecycle, InitStartsTheServerOnTheConfiguredPortAndQuitStopsAndSav
   EXPECT_EQ(plugin_.Queue().RequestCount(), 1);
 }
 
-TEST_F(PluginLifecycle, ConfigureAppliesTheReloadedSettingsToTheServer) {
-  const int first = FreePort();
-  int second = FreePort();
-  while (second == first) second = FreePort();
-  ASSERT_NE(first, 0);
-  ASSERT_NE(second, 0);
-  WriteIni("bDisabled=FALSE\r\nPort=" + std::to_string(first) + "\r\n");
-  Init();
-  ASSERT_TRUE(Listening(first));
-
-  // A new port: stopped and started on it. The file is what the values came
-  // from, so it is not written.
-  WriteIni("bDisabled=FALSE\r\nPort=" + std::to_string(second) + "\r\ng_MaxQueueSize=7\r\n");
-  const std::string before = TempFolder::ReadBytes(path_);
-  Configure();
-  EXPECT_TRUE(plugin_.Server().IsRunning());
-  EXPECT_TRUE(Listening(second));
-  EXPECT_FALSE(Listening(first));
-  EXPECT_EQ(plugin_.Queue().GetLimits().maxQueueSize, 7);
-  EXPECT_EQ(TempFolder::ReadBytes(path_), before);
-
-  // Disabled: stopped.
-  WriteIni("bDisabled=TRUE\r\nPort=" + std::to_string(second) + "\r\n");
-  Configure();
-  EXPECT_FALSE(plugin_.Server().IsRunning());
-  EXPECT_FALSE(Listening(second));
-
-  // Enabled again on the same port: started.
-  WriteIni("bDisabled=FALSE\r\nPort=" + std::to_string(second) + "\r\n");
-  Configure();
-  EXPECT_TRUE(plugin_.Server().IsRunning());
-  EXPECT_TRUE(Listening(second));
-}
-
 TEST_F(PluginHook, SongEndPlaysTheOldestWaitingRequestInsteadOfAdvancing) {
   Init();
   plugin_.Settings().SetDisabled(false);  // read live by the hook

@@ -1,0 +1,225 @@
+#include "plugin/settings_sheet.h"
+
+#include <string>
+
+#include "common/number.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "plugin/companion_window.h"
+#include "plugin/plugin_record.h"
+#include "resources/resource.h"
+
+namespace ambervox {
+namespace {
+
+// Tab texts, code page 932: "HTTPサーバー設定", "表示設定", "リクエスト設定",
+// "コントロール".
+constexpr const char kServerPageTitle[] = "HTTP\x83\x54\x81\x5b\x83\x6f\x81\x5b\x90\xdd\x92\xe8";
+constexpr const char kDisplayPageTitle[] = "\x95\x5c\x8e\xa6\x90\xdd\x92\xe8";
+constexpr const char kRequestPageTitle[] = "\x83\x8a\x83\x4e\x83\x47\x83\x58\x83\x67\x90\xdd\x92\xe8";
+constexpr const char kControlPageTitle[] = "\x83\x52\x83\x93\x83\x67\x83\x8d\x81\x5b\x83\x8b";
+
+// "ドキュメントルートフォルダを選択".
+constexpr const char kWebRootBrowserTitle[] =
+    "\x83\x68\x83\x4c\x83\x85\x83\x81\x83\x93\x83\x67\x83\x8b\x81\x5b\x83\x67\x83\x74\x83\x48\x83\x8b\x83\x5f"
+    "\x82\xf0\x91\x49\x91\xf0";
+// "スキンファイルを選択".
+constexpr const char kSkinFileDialogTitle[] = "\x83\x58\x83\x4c\x83\x93\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xf0"
+                                              "\x91\x49\x91\xf0";
+// "スキンファイル (*.htm; *.html)" and "すべてのファイル (*.*)".
+constexpr const char kSkinFilesFilter[] = "\x83\x58\x83\x4c\x83\x93\x83\x74\x83\x40\x83\x43\x83\x8b (*.htm; *.html)";
+constexpr const char kAllFilesFilter[] = "\x82\xb7\x82\xd7\x82\xc4\x82\xcc\x83\x74\x83\x40\x83\x43\x83\x8b (*.*)";
+constexpr const char kSkinPatterns[] = "*.htm; *.html";
+constexpr const char kAllPatterns[] = "*.*";
+constexpr const char kSkinDefaultExtension[] = "html";
+constexpr const char kSkinStartPattern[] = "*.html";
+constexpr int kFileDialogBufferSize = 1024;
+
+const int kTemplates[SettingsSheet::kPageCount] = {IDD_PAGE_SERVER, IDD_PAGE_DISPLAY, IDD_PAGE_REQUEST,
+                                                   IDD_PAGE_CONTROL};
+const char* const kTitles[SettingsSheet::kPageCount] = {kServerPageTitle, kDisplayPageTitle, kRequestPageTitle,
+                                                        kControlPageTitle};
+
+std::string ToText(const ByteString& value) {
+  return std::string(value.Data(), static_cast<std::size_t>(value.Length()));
+}
+
+int ReadNumber(const platform::SheetPage& page, int id) {
+  return ParseNumber(page.ItemText(id).c_str(), SettingsSheet::kMaxNumberChars);
+}
+
+ByteString ReadText(const platform::SheetPage& page, int id, int maxBytes) {
+  return SettingsSheet::CutText(page.ItemText(id), maxBytes);
+}
+
+}  // namespace
+
+SettingsSheet::SettingsSheet(const SettingsDialogContext& context) : context_(context) {
+  for (int i = 0; i < kPageCount; ++i) handlers_[i].Attach(this, i);
+}
+
+platform::SheetResult SettingsSheet::Show() {
+  platform::SheetPageInfo pages[kPageCount];
+  for (int i = 0; i < kPageCount; ++i) {
+    pages[i].templateId = kTemplates[i];
+    pages[i].title = kTitles[i];
+    pages[i].handler = &handlers_[i];
+  }
+  platform::SheetResult result = platform::ShowPropertySheet(context_.owner, kPluginDescription, pages, kPageCount);
+  serverPage_ = nullptr;  // its window is gone
+  return result;
+}
+
+void SettingsSheet::InitPage(int index, platform::SheetPage& page) {
+  switch (index) {
+    case kServerPage:
+      serverPage_ = &page;
+      FillServerPage(page);
+      break;
+    case kDisplayPage:
+      FillDisplayPage(page);
+      break;
+    case kRequestPage:
+      FillRequestPage(page);
+      break;
+    default:
+      // The control page has nothing to fill: its buttons start enabled,
+      // whatever a refresh from the admin page is doing.
+      break;
+  }
+}
+
+void SettingsSheet::CommandPage(int index, platform::SheetPage& page, int controlId) {
+  if (index == kServerPage && controlId == IDC_BROWSE_WEB_ROOT) {
+    BrowseWebRoot(page);
+  } else if (index == kDisplayPage && controlId == IDC_BROWSE_SKIN_FILE) {
+    ChooseSkinFile(page);
+  } else if (index == kControlPage && controlId == IDC_RELOAD_PLAYLIST) {
+    ReloadPlaylist(page);
+  } else if (index == kControlPage && controlId == IDC_CLEAR_REQUESTS) {
+    context_.queue->ClearAll();
+  } else if (index == kControlPage && controlId == IDC_RESTORE_COMPANION) {
+    RestoreCompanionWindow();
+  }
+}
+
+void SettingsSheet::ApplyPage(int index, platform::SheetPage& page) {
+  switch (index) {
+    case kServerPage:
+      StoreServerPage(page);
+      break;
+    case kDisplayPage:
+      StoreDisplayPage(page);
+      break;
+    case kRequestPage:
+      StoreRequestPage(page);
+      break;
+    default:
+      break;  // the control page acts at once and stores nothing
+  }
+}
+
+void SettingsSheet::FillServerPage(platform::SheetPage& page) {
+  const PluginSettings& settings = *context_.settings;
+  page.SetItemChecked(IDC_DISABLE_PLUGIN, settings.Disabled());
+  page.SetItemText(IDC_WEB_ROOT, ToText(settings.WebRoot()));
+  page.SetItemText(IDC_PORT, std::to_string(settings.Port()));
+  page.SetItemText(IDC_ADMIN_PASSWORD, ToText(settings.AdminPassword()));
+}
+
+void SettingsSheet::FillDisplayPage(platform::SheetPage& page) {
+  const PluginSettings& settings = *context_.settings;
+  page.SetItemText(IDC_SKIN_FILE, ToText(settings.PlaylistFile()));
+  page.SetItemText(IDC_MAX_ENTRIES, std::to_string(settings.MaxEntries()));
+  page.SetItemText(IDC_SKIN_PLAYLIST_PREV, ToText(settings.SkinPlaylistPrev()));
+  page.SetItemText(IDC_SKIN_PLAYLIST_NEXT, ToText(settings.SkinPlaylistNext()));
+  page.SetItemText(IDC_SKIN_USER_CANCEL, ToText(settings.SkinUserCancel()));
+}
+
+void SettingsSheet::FillRequestPage(platform::SheetPage& page) {
+  const QueueLimits limits = context_.queue->GetLimits();
+  page.SetItemText(IDC_MAX_QUEUE_SIZE, std::to_string(limits.maxQueueSize));
+  page.SetItemText(IDC_RECENTLY_PLAYED_QUEUE_SIZE, std::to_string(limits.recentlyPlayedQueueSize));
+  page.SetItemText(IDC_MAX_REQUESTS_PER_IP, std::to_string(limits.maxRequestsPerIP));
+  page.SetItemText(IDC_MAX_CONSECUTIVE_PER_IP, std::to_string(limits.maxConsecutivePerIP));
+}
+
+void SettingsSheet::StoreServerPage(platform::SheetPage& page) {
+  PluginSettings& settings = *context_.settings;
+  settings.SetWebRoot(ReadText(page, IDC_WEB_ROOT, kMaxTextBytes));
+  settings.SetAdminPassword(ReadText(page, IDC_ADMIN_PASSWORD, kMaxPasswordBytes));
+  settings.SetPort(ReadNumber(page, IDC_PORT));
+  settings.SetDisabled(page.IsItemChecked(IDC_DISABLE_PLUGIN));
+}
+
+void SettingsSheet::StoreDisplayPage(platform::SheetPage& page) {
+  PluginSettings& settings = *context_.settings;
+  settings.SetPlaylistFile(ReadText(page, IDC_SKIN_FILE, kMaxTextBytes));
+  settings.SetSkinPlaylistPrev(ReadText(page, IDC_SKIN_PLAYLIST_PREV, kMaxTextBytes));
+  settings.SetSkinPlaylistNext(ReadText(page, IDC_SKIN_PLAYLIST_NEXT, kMaxTextBytes));
+  settings.SetSkinUserCancel(ReadText(page, IDC_SKIN_USER_CANCEL, kMaxTextBytes));
+  settings.SetMaxEntries(ReadNumber(page, IDC_MAX_ENTRIES));
+}
+
+void SettingsSheet::StoreRequestPage(platform::SheetPage& page) {
+  QueueLimits limits;
+  limits.maxQueueSize = ReadNumber(page, IDC_MAX_QUEUE_SIZE);
+  limits.maxRequestsPerIP = ReadNumber(page, IDC_MAX_REQUESTS_PER_IP);
+  limits.maxConsecutivePerIP = ReadNumber(page, IDC_MAX_CONSECUTIVE_PER_IP);
+  limits.recentlyPlayedQueueSize = ReadNumber(page, IDC_RECENTLY_PLAYED_QUEUE_SIZE);
+  context_.queue->SetLimits(limits);
+}
+
+void SettingsSheet::BrowseWebRoot(platform::SheetPage& page) {
+  std::string folder = page.ItemText(IDC_WEB_ROOT);
+  std::string chosen;
+  if (page.BrowseForFolder(kWebRootBrowserTitle, folder, &chosen)) folder = chosen;
+  page.SetItemText(IDC_WEB_ROOT, folder);
+}
+
+void SettingsSheet::ChooseSkinFile(platform::SheetPage& page) {
+  // The folder as it is being edited on the server page, confirmed or not.
+  std::string folder = serverPage_ != nullptr ? serverPage_->ItemText(IDC_WEB_ROOT)
+                                              : ToText(context_.settings->WebRoot());
+  platform::OpenFileOptions options;
+  options.title = kSkinFileDialogTitle;
+  options.initialPath = SkinStartPath(folder, page.ItemText(IDC_SKIN_FILE));
+  options.filters = {{kSkinFilesFilter, kSkinPatterns}, {kAllFilesFilter, kAllPatterns}};
+  options.defaultExtension = kSkinDefaultExtension;
+  options.pathBufferSize = kFileDialogBufferSize;
+  std::string name;
+  if (page.ChooseFileToOpen(options, &name)) page.SetItemText(IDC_SKIN_FILE, name);
+}
+
+void SettingsSheet::ReloadPlaylist(platform::SheetPage& page) {
+  // The hook enables the button again when the refresh has completed; a
+  // refresh already running (from the admin page) leaves it as it is.
+  if (context_.refresher != nullptr && context_.refresher->StartCacheRefresh(page.Window())) {
+    page.EnableItem(IDC_RELOAD_PLAYLIST, false);
+  }
+}
+
+std::string SettingsSheet::SkinStartPath(const std::string& folder, const std::string& fileName) {
+  ByteString start(folder.data(), static_cast<int>(folder.size()));
+  // Character by character: the 0x5C trail byte of a two-byte character
+  // (表, ソ) is not a separator.
+  start.TrimRight("\\", false);
+  start.AppendChar('\\');
+  std::string path = ToText(start);
+  platform::FileInfo info;
+  if (!fileName.empty() && platform::FindFileInfo((path + fileName).c_str(), &info)) return path + fileName;
+  return path + kSkinStartPattern;
+}
+
+ByteString SettingsSheet::CutText(const std::string& text, int maxBytes) {
+  if (static_cast<int>(text.size()) <= maxBytes) return ByteString(text.data(), static_cast<int>(text.size()));
+  int length = 0;
+  while (length < maxBytes) {
+    int width = platform::IsLeadByte(static_cast<unsigned char>(text[static_cast<std::size_t>(length)])) ? 2 : 1;
+    if (length + width > maxBytes) break;
+    length += width;
+  }
+  return ByteString(text.data(), length);
+}
+
+}  // namespace ambervox
