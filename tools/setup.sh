@@ -12,7 +12,8 @@ pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev lld pkg-config
       mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix libz-mingw-w64-dev
       wine wine32:i386 xvfb xauth locales fonts-ipafont-gothic
       python3-pytest curl
-      nsis zip chromium chromium-driver python3-selenium)
+      nsis zip chromium chromium-driver python3-selenium
+      imagemagick x11-apps)
 
 missing=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
