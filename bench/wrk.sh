@@ -14,6 +14,11 @@
 # Prints one Markdown table (docs/PERFORMANCE.md holds the results).
 #
 #   bash bench/wrk.sh [--build-dir DIR] [--seconds N] [--connections "1 16 64 256"]
+#                     [--query QUERY] [--only-page]
+#
+# --query adds a query to the page's address (for example
+# "psearch=garden&current=975", the last page of a search, which reads every
+# title); --only-page leaves out the static file.
 #
 # Builds the `bench` preset (Release) unless a configured build folder is
 # given. Installs wrk and nginx when they are missing (Debian packages).
@@ -25,14 +30,20 @@ root=$(pwd)
 build_dir=
 seconds=10
 connections="1 16 64 256"
+query=
+only_page=
 while [ $# -gt 0 ]; do
   case "$1" in
     --build-dir) build_dir=$(cd "$2" && pwd); shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
     --connections) connections=$2; shift 2 ;;
-    *) echo "usage: bash bench/wrk.sh [--build-dir DIR] [--seconds N] [--connections LIST]"; exit 2 ;;
+    --query) query=$2; shift 2 ;;
+    --only-page) only_page=1; shift ;;
+    *) echo "usage: bash bench/wrk.sh [--build-dir DIR] [--seconds N] [--connections LIST] [--query Q] [--only-page]"
+       exit 2 ;;
   esac
 done
+page_path=/playlist.cgi${query:+?$query}
 
 if ! command -v wrk >/dev/null || ! command -v nginx >/dev/null; then
   SUDO=$([ "$(id -u)" -ne 0 ] && echo sudo || true)
@@ -110,7 +121,7 @@ wait_listening "$port"
 # The yardstick: the same static file, and the page as the server sent it.
 nginx_port=$(free_port)
 cp "$root/skins/default/style.css" "$work/nginx-root/"
-curl -sf -H 'Accept-Encoding: gzip' -o "$work/nginx-root/page.html.gz" "http://127.0.0.1:$port/playlist.cgi"
+curl -sf -H 'Accept-Encoding: gzip' -o "$work/nginx-root/page.html.gz" "http://127.0.0.1:$port$page_path"
 gzip -dc "$work/nginx-root/page.html.gz" >"$work/nginx-root/page.html"
 cat >"$work/nginx.conf" <<EOF
 daemon off;
@@ -146,7 +157,7 @@ fi
 
 page_bytes=$(stat -c %s "$work/nginx-root/page.html.gz")
 css_bytes=$(stat -c %s "$work/nginx-root/style.css")
-echo "Page: $page_bytes bytes gzip-compressed ($(stat -c %s "$work/nginx-root/page.html") bytes as HTML);" \
+echo "Page: $page_path, $page_bytes bytes gzip-compressed ($(stat -c %s "$work/nginx-root/page.html") bytes as HTML);" \
      "static file: $css_bytes bytes. $seconds s per run, $(nproc) cores shared by wrk and the server."
 echo
 echo "| target | server | connections | requests/s | p50 ms | p90 ms | p99 ms | non-2xx | socket errors |"
@@ -177,9 +188,13 @@ print("| %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
 EOF
 }
 
+page_label="playlist page (10,000 entries, gzip)"
+[ -z "$query" ] || page_label="playlist page ?$query (gzip)"
 for c in $connections; do
-  run "playlist page (10,000 entries, gzip)" ambervox "http://127.0.0.1:$port/playlist.cgi" "$c"
-  run "playlist page (10,000 entries, gzip)" "nginx (pre-compressed)" "http://127.0.0.1:$nginx_port/page.html" "$c"
-  run "static file (style.css)" ambervox "http://127.0.0.1:$port/style.css" "$c"
-  run "static file (style.css)" nginx "http://127.0.0.1:$nginx_port/style.css" "$c"
+  run "$page_label" ambervox "http://127.0.0.1:$port$page_path" "$c"
+  run "$page_label" "nginx (pre-compressed)" "http://127.0.0.1:$nginx_port/page.html" "$c"
+  if [ -z "$only_page" ]; then
+    run "static file (style.css)" ambervox "http://127.0.0.1:$port/style.css" "$c"
+    run "static file (style.css)" nginx "http://127.0.0.1:$nginx_port/style.css" "$c"
+  fi
 done

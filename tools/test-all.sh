@@ -27,6 +27,19 @@ count_ctest() {
   [ "$nfail" -eq 0 ] || failures+=("$name: $nfail failed (see $log)")
 }
 
+# count_plain LOG NAME: adds the counts of a "N passed, N failed" line.
+count_plain() {
+  local log=$1 name=$2 line np nf
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1)
+  if [ -z "$line" ]; then
+    failed=$((failed + 1)); failures+=("$name: no result (see $log)"); return
+  fi
+  np=$(echo "$line" | sed -E 's/^([0-9]+) passed.*/\1/')
+  nf=$(echo "$line" | sed -E 's/^[0-9]+ passed, ([0-9]+) failed.*/\1/')
+  passed=$((passed + np)); failed=$((failed + nf))
+  [ "$nf" -eq 0 ] || failures+=("$name: $nf failed (see $log)")
+}
+
 # build PRESET: configure and build one preset; a failure counts as one.
 build() {
   local preset=$1
@@ -47,6 +60,25 @@ for preset in posix posix-asan; do
     count_ctest "$logdir/$preset-test.log" "$preset"
   fi
 done
+
+# ThreadSanitizer on the tests of the code that threads share (the queue,
+# the cache, the server, threads and windows, the plug-in, and the end-to-end
+# suite against the instrumented host and module).
+if build posix-tsan; then
+  echo "== test posix-tsan (concurrency)"
+  TSAN_OPTIONS="halt_on_error=1" ctest --preset posix-tsan -j2 \
+    -R 'request_queue|playlist_cache|http_server|platform_(threads|window)|pages_server|plugin_test|e2e' \
+    >"$logdir/posix-tsan-test.log" 2>&1
+  grep -E 'tests passed|\*\*\*Failed|Failed|Timeout' "$logdir/posix-tsan-test.log" | tail -n 20
+  count_ctest "$logdir/posix-tsan-test.log" posix-tsan
+fi
+
+# Load and fault tests against the posix build (tests/load/, about two
+# minutes, 127.0.0.1 only).
+echo "== load tests (posix)"
+bash tools/load-test.sh --build-dir build/posix >"$logdir/load-test.log" 2>&1
+grep -E '^FAIL|passed, [0-9]+ failed' "$logdir/load-test.log" | tail -n 20
+count_plain "$logdir/load-test.log" load
 
 if build win32; then
   echo "== test win32 (under Wine)"
