@@ -104,7 +104,7 @@ struct TestBed {
     open.maxRequestsPerIP = 0;
     open.maxQueueSize = 100;
     queue.SetLimits(open);
-    // A password that needs encoding, and skin texts as the defaults are.
+    // A password that needs encoding; the skin texts keep their defaults.
     settings.SetAdminPassword("s3 cr&t");
   }
   ~TestBed() { player.Detach(); }
