@@ -141,8 +141,12 @@ HeadResult HttpConnection::ReadRequest(ByteString& requestMethod, ByteString& re
         continue;
       }
       if (line.IsEmpty()) return HeadResult::kComplete;
-      int colon = line.Find(":");
-      if (colon == ByteString::kNotFound) continue;
+      // A colon is never the trail byte of a two-byte character, so the
+      // name ends at the first colon byte, whatever precedes it.
+      const char* colonByte =
+          static_cast<const char*>(std::memchr(line.Data(), ':', static_cast<std::size_t>(line.Length())));
+      if (colonByte == nullptr) continue;
+      const int colon = static_cast<int>(colonByte - line.Data());
       ByteString name = StripSpaces(line.Left(colon));
       ByteString value = StripSpaces(line.Mid(colon + 1));
       char* letters = name.MutableData();

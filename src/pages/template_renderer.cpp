@@ -125,7 +125,9 @@ void AppendArtistRows(const HttpConnection& connection, const ByteString& line, 
   for (int i = 0; i < count; ++i) {
     // The list may shrink meanwhile (a rebuild): the rows end there.
     if (!connection.playlistCache->GetArtist(i, artist)) break;
-    AppendReplaced(line, kArtistSelect, artist, page);
+    // Escaped like every other text taken from titles: an artist such as
+    // "AC<DC" must not break the skin's markup.
+    AppendReplaced(line, kArtistSelect, HtmlEscape(artist), page);
   }
 }
 
@@ -213,7 +215,9 @@ bool HttpConnection::RenderTemplateLine(const ByteString& line, ByteString& page
   }
   if (line.Contains(kReferrer)) {
     if (errorCode != 0) {
-      AppendReplaced(line, kReferrer, referer, page);
+      // The Referer comes from the browser, which may have been sent here
+      // by any page: escaped, it cannot bring markup into the skin.
+      AppendReplaced(line, kReferrer, HtmlEscape(referer), page);
     } else {
       // Without a message there is nowhere to go back to: a refresh header
       // "URL=%%HTTP_REFERRER%%" loses its target altogether.

@@ -128,6 +128,13 @@ TEST_F(ConnectionTest, HeaderNamesAreLowerCasedAndNamesAndValuesStripped) {
   EXPECT_EQ(connection_.headers.count(ByteString("ACCEPT-Encoding")), 0u);
 }
 
+// A colon right after a lead byte is still the end of the name: a colon can
+// never be the trail byte of a two-byte character.
+TEST_F(ConnectionTest, NameEndsAtTheFirstColonByteEvenAfterALeadByte) {
+  ASSERT_EQ(Read("GET / HTTP/1.1\r\nX\x82: http://h/?a\r\n\r\n"), HeadResult::kComplete);
+  EXPECT_STREQ(connection_.Header("x\x82").CStr(), "http://h/?a");
+}
+
 TEST_F(ConnectionTest, FirstOfTwoEqualHeadersWins) {
   ASSERT_EQ(Read("GET / HTTP/1.1\r\nReferer: first\r\nREFERER: second\r\n\r\n"), HeadResult::kComplete);
   EXPECT_STREQ(connection_.Header("referer").CStr(), "first");

@@ -48,6 +48,15 @@ TEST(TemplateRendererTest, ReferrerIsShownOnlyWithAMessage) {
             "http://dj/playlist.cgi?current=25\r\n");
 }
 
+TEST(TemplateRendererTest, ReferrerAndArtistsCannotBringMarkupIntoThePage) {
+  PageTestBed bed(Titled({"<b>\"Q\"</b> - one"}));
+  bed.connection.referer = "http://evil/?a=\"><script>x('1')</script>&b";
+  EXPECT_EQ(bed.Line("<a href=\"%%HTTP_REFERRER%%\">\n", 1),
+            "<a href=\"http://evil/?a=&quot;&gt;&lt;script&gt;x(&#39;1&#39;)&lt;/script&gt;&amp;b\">\n");
+  EXPECT_EQ(bed.Line("<option value=\"%%ARTISTSELECT%%\">\n"),
+            "<option value=\"&lt;b&gt;&quot;Q&quot;&lt;/b&gt;\">\n");
+}
+
 TEST(TemplateRendererTest, RowMarkersWithoutTheirFamilyAndOtherSpellingsStayText) {
   PageTestBed bed(Songs(2));
   bed.Queue(0, 1);
@@ -69,7 +78,7 @@ TEST(TemplateRendererTest, EmptyListsAndNoCurrentSongDropTheLine) {
 TEST(TemplateRendererTest, ArtistRowsRepeatTheLineInArtistOrder) {
   PageTestBed bed(Titled({"Beta - one", "alpha & co - two", "Beta - three", "untitled"}));
   EXPECT_EQ(bed.Line("<option>%%ARTISTSELECT%%|%%ARTISTSELECT%%</option>\n"),
-            "<option>alpha & co|alpha & co</option>\n<option>Beta|Beta</option>\n");
+            "<option>alpha &amp; co|alpha &amp; co</option>\n<option>Beta|Beta</option>\n");
 }
 
 TEST(TemplateRendererTest, QueueRowsCarryTheCancelLinkOnTheListenersOwnRowOnly) {
