@@ -80,6 +80,19 @@ bash tools/load-test.sh --build-dir build/posix >"$logdir/load-test.log" 2>&1
 grep -E '^FAIL|passed, [0-9]+ failed' "$logdir/load-test.log" | tail -n 20
 count_plain "$logdir/load-test.log" load
 
+# Short fuzz runs: the kept crashing inputs, then a fixed number of runs per
+# target (tools/fuzz.sh SECONDS runs a longer campaign).
+echo "== fuzz (short runs)"
+bash tools/fuzz.sh >"$logdir/fuzz.log" 2>&1
+grep -E '^(ok|FAILED): |^fuzz: ' "$logdir/fuzz.log" | tail -n 10
+fuzz_ok=$(grep -cE '^ok: ' "$logdir/fuzz.log")
+fuzz_bad=$(grep -cE '^FAILED: ' "$logdir/fuzz.log")
+if ! grep -qE '^fuzz: [0-9]+ targets passed' "$logdir/fuzz.log" && [ "$fuzz_bad" -eq 0 ]; then
+  fuzz_bad=1  # the build or the script itself failed
+fi
+passed=$((passed + fuzz_ok)); failed=$((failed + fuzz_bad))
+[ "$fuzz_bad" -eq 0 ] || failures+=("fuzz: $fuzz_bad failed (see $logdir/fuzz.log)")
+
 if build win32; then
   echo "== test win32 (under Wine)"
   bash tools/wine-ctest.sh build/win32 -j2 >"$logdir/win32-test.log" 2>&1
