@@ -66,7 +66,7 @@ done
 # suite against the instrumented host and module).
 if build posix-tsan; then
   echo "== test posix-tsan (concurrency)"
-  TSAN_OPTIONS="halt_on_error=1" ctest --preset posix-tsan -j2 \
+  TSAN_OPTIONS="halt_on_error=1 suppressions=$root/tools/tsan-suppressions.txt" ctest --preset posix-tsan -j2 \
     -R 'request_queue|playlist_cache|http_server|platform_(threads|window)|pages_server|plugin_test|e2e' \
     >"$logdir/posix-tsan-test.log" 2>&1
   grep -E 'tests passed|\*\*\*Failed|Failed|Timeout' "$logdir/posix-tsan-test.log" | tail -n 20

@@ -828,8 +828,12 @@ def main():
         finally:
             host.close()
             stderr = host.stderr().decode("utf-8", "replace")
-            if "ERROR" in stderr or "runtime error" in stderr:
-                checks.check("end: the host reported no sanitizer error", False, stderr[-2000:])
+            if "ERROR: AddressSanitizer" in stderr or "runtime error" in stderr or "ThreadSanitizer" in stderr \
+                    or "LeakSanitizer" in stderr:
+                found = [i for i in (stderr.find("WARNING: ThreadSanitizer"), stderr.find("ERROR: "),
+                                     stderr.find("runtime error")) if i >= 0]
+                first = min(found) if found else 0
+                checks.check("end: the host reported no sanitizer error", False, stderr[first:first + 12000])
     print("%d passed, %d failed" % (checks.passed, checks.failed), flush=True)
     return 0 if checks.failed == 0 else 1
 
