@@ -18,7 +18,8 @@ using ThreadId = std::uint32_t;
 using ThreadProc = unsigned (*)(void* argument);
 
 // Starts `proc(argument)` on a new thread. Returns nullptr when the thread
-// cannot be created. `id` (may be null) receives the new thread's id.
+// cannot be created. On Win32 the thread reserves a 256 KiB stack (the
+// server may run hundreds of threads inside a 32-bit player process). `id` (may be null) receives the new thread's id.
 ThreadHandle StartThread(ThreadProc proc, void* argument, bool suspended, ThreadId* id);
 // Lets a thread created suspended run. Returns false on failure.
 bool ResumeThread(ThreadHandle thread);

@@ -14,6 +14,8 @@ namespace platform {
 
 namespace {
 
+constexpr unsigned kThreadStackReservation = 256 * 1024;
+
 // _beginthreadex wants a __stdcall procedure; the portable one is cdecl.
 struct ThreadStart {
   ThreadProc proc;
@@ -37,8 +39,13 @@ ThreadHandle StartThread(ThreadProc proc, void* argument, bool suspended, Thread
   ThreadStart* start = new (std::nothrow) ThreadStart{proc, argument};
   if (!start) return nullptr;
   unsigned threadId = 0;
+  // The plug-in lives in a 32-bit player process: hundreds of connection
+  // threads with the executable's default stack (often 1 MiB reserved each)
+  // would take a large share of its address space. Our threads need far
+  // less, so each reserves kThreadStackReservation.
+  const unsigned flags = (suspended ? CREATE_SUSPENDED : 0) | STACK_SIZE_PARAM_IS_A_RESERVATION;
   std::uintptr_t handle =
-      _beginthreadex(nullptr, 0, ThreadTrampoline, start, suspended ? CREATE_SUSPENDED : 0, &threadId);
+      _beginthreadex(nullptr, kThreadStackReservation, ThreadTrampoline, start, flags, &threadId);
   if (handle == 0) {
     delete start;
     return nullptr;
