@@ -48,8 +48,17 @@ void* operator new(std::size_t size) {
   throw std::bad_alloc();
 }
 
+// gcc sees free() of memory that came from operator new and warns; here the
+// replacement operator new itself takes the memory from malloc.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #endif
 
 namespace ambervox {
