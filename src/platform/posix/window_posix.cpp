@@ -20,6 +20,7 @@
 
 #include "platform/codepage_conversion.h"
 #include "platform/posix/thread_context.h"
+#include "platform/posix/window_procedure.h"
 #include "platform/window.h"
 
 namespace ambervox {
@@ -363,6 +364,15 @@ std::uint32_t RegisterMessageName(const char* name) {
   names.ids.emplace(std::move(key), id);
   return id;
 }
+
+namespace posix {
+
+WindowProc SetWindowProcedure(WindowHandle handle, WindowProc proc) {
+  std::shared_ptr<WindowObject> window = FindWindow(handle);
+  return window ? window->proc.exchange(proc) : nullptr;
+}
+
+}  // namespace posix
 
 WindowSubclass::~WindowSubclass() { Restore(); }
 
