@@ -272,26 +272,39 @@ int GetThreadMessage(ThreadMessage* out) {
   return PumpMessages(LoopKind::kThreadMessages, out);
 }
 
-std::intptr_t SendWindowMessage(WindowHandle handle, std::uint32_t message, std::uintptr_t wParam,
-                                std::intptr_t lParam) {
-  std::shared_ptr<WindowObject> window = FindWindow(handle);
-  if (!window) return 0;
-  std::shared_ptr<posix::ThreadContext> self = posix::CurrentContext();
-  if (window->owner == self) return CallProcedure(window.get(), message, wParam, lParam);
+namespace {
 
+// Queues a call for the owner of `window`; null when the owner has ended, or
+// (with `unlessHung`) counts as hung. The call lives on the heap, shared with
+// the owner: a sender that gave up leaves the owner a place to write to.
+std::shared_ptr<posix::SentCall> QueueSentCall(const std::shared_ptr<WindowObject>& window,
+                                               const std::shared_ptr<posix::ThreadContext>& self,
+                                               std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
+                                               bool unlessHung) {
   auto call = std::make_shared<posix::SentCall>();
   call->window = window;
   call->message = message;
   call->wParam = wParam;
   call->lParam = lParam;
   call->sender = self;
-  {
-    posix::ThreadContext& owner = *window->owner;
-    PosixMutexHolder hold(owner.mutex);
-    if (owner.ended) return 0;
-    owner.sent.push_back(call);
-    owner.wake.notify_all();
-  }
+  posix::ThreadContext& owner = *window->owner;
+  PosixMutexHolder hold(owner.mutex);
+  if (owner.ended || (unlessHung && posix::IsHung(owner))) return nullptr;
+  owner.sent.push_back(call);
+  owner.wake.notify_all();
+  return call;
+}
+
+}  // namespace
+
+std::intptr_t SendWindowMessage(WindowHandle handle, std::uint32_t message, std::uintptr_t wParam,
+                                std::intptr_t lParam) {
+  std::shared_ptr<WindowObject> window = FindWindow(handle);
+  if (!window) return 0;
+  std::shared_ptr<posix::ThreadContext> self = posix::CurrentContext();
+  if (window->owner == self) return CallProcedure(window.get(), message, wParam, lParam);
+  std::shared_ptr<posix::SentCall> call = QueueSentCall(window, self, message, wParam, lParam, false);
+  if (!call) return 0;
   // Calls sent to this thread's own windows meanwhile are answered, as a
   // thread blocked in SendMessage does on Win32.
   posix::WaitHandlingSentCalls(*self, [&call] { return call->done.load(); }, nullptr);
@@ -308,21 +321,8 @@ bool SendWindowMessageTimeout(WindowHandle handle, std::uint32_t message, std::u
     if (result != nullptr) *result = answer;
     return true;
   }
-  // The call lives on the heap, shared with the owner: when this sender has
-  // given up, the owner may still run it later and write its result there.
-  auto call = std::make_shared<posix::SentCall>();
-  call->window = window;
-  call->message = message;
-  call->wParam = wParam;
-  call->lParam = lParam;
-  call->sender = self;
-  {
-    posix::ThreadContext& owner = *window->owner;
-    PosixMutexHolder hold(owner.mutex);
-    if (owner.ended || posix::IsHung(owner)) return false;
-    owner.sent.push_back(call);
-    owner.wake.notify_all();
-  }
+  std::shared_ptr<posix::SentCall> call = QueueSentCall(window, self, message, wParam, lParam, true);
+  if (!call) return false;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   if (!posix::WaitHandlingSentCalls(*self, [&call] { return call->done.load(); }, &deadline)) return false;
   if (result != nullptr) *result = call->result;
