@@ -1,6 +1,7 @@
 #include "simulated_player.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "common/lock.h"
@@ -8,15 +9,21 @@
 
 namespace ambervox {
 
+// The size of the shared text buffer, as the player's (MAX_PATH and more).
+constexpr std::size_t kTextBufferSize = 4096;
+
 // The state lives in a shared core so that a message being answered on the
 // window's thread keeps it alive even if the player is destroyed meanwhile.
 struct SimulatedPlayer::Core {
   mutable Lock lock;
-  // Every playlist ever set, the current one last: an address handed out for
-  // a text stays valid after the playlist is replaced, as a caller copies it
-  // only after the answer arrived.
+  // Every playlist ever set, the current one last.
   std::vector<std::unique_ptr<const std::vector<SimulatedEntry>>> playlists GUARDED_BY(lock);
   const std::vector<SimulatedEntry>* current GUARDED_BY(lock) = nullptr;
+  // The one buffer that every 211/212 answer is copied into, as the player
+  // has: never freed, so a caller that copies late reads a newer text, never
+  // freed memory.
+  char sharedText[kTextBufferSize] = {};
+  platform::WindowHandle dialogParent GUARDED_BY(lock) = nullptr;
   int position GUARDED_BY(lock) = 0;
   PlayState state GUARDED_BY(lock) = PlayState::kStopped;
   int elapsedMs GUARDED_BY(lock) = 0;
@@ -28,6 +35,10 @@ struct SimulatedPlayer::Core {
   int Length() const REQUIRES(lock) { return static_cast<int>(current->size()); }
   bool HasEntry(int i) const REQUIRES(lock) { return i >= 0 && i < Length(); }
   void SetPlaylist(std::vector<SimulatedEntry> playlist) REQUIRES(lock);
+  // Makes `playlist` current without touching position or state.
+  void ReplaceEntries(std::vector<SimulatedEntry> playlist) REQUIRES(lock);
+  // Copies `text` into the shared buffer; its address, or 0 without a text.
+  std::intptr_t SharedText(const std::optional<std::string>& text) REQUIRES(lock);
   // Moves one entry back or forward, wrapping at the ends.
   void Step(int direction) REQUIRES(lock);
   void SongEnded() REQUIRES(lock);
@@ -40,8 +51,6 @@ bool IsPlayerMessage(std::uint32_t message, std::uintptr_t wParam) {
   if (message == platform::kMsgUser || message == kMsgSongEnded) return true;
   return message == platform::kMsgCommand && wParam >= kCommandPrevious && wParam <= kCommandNext;
 }
-
-const char* AddressOf(const std::optional<std::string>& text) { return text ? text->c_str() : nullptr; }
 
 }  // namespace
 
@@ -87,6 +96,19 @@ void SimulatedPlayer::Core::SetPlaylist(std::vector<SimulatedEntry> playlist) {
   position = 0;
   state = PlayState::kStopped;
   elapsedMs = 0;
+}
+
+void SimulatedPlayer::Core::ReplaceEntries(std::vector<SimulatedEntry> playlist) {
+  playlists.push_back(std::make_unique<const std::vector<SimulatedEntry>>(std::move(playlist)));
+  current = playlists.back().get();
+}
+
+std::intptr_t SimulatedPlayer::Core::SharedText(const std::optional<std::string>& text) {
+  if (!text) return 0;
+  const std::size_t length = std::min(text->size(), kTextBufferSize - 1);
+  std::memcpy(sharedText, text->data(), length);
+  sharedText[length] = '\0';
+  return reinterpret_cast<std::intptr_t>(sharedText);
 }
 
 void SimulatedPlayer::Core::Step(int direction) {
@@ -153,9 +175,11 @@ std::intptr_t SimulatedPlayer::Core::Answer(std::uint32_t message, std::uintptr_
     case kIpcGetPlaylistPosition:
       return position;
     case kIpcGetPlaylistFile:
-      return HasEntry(index) ? reinterpret_cast<std::intptr_t>(AddressOf((*current)[index].filePath)) : 0;
+      return HasEntry(index) ? SharedText((*current)[index].filePath) : 0;
     case kIpcGetPlaylistTitle:
-      return HasEntry(index) ? reinterpret_cast<std::intptr_t>(AddressOf((*current)[index].title)) : 0;
+      return HasEntry(index) ? SharedText((*current)[index].title) : 0;
+    case kIpcGetDialogParent:
+      return reinterpret_cast<std::intptr_t>(dialogParent);
     case kIpcSetPlaylistPosition:
       // The position moves only to an entry that exists; the request is
       // recorded either way, so that what was asked can be checked.
@@ -164,7 +188,8 @@ std::intptr_t SimulatedPlayer::Core::Answer(std::uint32_t message, std::uintptr_
       return 0;
     case kIpcGetOutputTime:
       if (wParam == kOutputTimeLengthSeconds) return HasEntry(position) ? (*current)[position].lengthSeconds : -1;
-      if (wParam == kOutputTimePositionMs) return elapsedMs;
+      if (wParam == kOutputTimeLengthMs) return HasEntry(position) ? (*current)[position].lengthSeconds * 1000 : -1;
+      if (wParam == kOutputTimePositionMs) return state == PlayState::kStopped ? -1 : elapsedMs;
       return -1;
     default:
       return 0;
@@ -221,6 +246,45 @@ std::intptr_t SimulatedPlayer::WindowProcedure(platform::WindowHandle window, st
 void SimulatedPlayer::SetPlaylist(std::vector<SimulatedEntry> playlist) {
   LockHolder hold(core_->lock);
   core_->SetPlaylist(std::move(playlist));
+}
+
+bool SimulatedPlayer::RemoveEntry(int index) {
+  LockHolder hold(core_->lock);
+  if (!core_->HasEntry(index)) return false;
+  std::vector<SimulatedEntry> entries = *core_->current;
+  entries.erase(entries.begin() + index);
+  core_->ReplaceEntries(std::move(entries));
+  if (index < core_->position) --core_->position;
+  if (!core_->HasEntry(core_->position)) {
+    core_->position = 0;
+    core_->state = PlayState::kStopped;
+    core_->elapsedMs = 0;
+  }
+  return true;
+}
+
+bool SimulatedPlayer::MoveEntry(int from, int to) {
+  LockHolder hold(core_->lock);
+  if (!core_->HasEntry(from) || !core_->HasEntry(to)) return false;
+  std::vector<SimulatedEntry> entries = *core_->current;
+  SimulatedEntry moved = std::move(entries[static_cast<std::size_t>(from)]);
+  entries.erase(entries.begin() + from);
+  entries.insert(entries.begin() + to, std::move(moved));
+  core_->ReplaceEntries(std::move(entries));
+  int& position = core_->position;
+  if (position == from) {
+    position = to;
+  } else if (from < position && to >= position) {
+    --position;
+  } else if (from > position && to <= position) {
+    ++position;
+  }
+  return true;
+}
+
+void SimulatedPlayer::SetDialogParent(platform::WindowHandle window) {
+  LockHolder hold(core_->lock);
+  core_->dialogParent = window;
 }
 
 int SimulatedPlayer::PlaylistLength() const {

@@ -7,6 +7,12 @@
 // When the end-of-song message reaches the player's own procedure (nothing
 // intercepted it), the player advances to the next entry by itself.
 //
+// The answers follow the real player where a plug-in could notice: the
+// position in ms is -1 while stopped; file paths and titles (211, 212) come
+// from one shared buffer that the next such answer overwrites, and are
+// NULL for an index outside the playlist; 365 names the dialog parent set
+// here (0 when none).
+//
 // Attach a window whose procedure is SimulatedPlayer::WindowProcedure: one
 // made by platform::WindowThread (tests) or one created on the host
 // program's main thread. The procedure runs on the window's thread; every
@@ -54,9 +60,15 @@ class SimulatedPlayer {
   static std::intptr_t WindowProcedure(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                                        std::intptr_t lParam);
 
-  // Replaces the playlist: position 0, stopped, elapsed 0. Texts handed out
-  // for the previous playlist stay readable.
+  // Replaces the playlist: position 0, stopped, elapsed 0.
   void SetPlaylist(std::vector<SimulatedEntry> playlist);
+  // Removes entry `index` / moves entry `from` to `to`; the current entry
+  // stays current where it still exists. False for an index outside the
+  // playlist.
+  bool RemoveEntry(int index);
+  bool MoveEntry(int from, int to);
+  // What the player answers to 365 (nullptr: 0).
+  void SetDialogParent(platform::WindowHandle window);
   int PlaylistLength() const;
   int Position() const;
   // Moves the current entry without it counting as a received position

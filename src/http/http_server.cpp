@@ -99,6 +99,9 @@ bool HttpServer::Stop() {
       LockHolder hold(connectionsLock_);
       if (connections_.empty()) break;
     }
+    // At process exit the system has ended every other thread: no reaper
+    // will empty the set, so waiting for it would never end.
+    if (platform::HasThreadEnded(reaperThread_)) break;
     platform::SleepHandlingMessages(1);
   }
   EndReaper();
@@ -127,7 +130,8 @@ void HttpServer::EndListener() {
 }
 
 void HttpServer::EndReaper() {
-  while (!services_.postThreadMessage(reaperThreadId_, platform::kMsgQuit, 0, 0)) {
+  while (!services_.postThreadMessage(reaperThreadId_, platform::kMsgQuit, 0, 0) &&
+         !platform::HasThreadEnded(reaperThread_)) {
     platform::SleepHandlingMessages(1);
   }
   platform::JoinThreadHandlingMessages(reaperThread_);

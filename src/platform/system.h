@@ -28,6 +28,11 @@ using ModuleHandle = void*;
 ModuleHandle LoadModule(const char* path);
 void* FindModuleSymbol(ModuleHandle module, const char* name);
 void UnloadModule(ModuleHandle module);
+// Keeps the module that contains `address` mapped until the process ends,
+// whatever unloads it later (GetModuleHandleEx with the PIN flag; POSIX:
+// RTLD_NODELETE). For code that something outside may still call. False
+// when the module cannot be found.
+bool PinModuleOf(const void* address);
 // The full path of a loaded module's file (GetModuleFileNameA with a buffer
 // of `bufferSize` bytes); "" when unknown.
 std::string ModuleFilePath(ModuleHandle module, int bufferSize);

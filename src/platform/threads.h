@@ -18,13 +18,20 @@ using ThreadId = std::uint32_t;
 using ThreadProc = unsigned (*)(void* argument);
 
 // Starts `proc(argument)` on a new thread. Returns nullptr when the thread
-// cannot be created. On Win32 the thread reserves a 256 KiB stack (the
+// cannot be created. The thread holds a reference to the module that
+// contains `proc` until it has left that module's code, so a library
+// unloaded while one of its threads is still ending stays mapped until then
+// (Win32: FreeLibraryAndExitThread; POSIX: dlclose from the platform
+// library's thread start). On Win32 the thread reserves a 256 KiB stack (the
 // server may run hundreds of threads inside a 32-bit player process). `id` (may be null) receives the new thread's id.
 ThreadHandle StartThread(ThreadProc proc, void* argument, bool suspended, ThreadId* id);
 // Lets a thread created suspended run. Returns false on failure.
 bool ResumeThread(ThreadHandle thread);
 // Waits without time-out for the thread to end.
 void JoinThread(ThreadHandle thread);
+// True once the thread has ended (also when it was ended from outside, as
+// the system does with every other thread at process exit).
+bool HasThreadEnded(ThreadHandle thread);
 // Releases the handle (after JoinThread; a handle may also be closed while
 // the thread still runs, which detaches it).
 void CloseThreadHandle(ThreadHandle thread);

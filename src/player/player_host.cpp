@@ -5,23 +5,40 @@
 #include "player/player_messages.h"
 
 namespace ambervox {
+namespace {
+
+// Set when a read-only question of this thread gave up on the player.
+thread_local bool playerStalled = false;
+
+}  // namespace
+
+void PlayerHost::ForgetStall() { playerStalled = false; }
+
+bool PlayerHost::HasStalled() { return playerStalled; }
+
+std::intptr_t PlayerHost::Ask(std::uintptr_t wParam, std::intptr_t code, std::intptr_t unknown) const {
+  if (window_ == nullptr) return 0;
+  if (patience_ == Patience::kWaitForAnswers) return platform::SendWindowMessage(window_, platform::kMsgUser, wParam, code);
+  if (playerStalled) return unknown;
+  std::intptr_t answer = 0;
+  if (platform::SendWindowMessageTimeout(window_, platform::kMsgUser, wParam, code, kAnswerLimitMs, &answer)) {
+    return answer;
+  }
+  playerStalled = true;
+  return unknown;
+}
 
 std::intptr_t PlayerHost::Send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) const {
   if (window_ == nullptr) return 0;
   return platform::SendWindowMessage(window_, message, wParam, lParam);
 }
 
-int PlayerHost::GetPlaylistLength() const {
-  return static_cast<int>(Send(platform::kMsgUser, 0, kIpcGetPlaylistLength));
-}
+int PlayerHost::GetPlaylistLength() const { return static_cast<int>(Ask(0, kIpcGetPlaylistLength, 0)); }
 
-int PlayerHost::GetPlaylistPosition() const {
-  return static_cast<int>(Send(platform::kMsgUser, 0, kIpcGetPlaylistPosition));
-}
+int PlayerHost::GetPlaylistPosition() const { return static_cast<int>(Ask(0, kIpcGetPlaylistPosition, -1)); }
 
 bool PlayerHost::CopyText(std::intptr_t code, int index, ByteString& text) const {
-  const char* address =
-      reinterpret_cast<const char*>(Send(platform::kMsgUser, static_cast<std::uintptr_t>(index), code));
+  const char* address = reinterpret_cast<const char*>(Ask(static_cast<std::uintptr_t>(index), code, 0));
   // The text belongs to the player and may change with its next answer, so
   // it is copied before anything else is asked.
   try {
@@ -48,9 +65,13 @@ void PlayerHost::SetPlaylistPosition(int index) const {
 
 PlayingTime PlayerHost::GetPlayingTime() const {
   PlayingTime time;
-  time.lengthSeconds = static_cast<int>(Send(platform::kMsgUser, kOutputTimeLengthSeconds, kIpcGetOutputTime));
-  time.positionMs = static_cast<int>(Send(platform::kMsgUser, kOutputTimePositionMs, kIpcGetOutputTime));
+  time.lengthSeconds = static_cast<int>(Ask(kOutputTimeLengthSeconds, kIpcGetOutputTime, 0));
+  time.positionMs = static_cast<int>(Ask(kOutputTimePositionMs, kIpcGetOutputTime, 0));
   return time;
+}
+
+platform::WindowHandle PlayerHost::GetDialogParent() const {
+  return reinterpret_cast<platform::WindowHandle>(Ask(0, kIpcGetDialogParent, 0));
 }
 
 void PlayerHost::PressPrevious() const { Send(platform::kMsgCommand, kCommandPrevious, 0); }

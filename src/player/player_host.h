@@ -5,6 +5,16 @@
 // caller until the player's user-interface thread has answered, so a caller
 // must not hold a lock that the user-interface thread may wait for.
 //
+// The player's user-interface thread can stop answering for seconds (it
+// opens a stream). A page must not hang with it: with the default patience
+// (kLimited) a read-only question gives up after kAnswerLimitMs, and once
+// one has given up on a thread, the following read-only questions of that
+// thread answer "unknown" at once (a connection thread builds one page, so
+// a page waits for a stalled player at most once; ForgetStall starts over).
+// Unknown is 0, a position of -1, an empty text. kWaitForAnswers (the cache
+// rebuild, which must read the whole playlist) always waits, and so does
+// every command that changes the player's state.
+//
 // Texts come back from the player as an address in its own memory, valid
 // only until its next answer; they are copied at once. A host without a
 // window (nullptr) sends nothing and every answer is 0.
@@ -22,8 +32,17 @@ struct PlayingTime {
 
 class PlayerHost {
  public:
+  enum class Patience { kLimited, kWaitForAnswers };
+  static constexpr unsigned kAnswerLimitMs = 2000;
+
   PlayerHost() = default;
-  explicit PlayerHost(platform::WindowHandle window) : window_(window) {}
+  explicit PlayerHost(platform::WindowHandle window, Patience patience = Patience::kLimited)
+      : window_(window), patience_(patience) {}
+
+  // Lets the calling thread's next read-only question wait again.
+  static void ForgetStall();
+  // Whether a read-only question of the calling thread has given up.
+  static bool HasStalled();
 
   platform::WindowHandle Window() const { return window_; }
 
@@ -37,6 +56,9 @@ class PlayerHost {
   void SetPlaylistPosition(int index) const;
   // Asks the length first, then the position.
   PlayingTime GetPlayingTime() const;
+  // The window the player wants dialogs and message boxes owned by; nullptr
+  // when it does not say.
+  platform::WindowHandle GetDialogParent() const;
   void PressPrevious() const;
   void PressPlay() const;
   void PressPause() const;
@@ -50,9 +72,12 @@ class PlayerHost {
 
  private:
   std::intptr_t Send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) const;
+  // A read-only question (IPC `code`), with the patience of this host.
+  std::intptr_t Ask(std::uintptr_t wParam, std::intptr_t code, std::intptr_t unknown) const;
   bool CopyText(std::intptr_t code, int index, ByteString& text) const;
 
   platform::WindowHandle window_ = nullptr;
+  Patience patience_ = Patience::kLimited;
 };
 
 }  // namespace ambervox

@@ -1,6 +1,9 @@
 #include "plugin/plugin.h"
 
+#include <string>
+
 #include "platform/system.h"
+#include "player/player_host.h"
 #include "player/player_messages.h"
 #include "plugin/plugin_record.h"
 #include "plugin/settings_dialog.h"
@@ -17,6 +20,22 @@ constexpr const char kStartFailureText[] =
 constexpr const char kRefreshDoneText[] =
     "\x83\x76\x83\x8c\x83\x43\x83\x8a\x83\x58\x83\x67\x83\x4c\x83\x83\x83\x62\x83\x56\x83\x85\x8d\xc4\x8d\x5c"
     "\x92\x7a\x8a\xae\x97\xb9\n";
+
+constexpr const char kDialogWindowClass[] = "#32770";
+constexpr int kWindowTextBufferSize = 256;
+
+// The settings sheet or message box that an earlier config entry still
+// shows: a dialog window of this process with the plug-in's caption.
+platform::WindowHandle FindOpenDialog() {
+  for (platform::WindowHandle window = platform::FirstTopLevelWindow(); window != nullptr;
+       window = platform::NextTopLevelWindow(window)) {
+    if (!platform::IsWindowOfThisProcess(window)) continue;
+    if (platform::GetWindowTitle(window, kWindowTextBufferSize) != kPluginDescription) continue;
+    if (platform::GetWindowClass(window, kWindowTextBufferSize) != kDialogWindowClass) continue;
+    return window;
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -35,9 +54,7 @@ Plugin::~Plugin() {
   } catch (...) {
   }
   WaitForRefresh();
-  hook_.Restore();
-  Plugin* self = this;
-  hooked_.compare_exchange_strong(self, nullptr);
+  ReleaseHook();
 }
 
 int Plugin::Init(platform::WindowHandle hostWindow, const std::string& settingsPath) {
@@ -54,10 +71,26 @@ int Plugin::Init(platform::WindowHandle hostWindow, const std::string& settingsP
   return 0;
 }
 
+platform::WindowHandle Plugin::DialogOwner() const {
+  // A player with the modern skin keeps its main window off-screen and names
+  // the window that dialogs belong to; one that does not know the question
+  // answers 0.
+  platform::WindowHandle parent = PlayerHost(hostWindow_).GetDialogParent();
+  return parent != nullptr && platform::IsWindowValid(parent) ? parent : hostWindow_;
+}
+
 void Plugin::Configure() {
+  // The player's preferences stay usable while the sheet is open, so the
+  // entry can be called again from inside the sheet's own message loop: the
+  // open sheet comes to the front instead of a second one.
+  if (configuring_) {
+    if (platform::WindowHandle open = FindOpenDialog()) platform::BringWindowToFront(open);
+    return;
+  }
+  ConfigureGuard guard(&configuring_);
   const int notedPort = settings_.Port();
   SettingsDialogContext context;
-  context.owner = hostWindow_;
+  context.owner = DialogOwner();
   context.settings = &settings_;
   context.queue = &queue_;
   context.refresher = this;
@@ -80,14 +113,25 @@ void Plugin::Quit() {
   // sends messages to this thread's window until it ends.
   WaitForRefresh();
   SaveSettings(settings_, queue_, settingsPath_);
-  hook_.Restore();
-  Plugin* self = this;
-  hooked_.compare_exchange_strong(self, nullptr);
+  ReleaseHook();
+}
+
+void Plugin::ReleaseHook() {
+  if (hook_.Restore()) {
+    Plugin* self = this;
+    hooked_.compare_exchange_strong(self, nullptr);
+    return;
+  }
+  // Another plug-in subclassed the window after us and calls our hook as
+  // its previous procedure: the hook stays reachable and only passes
+  // messages on, and this module must never be unmapped under it.
+  forwardOnly_.store(true);
+  platform::PinModuleOf(reinterpret_cast<const void*>(&Plugin::MainWindowHook));
 }
 
 void Plugin::StartServer() {
   if (!server_.Start(static_cast<std::uint16_t>(settings_.Port()))) {
-    platform::ShowErrorMessageBox(hostWindow_, kStartFailureText, kPluginDescription);
+    platform::ShowErrorMessageBox(DialogOwner(), kStartFailureText, kPluginDescription);
   }
 }
 
@@ -146,8 +190,11 @@ void Plugin::FinishCacheRefresh(std::intptr_t notifyWindow) {
     refreshThread_ = nullptr;
   }
   if (thread == nullptr) return;
-  // The thread has posted its completion, its last act: this wait is short.
-  platform::JoinThreadHandlingMessages(thread);
+  // The thread has posted its completion, its last act: this wait is short
+  // and needs no message handling. Handling sent messages here would let
+  // anything run nested inside this hook, down to the player quitting and
+  // unloading this module under our feet.
+  platform::JoinThread(thread);
   platform::CloseThreadHandle(thread);
   {
     LockHolder hold(refreshLock_);
@@ -185,6 +232,7 @@ std::intptr_t Plugin::MainWindowHook(platform::WindowHandle window, std::uint32_
 
 std::intptr_t Plugin::HandleHostMessage(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                                         std::intptr_t lParam) {
+  if (forwardOnly_.load()) return hook_.CallPrevious(window, message, wParam, lParam);
   try {
     if (message == kMsgSongEnded) {
       // Answered here, the player does not advance by itself.

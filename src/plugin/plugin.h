@@ -19,7 +19,11 @@
 // it is held only for a few assignments and a thread start, never while a
 // message is sent or a thread is waited for. The user-interface thread waits
 // for a refresh thread only after that thread has finished its work (its
-// completion message), or at quit while handling sent messages.
+// completion message, then a plain join), or at quit while handling sent
+// messages. Quit may come after the main window is gone (the player's own
+// order) or from inside its procedure (session end); when another plug-in
+// subclassed the window after us, the hook stays, passing messages on, and
+// the module is pinned so that it stays callable.
 #pragma once
 
 #include <atomic>
@@ -97,6 +101,24 @@ class Plugin : public CacheRefresher {
   // Starts the server on the configured port, as a 16-bit number; the
   // start-failure message box when it cannot.
   void StartServer();
+  // The window that owns our dialogs: the one the player names for them,
+  // else its main window.
+  platform::WindowHandle DialogOwner() const;
+  // Takes the hook off the main window, or, when another subclass sits on
+  // top, leaves it passing messages on and pins this module.
+  void ReleaseHook();
+
+  // Marks the config entry as running for its scope.
+  class ConfigureGuard {
+   public:
+    explicit ConfigureGuard(bool* flag) : flag_(flag) { *flag_ = true; }
+    ~ConfigureGuard() { *flag_ = false; }
+    ConfigureGuard(const ConfigureGuard&) = delete;
+    ConfigureGuard& operator=(const ConfigureGuard&) = delete;
+
+   private:
+    bool* flag_;
+  };
 
   PluginSettings settings_;
   PlaylistCache cache_;
@@ -108,6 +130,10 @@ class Plugin : public CacheRefresher {
   std::string settingsPath_;
   std::uint32_t refreshCompleteMessage_ = 0;
   platform::WindowSubclass hook_;  // user-interface thread only
+  bool configuring_ = false;       // user-interface thread only
+  // Set when quit had to leave the hook in place: it then only passes
+  // messages on.
+  std::atomic<bool> forwardOnly_{false};
 
   mutable Lock refreshLock_;
   bool refreshRunning_ GUARDED_BY(refreshLock_) = false;

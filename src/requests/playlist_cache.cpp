@@ -50,7 +50,8 @@ ByteString LowerCaseOf(const ByteString& title) {
 void PlaylistCache::SetPlayerWindow(platform::WindowHandle window) { playerWindow_.store(window); }
 
 bool PlaylistCache::Rebuild() {
-  const PlayerHost player(playerWindow_.load());
+  // The whole playlist or nothing: a stalled player is waited for.
+  const PlayerHost player(playerWindow_.load(), PlayerHost::Patience::kWaitForAnswers);
   // Asked before the lock; the positions below are read up to this length
   // even if the playlist changes meanwhile.
   const int length = player.GetPlaylistLength();

@@ -3,7 +3,8 @@ module and its plugin.ini, the host process and its console, and HTTP.
 
 The build under test is described by the environment that ctest sets
 (tests/e2e/CMakeLists.txt): AMBERVOX_PLATFORM (posix or win32),
-AMBERVOX_HOST, AMBERVOX_PLUGIN, AMBERVOX_SOURCE_DIR, AMBERVOX_BUILD_DIR.
+AMBERVOX_HOST, AMBERVOX_PLUGIN, AMBERVOX_NEIGHBOUR (the second plug-in of
+tests/e2e/neighbour/), AMBERVOX_SOURCE_DIR, AMBERVOX_BUILD_DIR.
 The Windows build runs under Wine with the Japanese locale (code page 932).
 """
 
@@ -15,6 +16,7 @@ import socket
 import subprocess
 import threading
 import time
+import urllib.parse
 
 SECTION = "HTTP Request"
 # The order in which the plug-in writes its keys (also the order of a new file).
@@ -43,6 +45,7 @@ class Build:
         self.platform = os.environ["AMBERVOX_PLATFORM"]
         self.host = os.environ["AMBERVOX_HOST"]
         self.plugin = os.environ["AMBERVOX_PLUGIN"]
+        self.neighbour = os.environ.get("AMBERVOX_NEIGHBOUR")
         self.source = os.environ["AMBERVOX_SOURCE_DIR"]
         self.build_dir = os.environ.get("AMBERVOX_BUILD_DIR", os.path.dirname(os.path.dirname(self.host)))
         self.env = dict(os.environ)
@@ -146,6 +149,31 @@ def get(port, target, headers=None, timeout=15):
         connection.close()
 
 
+def request(port, cookie, listpos, referer=None, extra=""):
+    """A listener's request of entry `listpos`; the redirect's location."""
+    headers = {"Cookie": cookie}
+    if referer is None:
+        referer = "http://127.0.0.1:%d/playlist.cgi" % port
+    headers["Referer"] = referer
+    response = get(port, "/request.cgi?listpos=%d%s" % (listpos, extra), headers)
+    assert response.status == 302
+    return response.header("location")
+
+
+def error_code(location):
+    query = urllib.parse.urlparse(location).query
+    values = urllib.parse.parse_qs(query)
+    return int(values["errorCode"][0]) if "errorCode" in values else 0
+
+
+def admin(port, action, extra="", password="demo", referer=None):
+    """An operator's command; the redirect's location."""
+    headers = {"Referer": referer} if referer else {}
+    response = get(port, "/admin.cgi?pass=%s&action=%s%s" % (password, action, extra), headers)
+    assert response.status == 302
+    return response.header("location")
+
+
 def user_id_cookie(port):
     """A UserID cookie as the server hands it to a new browser."""
     response = get(port, "/admin.cgi")
@@ -164,6 +192,13 @@ class Install:
         self.module = os.path.join(self.folder, os.path.basename(build.plugin))
         shutil.copy(build.plugin, self.module)
         self.ini = os.path.join(self.folder, "plugin.ini")
+
+    def add_neighbour(self, variant):
+        """Copies the neighbour plug-in in as gen_neighbour_<variant> ("keep" or "blind")."""
+        base, extension = os.path.splitext(os.path.basename(self.build.neighbour))
+        path = os.path.join(self.folder, "%s_%s%s" % (base, variant, extension))
+        shutil.copy(self.build.neighbour, path)
+        return path
 
     def write_ini(self, values, comments=()):
         with open(self.ini, "wb") as f:
@@ -185,9 +220,14 @@ class Install:
 class Host:
     """A running ambervox-host and its console."""
 
-    def __init__(self, build, install, playlist=None, manual_clock=True, play=False, cwd=None):
+    def __init__(self, build, install, playlist=None, manual_clock=True, play=False, cwd=None, others=(),
+                 shutdown=None):
         self.build = build
         command = build.host_command() + ["--plugin", install.module]
+        for other in others:
+            command += ["--plugin", other]
+        if shutdown:
+            command += ["--shutdown", shutdown]
         if playlist:
             command += ["--playlist", playlist]
         if manual_clock:

@@ -5,7 +5,7 @@ import os
 
 import pytest
 
-from ambervox_host import Build, Host, Install, write_playlist
+from ambervox_host import Build, Host, Install, free_port, write_playlist
 
 SONGS = [
     (200, "Ivory Tramline - Secret Signal", "C:\\Music\\01.mp3"),
@@ -50,3 +50,17 @@ def start_host(build, install, playlist):
     yield start
     for host in hosts:
         host.close()
+
+
+@pytest.fixture
+def station(install, start_host):
+    """station(host_options=None, **settings) -> (host, port): a running
+    plug-in with the demo settings (password "demo") and those changes."""
+
+    def start(host_options=None, **settings):
+        port = free_port()
+        install.write_ini(install.demo_settings(port, **settings))
+        host = start_host(**(host_options or {}))
+        return host, port
+
+    return start

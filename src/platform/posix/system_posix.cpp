@@ -66,6 +66,17 @@ void UnloadModule(ModuleHandle module) {
   if (module != nullptr) dlclose(module);
 }
 
+bool PinModuleOf(const void* address) {
+  Dl_info info{};
+  if (address == nullptr || dladdr(address, &info) == 0 || info.dli_fname == nullptr) return false;
+  // Opening the loaded module again with RTLD_NODELETE marks it to stay;
+  // the reference taken by this open is dropped at once.
+  void* handle = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+  if (handle == nullptr) return false;
+  dlclose(handle);
+  return true;
+}
+
 std::string ModuleFilePath(ModuleHandle module, int bufferSize) {
   if (module == nullptr || bufferSize <= 1) return std::string();
   link_map* map = nullptr;

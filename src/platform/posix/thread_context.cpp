@@ -101,10 +101,15 @@ void CompleteSentCall(SentCall& call, std::intptr_t result) {
   sender.wake.notify_all();
 }
 
+bool IsHung(const ThreadContext& context) {
+  return !context.waitingForMessages && std::chrono::steady_clock::now() - context.lastLooked > kHungAfter;
+}
+
 bool WaitHandlingSentCalls(ThreadContext& self, const std::function<bool()>& done,
                            const std::chrono::steady_clock::time_point* deadline) {
   PosixMutexHolder hold(self.mutex);
   for (;;) {
+    self.lastLooked = std::chrono::steady_clock::now();
     if (!self.sent.empty()) {
       std::shared_ptr<SentCall> call = std::move(self.sent.front());
       self.sent.pop_front();
@@ -114,11 +119,15 @@ bool WaitHandlingSentCalls(ThreadContext& self, const std::function<bool()>& don
       continue;
     }
     if (done()) return true;
+    self.waitingForMessages = true;
+    bool timedOut = false;
     if (deadline == nullptr) {
       hold.Wait(self.wake);
-    } else if (!hold.WaitUntil(self.wake, *deadline) && std::chrono::steady_clock::now() >= *deadline) {
-      return done();
+    } else {
+      timedOut = !hold.WaitUntil(self.wake, *deadline) && std::chrono::steady_clock::now() >= *deadline;
     }
+    self.waitingForMessages = false;
+    if (timedOut) return done();
   }
 }
 

@@ -66,6 +66,11 @@ class ThreadContext {
   bool ended GUARDED_BY(mutex) = false;     // the thread has ended
   bool quitPending GUARDED_BY(mutex) = false;
   int quitCode GUARDED_BY(mutex) = 0;
+  // When the thread last looked at its messages, and whether it waits for
+  // them right now: a thread that has done neither for a while counts as
+  // hung, and a send with a time limit then gives up at once.
+  std::chrono::steady_clock::time_point lastLooked GUARDED_BY(mutex) = std::chrono::steady_clock::now();
+  bool waitingForMessages GUARDED_BY(mutex) = false;
   std::deque<std::shared_ptr<SentCall>> sent GUARDED_BY(mutex);
   std::deque<PostedMessage> posted GUARDED_BY(mutex);
 };
@@ -82,6 +87,10 @@ void AdoptThreadId(ThreadId id);
 // Ends the calling thread's context (see above). Runs when a thread started
 // by StartThread returns, and for any other thread at its exit.
 void EndCurrentContext();
+
+// How long a thread may leave its messages alone before it counts as hung.
+constexpr std::chrono::milliseconds kHungAfter{5000};
+bool IsHung(const ThreadContext& context) REQUIRES(context.mutex);
 
 // Hands a sent call's result to its waiting sender.
 void CompleteSentCall(SentCall& call, std::intptr_t result);

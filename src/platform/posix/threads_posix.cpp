@@ -4,6 +4,7 @@
 // two references): the thread drops its reference when it ends, the handle
 // when it is closed, and the last one frees the record. A suspended thread
 // waits on the record's condition until ResumeThread.
+#include <dlfcn.h>
 #include <pthread.h>
 #include <time.h>
 
@@ -25,6 +26,11 @@ struct ThreadObject {
   void* argument = nullptr;
   ThreadId id = 0;
   pthread_t thread{};
+  // A reference to the module of `proc` (null when none was taken), dropped
+  // by the thread's last act: this thread start lives in the platform
+  // library, which is never unloaded, so nothing returns into a module
+  // that the drop unmaps.
+  void* module = nullptr;
 
   posix::PosixMutex mutex;
   std::condition_variable changed;
@@ -67,7 +73,9 @@ void* ThreadMain(void* parameter) {
     posix::PosixMutexHolder hold(joiner->mutex);
     joiner->wake.notify_all();
   }
+  void* module = self->module;
   Release(self);
+  if (module != nullptr) dlclose(module);
   return nullptr;
 }
 
@@ -89,11 +97,16 @@ ThreadHandle StartThread(ThreadProc proc, void* argument, bool suspended, Thread
   thread->proc = proc;
   thread->argument = argument;
   thread->id = posix::NewThreadId();
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(proc), &info) != 0 && info.dli_fname != nullptr) {
+    thread->module = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+  }
   {
     posix::PosixMutexHolder hold(thread->mutex);
     thread->resumed = !suspended;
   }
   if (pthread_create(&thread->thread, nullptr, &ThreadMain, thread) != 0) {
+    if (thread->module != nullptr) dlclose(thread->module);
     delete thread;
     return nullptr;
   }
@@ -127,6 +140,8 @@ void JoinThreadHandlingMessages(ThreadHandle thread) {
   }
   JoinOnce(thread);
 }
+
+bool HasThreadEnded(ThreadHandle thread) { return thread != nullptr && thread->finished.load(); }
 
 void CloseThreadHandle(ThreadHandle thread) {
   if (thread == nullptr) return;

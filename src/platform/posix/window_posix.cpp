@@ -18,7 +18,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/codepage_conversion.h"
 #include "platform/posix/thread_context.h"
+#include "platform/posix/window_procedure.h"
 #include "platform/window.h"
 
 namespace ambervox {
@@ -27,7 +29,13 @@ namespace platform {
 struct WindowObject {
   std::shared_ptr<posix::ThreadContext> owner;
   std::string className;
-  std::string title;
+  // A Unicode window (CreateUnicodeTopLevelWindow) keeps its caption as
+  // UTF-8 and hands it to ANSI readers in code page 932; any other keeps the
+  // ANSI bytes it was given. Our WindowSubclass keeps the kind, as the wide
+  // functions do on Win32.
+  bool unicode = false;
+  posix::PosixMutex titleMutex;
+  std::string title GUARDED_BY(titleMutex);
   // Read on the owner thread when a message is dispatched; replaced by
   // WindowSubclass on the owner thread.
   std::atomic<WindowProc> proc{nullptr};
@@ -110,6 +118,7 @@ int PumpMessages(LoopKind kind, ThreadMessage* out) {
   PosixMutexHolder hold(context.mutex);
   context.hasQueue = true;
   for (;;) {
+    context.lastLooked = std::chrono::steady_clock::now();
     if (!context.sent.empty()) {
       std::shared_ptr<posix::SentCall> call = std::move(context.sent.front());
       context.sent.pop_front();
@@ -145,7 +154,9 @@ int PumpMessages(LoopKind kind, ThreadMessage* out) {
       out->lParam = 0;
       return 0;
     }
+    context.waitingForMessages = true;
     hold.Wait(context.wake);
+    context.waitingForMessages = false;
   }
 }
 
@@ -164,7 +175,9 @@ void DestroyWindowsOf(const ThreadContext* owner) {
 
 }  // namespace posix
 
-WindowHandle CreateTopLevelWindow(const char* className, const char* title, WindowProc proc) {
+namespace {
+
+WindowHandle CreateWindowRecord(const char* className, const char* title, WindowProc proc, bool unicode) {
   if (proc == nullptr) return nullptr;
   std::shared_ptr<posix::ThreadContext> self = posix::CurrentContext();
   {
@@ -174,12 +187,51 @@ WindowHandle CreateTopLevelWindow(const char* className, const char* title, Wind
   auto window = std::make_shared<WindowObject>();
   window->owner = self;
   window->className = className != nullptr ? className : "";
-  window->title = title != nullptr ? title : "";
+  window->unicode = unicode;
+  {
+    PosixMutexHolder hold(window->titleMutex);
+    window->title = title != nullptr ? title : "";
+  }
   window->proc.store(proc);
   WindowRegistry& registry = Windows();
   PosixMutexHolder hold(registry.mutex);
   registry.windows.push_back(window);
   return window.get();
+}
+
+}  // namespace
+
+WindowHandle CreateTopLevelWindow(const char* className, const char* title, WindowProc proc) {
+  return CreateWindowRecord(className, title, proc, false);
+}
+
+WindowHandle CreateUnicodeTopLevelWindow(const char* className, const char* titleUtf8, WindowProc proc) {
+  std::string ignored;
+  if (titleUtf8 != nullptr && !Utf8ToAnsi(titleUtf8, &ignored)) return nullptr;
+  return CreateWindowRecord(className, titleUtf8, proc, true);
+}
+
+bool IsUnicodeWindow(WindowHandle handle) {
+  std::shared_ptr<WindowObject> window = FindWindow(handle);
+  return window && window->unicode;
+}
+
+bool SetWindowCaption(WindowHandle handle, const std::string& utf8) {
+  std::shared_ptr<WindowObject> window = FindWindow(handle);
+  std::string ansi;
+  if (!window || !Utf8ToAnsi(utf8, &ansi)) return false;
+  PosixMutexHolder hold(window->titleMutex);
+  // An ANSI window takes the text through the code page, losing what it
+  // lacks, as SetWindowTextW on an ANSI window does.
+  window->title = window->unicode ? utf8 : ansi;
+  return true;
+}
+
+std::string GetWindowCaption(WindowHandle handle) {
+  std::shared_ptr<WindowObject> window = FindWindow(handle);
+  if (!window) return std::string();
+  PosixMutexHolder hold(window->titleMutex);
+  return window->title;
 }
 
 void DestroyTopLevelWindow(WindowHandle handle) {
@@ -220,30 +272,67 @@ int GetThreadMessage(ThreadMessage* out) {
   return PumpMessages(LoopKind::kThreadMessages, out);
 }
 
-std::intptr_t SendWindowMessage(WindowHandle handle, std::uint32_t message, std::uintptr_t wParam,
-                                std::intptr_t lParam) {
-  std::shared_ptr<WindowObject> window = FindWindow(handle);
-  if (!window) return 0;
-  std::shared_ptr<posix::ThreadContext> self = posix::CurrentContext();
-  if (window->owner == self) return CallProcedure(window.get(), message, wParam, lParam);
+namespace {
 
+// Queues a call for the owner of `window`; null when the owner has ended, or
+// (with `unlessHung`) counts as hung. The call lives on the heap, shared with
+// the owner: a sender that gave up leaves the owner a place to write to.
+std::shared_ptr<posix::SentCall> QueueSentCall(const std::shared_ptr<WindowObject>& window,
+                                               const std::shared_ptr<posix::ThreadContext>& self,
+                                               std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
+                                               bool unlessHung) {
   auto call = std::make_shared<posix::SentCall>();
   call->window = window;
   call->message = message;
   call->wParam = wParam;
   call->lParam = lParam;
   call->sender = self;
-  {
-    posix::ThreadContext& owner = *window->owner;
-    PosixMutexHolder hold(owner.mutex);
-    if (owner.ended) return 0;
-    owner.sent.push_back(call);
-    owner.wake.notify_all();
-  }
+  posix::ThreadContext& owner = *window->owner;
+  PosixMutexHolder hold(owner.mutex);
+  if (owner.ended || (unlessHung && posix::IsHung(owner))) return nullptr;
+  owner.sent.push_back(call);
+  owner.wake.notify_all();
+  return call;
+}
+
+}  // namespace
+
+std::intptr_t SendWindowMessage(WindowHandle handle, std::uint32_t message, std::uintptr_t wParam,
+                                std::intptr_t lParam) {
+  std::shared_ptr<WindowObject> window = FindWindow(handle);
+  if (!window) return 0;
+  std::shared_ptr<posix::ThreadContext> self = posix::CurrentContext();
+  if (window->owner == self) return CallProcedure(window.get(), message, wParam, lParam);
+  std::shared_ptr<posix::SentCall> call = QueueSentCall(window, self, message, wParam, lParam, false);
+  if (!call) return 0;
   // Calls sent to this thread's own windows meanwhile are answered, as a
   // thread blocked in SendMessage does on Win32.
   posix::WaitHandlingSentCalls(*self, [&call] { return call->done.load(); }, nullptr);
   return call->result;
+}
+
+bool SendWindowMessageTimeout(WindowHandle handle, std::uint32_t message, std::uintptr_t wParam,
+                              std::intptr_t lParam, unsigned milliseconds, std::intptr_t* result) {
+  std::shared_ptr<WindowObject> window = FindWindow(handle);
+  if (!window) return false;
+  std::shared_ptr<posix::ThreadContext> self = posix::CurrentContext();
+  if (window->owner == self) {
+    std::intptr_t answer = CallProcedure(window.get(), message, wParam, lParam);
+    if (result != nullptr) *result = answer;
+    return true;
+  }
+  std::shared_ptr<posix::SentCall> call = QueueSentCall(window, self, message, wParam, lParam, true);
+  if (!call) return false;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  if (!posix::WaitHandlingSentCalls(*self, [&call] { return call->done.load(); }, &deadline)) return false;
+  if (result != nullptr) *result = call->result;
+  return true;
+}
+
+bool HasPendingSentMessages() {
+  std::shared_ptr<posix::ThreadContext> self = posix::CurrentContext();
+  PosixMutexHolder hold(self->mutex);
+  return !self->sent.empty();
 }
 
 bool PostWindowMessage(WindowHandle handle, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
@@ -276,6 +365,15 @@ std::uint32_t RegisterMessageName(const char* name) {
   return id;
 }
 
+namespace posix {
+
+WindowProc SetWindowProcedure(WindowHandle handle, WindowProc proc) {
+  std::shared_ptr<WindowObject> window = FindWindow(handle);
+  return window ? window->proc.exchange(proc) : nullptr;
+}
+
+}  // namespace posix
+
 WindowSubclass::~WindowSubclass() { Restore(); }
 
 bool WindowSubclass::Install(WindowHandle window, WindowProc hook) {
@@ -286,6 +384,7 @@ bool WindowSubclass::Install(WindowHandle window, WindowProc hook) {
   previous_ = reinterpret_cast<std::intptr_t>(previous);
   hook_ = hook;
   window_ = window;
+  wide_ = record->unicode;
   return true;
 }
 
@@ -296,13 +395,20 @@ std::intptr_t WindowSubclass::CallPrevious(WindowHandle window, std::uint32_t me
   return previous(window, message, wParam, lParam);
 }
 
-void WindowSubclass::Restore() {
-  if (window_ == nullptr) return;
+bool WindowSubclass::Restore() {
+  if (window_ == nullptr) return true;
   std::shared_ptr<WindowObject> record = FindWindow(window_);
-  if (record) record->proc.store(reinterpret_cast<WindowProc>(previous_));
+  bool removed = true;
+  if (record) {
+    WindowProc expected = hook_;
+    // Only while the hook is on top; otherwise the one above calls it as
+    // its previous procedure, and CallPrevious keeps passing messages on.
+    removed = record->proc.compare_exchange_strong(expected, reinterpret_cast<WindowProc>(previous_));
+  }
   window_ = nullptr;
-  previous_ = 0;
   hook_ = nullptr;
+  if (removed) previous_ = 0;
+  return removed;
 }
 
 WindowHandle FirstTopLevelWindow() {
@@ -333,7 +439,17 @@ std::string CutToBuffer(const std::string& text, int bufferSize) {
 
 std::string GetWindowTitle(WindowHandle window, int bufferSize) {
   std::shared_ptr<WindowObject> record = FindWindow(window);
-  return record ? CutToBuffer(record->title, bufferSize) : std::string();
+  if (!record) return std::string();
+  std::string title;
+  {
+    PosixMutexHolder hold(record->titleMutex);
+    title = record->title;
+  }
+  if (record->unicode) {
+    std::string ansi;
+    if (Utf8ToAnsi(title, &ansi)) title.swap(ansi);
+  }
+  return CutToBuffer(title, bufferSize);
 }
 
 std::string GetWindowClass(WindowHandle window, int bufferSize) {
@@ -342,6 +458,8 @@ std::string GetWindowClass(WindowHandle window, int bufferSize) {
 }
 
 bool EnableChildControl(WindowHandle, int, bool) { return false; }
+
+void BringWindowToFront(WindowHandle) {}
 
 void ShowErrorMessageBox(WindowHandle, const char* text, const char* caption) {
   std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "Error", text != nullptr ? text : "");

@@ -42,6 +42,12 @@ void UnloadModule(ModuleHandle module) {
   if (module) FreeLibrary(static_cast<HMODULE>(module));
 }
 
+bool PinModuleOf(const void* address) {
+  HMODULE module = nullptr;
+  return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                            static_cast<LPCSTR>(address), &module) != 0;
+}
+
 std::string ModuleFilePath(ModuleHandle module, int bufferSize) {
   if (bufferSize <= 0) return std::string();
   std::string path(static_cast<std::size_t>(bufferSize), '\0');

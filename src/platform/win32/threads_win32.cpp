@@ -17,27 +17,38 @@ namespace {
 constexpr unsigned kThreadStackReservation = 256 * 1024;
 
 // _beginthreadex wants a __stdcall procedure; the portable one is cdecl.
+// `module` holds a reference to the module of `proc` (null when none could
+// be taken), released by the thread's very last act.
 struct ThreadStart {
   ThreadProc proc;
   void* argument;
+  HMODULE module;
 };
 
 unsigned __stdcall ThreadTrampoline(void* raw) {
   ThreadStart start = *static_cast<ThreadStart*>(raw);
   delete static_cast<ThreadStart*>(raw);
+  unsigned code = 1;
   try {
-    return start.proc(start.argument);
+    code = start.proc(start.argument);
   } catch (...) {
     // Nothing may unwind into the runtime's thread start.
-    return 1;
   }
+  // This code may belong to a library that was unloaded while the thread
+  // was ending: the reference kept it mapped, and FreeLibraryAndExitThread
+  // drops it without returning here.
+  if (start.module) FreeLibraryAndExitThread(start.module, code);
+  return code;
 }
 
 }  // namespace
 
 ThreadHandle StartThread(ThreadProc proc, void* argument, bool suspended, ThreadId* id) {
-  ThreadStart* start = new (std::nothrow) ThreadStart{proc, argument};
+  ThreadStart* start = new (std::nothrow) ThreadStart{proc, argument, nullptr};
   if (!start) return nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(proc), &start->module)) {
+    start->module = nullptr;
+  }
   unsigned threadId = 0;
   // The plug-in lives in a 32-bit player process: hundreds of connection
   // threads with the executable's default stack (often 1 MiB reserved each)
@@ -47,6 +58,7 @@ ThreadHandle StartThread(ThreadProc proc, void* argument, bool suspended, Thread
   std::uintptr_t handle =
       _beginthreadex(nullptr, kThreadStackReservation, ThreadTrampoline, start, flags, &threadId);
   if (handle == 0) {
+    if (start->module) FreeLibrary(start->module);
     delete start;
     return nullptr;
   }
@@ -57,6 +69,10 @@ ThreadHandle StartThread(ThreadProc proc, void* argument, bool suspended, Thread
 bool ResumeThread(ThreadHandle thread) { return ::ResumeThread(ToHandle(thread)) != static_cast<DWORD>(-1); }
 
 void JoinThread(ThreadHandle thread) { WaitForSingleObject(ToHandle(thread), INFINITE); }
+
+bool HasThreadEnded(ThreadHandle thread) {
+  return thread && WaitForSingleObject(ToHandle(thread), 0) == WAIT_OBJECT_0;
+}
 
 void CloseThreadHandle(ThreadHandle thread) {
   if (thread) CloseHandle(ToHandle(thread));

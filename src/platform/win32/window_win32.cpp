@@ -24,15 +24,39 @@ HINSTANCE ThisModule() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 const char kHookProperty[] = "Ambervox.SubclassHook";
 const char kPreviousProperty[] = "Ambervox.SubclassPrevious";
 
+// Whether the message that this thread's innermost procedure of this module
+// is handling came in its wide form: DefaultWindowProc must hand it on in
+// the same form (a Unicode window's WM_SETTEXT carries UTF-16).
+thread_local bool dispatchingWide = false;
+
+class DispatchForm {
+ public:
+  explicit DispatchForm(bool wide) : saved_(dispatchingWide) { dispatchingWide = wide; }
+  ~DispatchForm() { dispatchingWide = saved_; }
+  DispatchForm(const DispatchForm&) = delete;
+  DispatchForm& operator=(const DispatchForm&) = delete;
+
+ private:
+  bool saved_;
+};
+
+template <bool kWide>
+LRESULT DefaultProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  return kWide ? DefWindowProcW(hwnd, message, wParam, lParam) : DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+template <bool kWide>
 LRESULT CALLBACK ClassWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto proc = reinterpret_cast<WindowProc>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   if (!proc && message == WM_NCCREATE) {
-    // Messages before WM_NCCREATE (WM_GETMINMAXINFO) go to DefWindowProcA.
+    // Messages before WM_NCCREATE (WM_GETMINMAXINFO) go to the default
+    // procedure. Both CREATESTRUCT forms hold lpCreateParams first.
     const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
     proc = reinterpret_cast<WindowProc>(create->lpCreateParams);
     SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(proc));
   }
-  if (!proc) return DefWindowProcA(hwnd, message, wParam, lParam);
+  if (!proc) return DefaultProc<kWide>(hwnd, message, wParam, lParam);
+  DispatchForm form(kWide);
   try {
     return proc(FromHwnd(hwnd), message, wParam, lParam);
   } catch (...) {
@@ -41,11 +65,13 @@ LRESULT CALLBACK ClassWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
   }
 }
 
+template <bool kWide>
 LRESULT CALLBACK SubclassThunk(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto hook = reinterpret_cast<WindowProc>(GetPropA(hwnd, kHookProperty));
   auto previous = reinterpret_cast<WNDPROC>(GetPropA(hwnd, kPreviousProperty));
   LRESULT result = 0;
   if (hook) {
+    DispatchForm form(kWide);
     try {
       result = hook(FromHwnd(hwnd), message, wParam, lParam);
     } catch (...) {
@@ -53,9 +79,10 @@ LRESULT CALLBACK SubclassThunk(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     }
   } else if (previous) {
     // Restored while another subclass sat on top: only pass messages on.
-    result = CallWindowProcA(previous, hwnd, message, wParam, lParam);
+    result = kWide ? CallWindowProcW(previous, hwnd, message, wParam, lParam)
+                   : CallWindowProcA(previous, hwnd, message, wParam, lParam);
   } else {
-    result = DefWindowProcA(hwnd, message, wParam, lParam);
+    result = DefaultProc<kWide>(hwnd, message, wParam, lParam);
   }
   if (message == WM_NCDESTROY) {
     RemovePropA(hwnd, kHookProperty);
@@ -64,21 +91,72 @@ LRESULT CALLBACK SubclassThunk(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
   return result;
 }
 
+LONG_PTR ThunkOf(bool wide) {
+  return wide ? reinterpret_cast<LONG_PTR>(&SubclassThunk<true>) : reinterpret_cast<LONG_PTR>(&SubclassThunk<false>);
+}
+
+LONG_PTR GetProcedure(HWND hwnd, bool wide) {
+  return wide ? GetWindowLongPtrW(hwnd, GWLP_WNDPROC) : GetWindowLongPtrA(hwnd, GWLP_WNDPROC);
+}
+
+LONG_PTR SetProcedure(HWND hwnd, bool wide, LONG_PTR procedure) {
+  return wide ? SetWindowLongPtrW(hwnd, GWLP_WNDPROC, procedure) : SetWindowLongPtrA(hwnd, GWLP_WNDPROC, procedure);
+}
+
 // Registers the class once; a class of that name registered by someone else
 // in this module with another procedure cannot serve.
 bool EnsureWindowClass(const char* className) {
   WNDCLASSEXA existing = {};
   existing.cbSize = sizeof existing;
-  if (GetClassInfoExA(ThisModule(), className, &existing)) return existing.lpfnWndProc == ClassWindowProc;
+  if (GetClassInfoExA(ThisModule(), className, &existing)) return existing.lpfnWndProc == ClassWindowProc<false>;
   WNDCLASSEXA windowClass = {};
   windowClass.cbSize = sizeof windowClass;
-  windowClass.lpfnWndProc = ClassWindowProc;
+  windowClass.lpfnWndProc = ClassWindowProc<false>;
   windowClass.hInstance = ThisModule();
   windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   windowClass.lpszClassName = className;
   if (RegisterClassExA(&windowClass)) return true;
   // Another thread may have registered it just now.
+  return GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+// UTF-8 to UTF-16; false for invalid UTF-8.
+bool Widen(const std::string& utf8, std::wstring* wide) {
+  wide->clear();
+  if (utf8.empty()) return true;
+  int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
+                                  nullptr, 0);
+  if (units <= 0) return false;
+  wide->resize(static_cast<std::size_t>(units));
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), &(*wide)[0],
+                             units) == units;
+}
+
+std::string Narrow(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                                  nullptr);
+  if (bytes <= 0) return std::string();
+  std::string text(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &text[0], bytes, nullptr, nullptr);
+  return text;
+}
+
+bool EnsureUnicodeWindowClass(const std::wstring& className) {
+  WNDCLASSEXW existing = {};
+  existing.cbSize = sizeof existing;
+  if (GetClassInfoExW(ThisModule(), className.c_str(), &existing)) {
+    return existing.lpfnWndProc == ClassWindowProc<true>;
+  }
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = ClassWindowProc<true>;
+  windowClass.hInstance = ThisModule();
+  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  windowClass.lpszClassName = className.c_str();
+  if (RegisterClassExW(&windowClass)) return true;
   return GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
@@ -120,6 +198,37 @@ WindowHandle CreateTopLevelWindow(const char* className, const char* title, Wind
   return FromHwnd(hwnd);
 }
 
+WindowHandle CreateUnicodeTopLevelWindow(const char* className, const char* titleUtf8, WindowProc proc) {
+  std::wstring wideClass;
+  std::wstring wideTitle;
+  if (!className || !proc || !Widen(className, &wideClass) || !Widen(titleUtf8 ? titleUtf8 : "", &wideTitle) ||
+      !EnsureUnicodeWindowClass(wideClass)) {
+    return nullptr;
+  }
+  HWND hwnd = CreateWindowExW(0, wideClass.c_str(), wideTitle.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, ThisModule(),
+                              reinterpret_cast<void*>(proc));
+  return FromHwnd(hwnd);
+}
+
+bool IsUnicodeWindow(WindowHandle window) { return window && IsWindowUnicode(ToHwnd(window)); }
+
+bool SetWindowCaption(WindowHandle window, const std::string& utf8) {
+  std::wstring wide;
+  if (!window || !Widen(utf8, &wide)) return false;
+  return SetWindowTextW(ToHwnd(window), wide.c_str()) != 0;
+}
+
+std::string GetWindowCaption(WindowHandle window) {
+  if (!window) return std::string();
+  int length = GetWindowTextLengthW(ToHwnd(window));
+  if (length <= 0) return std::string();
+  std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
+  int copied = GetWindowTextW(ToHwnd(window), &wide[0], length + 1);
+  wide.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+  return Narrow(wide);
+}
+
 void DestroyTopLevelWindow(WindowHandle window) {
   if (window) DestroyWindow(ToHwnd(window));
 }
@@ -128,7 +237,8 @@ bool IsWindowValid(WindowHandle window) { return window && IsWindow(ToHwnd(windo
 
 std::intptr_t DefaultWindowProc(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                                 std::intptr_t lParam) {
-  return DefWindowProcA(ToHwnd(window), message, wParam, lParam);
+  return dispatchingWide ? DefaultProc<true>(ToHwnd(window), message, wParam, lParam)
+                         : DefaultProc<false>(ToHwnd(window), message, wParam, lParam);
 }
 
 int RunMessageLoop() {
@@ -153,6 +263,18 @@ bool PostWindowMessage(WindowHandle window, std::uint32_t message, std::uintptr_
   return PostMessageA(ToHwnd(window), message, wParam, lParam) != 0;
 }
 
+bool SendWindowMessageTimeout(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                              std::intptr_t lParam, unsigned milliseconds, std::intptr_t* result) {
+  DWORD_PTR answer = 0;
+  if (!SendMessageTimeoutA(ToHwnd(window), message, wParam, lParam, SMTO_ABORTIFHUNG, milliseconds, &answer)) {
+    return false;
+  }
+  if (result) *result = static_cast<std::intptr_t>(answer);
+  return true;
+}
+
+bool HasPendingSentMessages() { return (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0; }
+
 std::uint32_t RegisterMessageName(const char* name) { return RegisterWindowMessageA(name); }
 
 WindowSubclass::~WindowSubclass() { Restore(); }
@@ -162,16 +284,19 @@ bool WindowSubclass::Install(WindowHandle window, WindowProc hook) {
   if (window_ || !hook || !IsWindow(hwnd)) return false;
   // One subclass per window: the property is taken.
   if (GetPropA(hwnd, kHookProperty) || GetPropA(hwnd, kPreviousProperty)) return false;
+  // A Unicode window subclassed through the ANSI functions would become an
+  // ANSI window: its caption would pass through the ANSI code page.
+  const bool wide = IsWindowUnicode(hwnd) != 0;
   if (!SetPropA(hwnd, kHookProperty, reinterpret_cast<HANDLE>(hook))) return false;
   // The previous procedure is recorded before the thunk can run.
-  auto previous = GetWindowLongPtrA(hwnd, GWLP_WNDPROC);
+  auto previous = GetProcedure(hwnd, wide);
   if (!previous || !SetPropA(hwnd, kPreviousProperty, reinterpret_cast<HANDLE>(previous))) {
     RemovePropA(hwnd, kHookProperty);
     RemovePropA(hwnd, kPreviousProperty);
     return false;
   }
   SetLastError(0);
-  previous = SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SubclassThunk));
+  previous = SetProcedure(hwnd, wide, ThunkOf(wide));
   if (!previous && GetLastError() != 0) {
     RemovePropA(hwnd, kHookProperty);
     RemovePropA(hwnd, kPreviousProperty);
@@ -180,32 +305,41 @@ bool WindowSubclass::Install(WindowHandle window, WindowProc hook) {
   window_ = window;
   previous_ = previous;
   hook_ = hook;
+  wide_ = wide;
   return true;
 }
 
 std::intptr_t WindowSubclass::CallPrevious(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                                            std::intptr_t lParam) const {
-  if (!previous_) return DefWindowProcA(ToHwnd(window), message, wParam, lParam);
-  return CallWindowProcA(reinterpret_cast<WNDPROC>(previous_), ToHwnd(window), message, wParam, lParam);
+  HWND hwnd = ToHwnd(window);
+  if (!previous_) return wide_ ? DefaultProc<true>(hwnd, message, wParam, lParam)
+                               : DefaultProc<false>(hwnd, message, wParam, lParam);
+  auto previous = reinterpret_cast<WNDPROC>(previous_);
+  return wide_ ? CallWindowProcW(previous, hwnd, message, wParam, lParam)
+               : CallWindowProcA(previous, hwnd, message, wParam, lParam);
 }
 
-void WindowSubclass::Restore() {
-  if (!window_) return;
+bool WindowSubclass::Restore() {
+  if (!window_) return true;
   HWND hwnd = ToHwnd(window_);
+  bool removed = true;
   if (IsWindow(hwnd)) {
-    auto current = GetWindowLongPtrA(hwnd, GWLP_WNDPROC);
-    if (current == reinterpret_cast<LONG_PTR>(SubclassThunk)) {
-      SetWindowLongPtrA(hwnd, GWLP_WNDPROC, previous_);
+    if (GetProcedure(hwnd, wide_) == ThunkOf(wide_)) {
+      SetProcedure(hwnd, wide_, previous_);
       RemovePropA(hwnd, kPreviousProperty);
+    } else {
+      // Someone replaced the procedure after us and calls the thunk as its
+      // previous one; putting ours back would cut that one off, so the
+      // thunk stays and, with the hook gone, passes everything to previous_.
+      removed = false;
     }
-    // Otherwise someone replaced the procedure after us and calls the thunk
-    // as its previous one; putting ours back would cut that one off, so the
-    // thunk stays and, with the hook gone, passes everything to previous_.
     RemovePropA(hwnd, kHookProperty);
   }
   window_ = nullptr;
-  previous_ = 0;
   hook_ = nullptr;
+  // Left in place, CallPrevious still passes messages on.
+  if (removed) previous_ = 0;
+  return removed;
 }
 
 WindowHandle FirstTopLevelWindow() { return FromHwnd(GetWindow(GetDesktopWindow(), GW_CHILD)); }
@@ -239,6 +373,13 @@ bool EnableChildControl(WindowHandle parent, int id, bool enable) {
   if (!control) return false;
   EnableWindow(control, enable ? TRUE : FALSE);
   return true;
+}
+
+void BringWindowToFront(WindowHandle window) {
+  HWND hwnd = ToHwnd(window);
+  if (!IsWindow(hwnd)) return;
+  if (IsIconic(hwnd)) ShowWindow(hwnd, SW_RESTORE);
+  SetForegroundWindow(hwnd);
 }
 
 void ShowErrorMessageBox(WindowHandle owner, const char* text, const char* caption) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "pages/message_table.h"
+#include "player/player_host.h"
 #include "unit/pages/pages_test_support.h"
 
 namespace ambervox {
@@ -126,6 +127,7 @@ TEST(TemplateRendererTest, OperatorMarkersAreEmptyForListeners) {
 TEST(TemplateRendererTest, PlayingTimeIsAskedForEachLine) {
   std::vector<SimulatedEntry> songs = {{"a.mp3", "A - a", 200}, {"b.mp3", "B - b", 3}, {"c.mp3", "C - c", 0}};
   PageTestBed bed(songs);
+  PlayerHost(bed.window.window()).PressPlay();  // a stopped player answers -1 for the position
   bed.player.SetElapsedMs(50999);
   EXPECT_EQ(bed.Line("%%SONG_LENGTH%% %%PCT_LEFT%%\n"), "%%SONG_LENGTH%% 75\n");
   EXPECT_EQ(bed.Line("%%SONG_LENGTH%%\n"), "200\n");

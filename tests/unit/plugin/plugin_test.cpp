@@ -168,5 +168,89 @@ TEST_F(PluginRefresh, QuitWaitsForARefreshThatIsStillRunning) {
   EXPECT_TRUE(WaitUntil([&] { return host_.Received(plugin_.RefreshCompleteMessage()) == 1; }));
 }
 
+// A subclass put on top of the plug-in's hook, as another plug-in's would
+// be. When the refresh completion passes it, it first makes sure that a
+// message sent by another thread waits for the user-interface thread (as the
+// host's console quit did when the crash happened), then lets the plug-in
+// handle the completion.
+struct CompletionRace {
+  static std::intptr_t Hook(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                            std::intptr_t lParam) {
+    if (message == kProbe) {
+      probeRanInsideCompletion = insideCompletion;
+      probeHandled = true;
+      return 1;
+    }
+    if (message != completeMessage) return top.CallPrevious(window, message, wParam, lParam);
+    prober = std::thread([window] { platform::SendWindowMessage(window, kProbe, 0, 0); });
+    for (int i = 0; i < 5000 && !platform::HasPendingSentMessages(); ++i) platform::SleepMilliseconds(1);
+    probeWaiting = platform::HasPendingSentMessages();
+    insideCompletion = true;
+    std::intptr_t result = top.CallPrevious(window, message, wParam, lParam);
+    insideCompletion = false;
+    return result;
+  }
+
+  static constexpr std::uint32_t kProbe = platform::kMsgUser + 0x321;
+  static platform::WindowSubclass top;
+  static std::uint32_t completeMessage;
+  static std::thread prober;
+  static bool insideCompletion;
+  static bool probeWaiting;
+  static std::atomic<bool> probeHandled;
+  static bool probeRanInsideCompletion;
+};
+
+platform::WindowSubclass CompletionRace::top;
+std::uint32_t CompletionRace::completeMessage = 0;
+std::thread CompletionRace::prober;
+bool CompletionRace::insideCompletion = false;
+bool CompletionRace::probeWaiting = false;
+std::atomic<bool> CompletionRace::probeHandled{false};
+bool CompletionRace::probeRanInsideCompletion = false;
+
+// The ordering that crashed the host: the completion's join ran the sent
+// messages waiting for the user-interface thread, among them the host's
+// quit, which unloaded the plug-in under the hook. The join must run none.
+TEST_F(PluginRefresh, TheCompletionRunsNoMessageSentMeanwhile) {
+  Init();
+  CompletionRace::completeMessage = plugin_.RefreshCompleteMessage();
+  bool installed = false;
+  host_.RunOnUi([&] { installed = CompletionRace::top.Install(host_.window(), &CompletionRace::Hook); });
+  ASSERT_TRUE(installed);
+  ASSERT_TRUE(plugin_.StartCacheRefresh(nullptr));
+  ASSERT_TRUE(RefreshFinished());
+  ASSERT_TRUE(WaitUntil([] { return CompletionRace::probeHandled.load(); }));
+  CompletionRace::prober.join();
+  EXPECT_TRUE(CompletionRace::probeWaiting) << "the probe was queued before the completion ran";
+  EXPECT_FALSE(CompletionRace::probeRanInsideCompletion);
+  bool removed = false;
+  host_.RunOnUi([&] { removed = CompletionRace::top.Restore(); });
+  EXPECT_TRUE(removed);
+}
+
+// Quit with another subclass on top of ours: our hook cannot come off, so it
+// stays and passes every message on (the player still advances).
+TEST_F(PluginHook, QuitUnderAnotherSubclassLeavesAHookThatOnlyPassesMessagesOn) {
+  WriteIni("bDisabled=FALSE\r\nPort=0\r\n");
+  Init();
+  static platform::WindowSubclass above;
+  bool installed = false;
+  host_.RunOnUi([&] {
+    installed = above.Install(host_.window(), [](platform::WindowHandle w, std::uint32_t m, std::uintptr_t wp,
+                                                  std::intptr_t lp) { return above.CallPrevious(w, m, wp, lp); });
+  });
+  ASSERT_TRUE(installed);
+  Quit();
+  const int before = host_.player().Position();
+  platform::SendWindowMessage(host_.window(), kMsgSongEnded, 0, 0);
+  EXPECT_EQ(host_.player().Position(), before + 1);
+  bool removed = false;
+  host_.RunOnUi([&] { removed = above.Restore(); });
+  EXPECT_TRUE(removed) << "ours is left in place below, passing on";
+  platform::SendWindowMessage(host_.window(), kMsgSongEnded, 0, 0);
+  EXPECT_EQ(host_.player().Position(), before + 2);
+}
+
 }  // namespace
 }  // namespace ambervox
