@@ -13,7 +13,7 @@
 #include <atomic>
 
 #include "common/byte_string.h"
-#include "common/lock.h"
+#include "platform/lock.h"
 
 namespace ambervox {
 

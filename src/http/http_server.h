@@ -22,7 +22,7 @@
 #include <set>
 #include <string>
 
-#include "common/lock.h"
+#include "platform/lock.h"
 #include "http/server_limits.h"
 #include "platform/sockets.h"
 #include "platform/thread_annotations.h"

@@ -19,7 +19,7 @@
 #include <deque>
 
 #include "common/byte_string.h"
-#include "common/lock.h"
+#include "platform/lock.h"
 #include "common/result_code.h"
 #include "common/user_id.h"
 #include "platform/window.h"
