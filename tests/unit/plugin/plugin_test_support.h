@@ -14,7 +14,7 @@
 #include "platform/threads.h"
 #include "player/player_messages.h"
 #include "plugin/plugin.h"
-#include "unit/platform/temp_folder.h"
+#include "support/temp_folder.h"
 #include "unit/plugin/host_window.h"
 
 namespace ambervox {
