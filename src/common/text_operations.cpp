@@ -161,4 +161,22 @@ bool ContainsLowerCase(const ByteString& lowerCaseText, const ByteString& lowerC
   return lowerCaseText.Find(lowerCaseWord) != ByteString::kNotFound;
 }
 
+void AppendDecimal(ByteString& text, std::int64_t value) {
+  char digits[24];
+  int n = 0;
+  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) text.AppendChar('-');
+  while (n > 0) text.AppendChar(digits[--n]);
+}
+
+ByteString Decimal(std::int64_t value) {
+  ByteString text("");
+  AppendDecimal(text, value);
+  return text;
+}
+
 }  // namespace ambervox

@@ -183,9 +183,9 @@ int CountSend(platform::Socket, const char*, int length) {
 }
 
 TEST(SendCompressed, UnknownEncodingSendsNothingAndFails) {
-  HttpConnection connection(nullptr, ServerLimits());
-  connection.sendFunction = &CountSend;
-  connection.hasUserIdCookie = 1;
+  HttpConnection connection{ServerLimits()};
+  connection.SetSendFunction(&CountSend);
+  connection.request.hasUserIdCookie = 1;
   g_sendCount = 0;
   EXPECT_EQ(connection.SendCompressed("abc", 4, 3), 0);
   EXPECT_EQ(connection.SendCompressed("abc", 4, -1), 0);

@@ -8,6 +8,7 @@
 
 #include "common/plugin_settings.h"
 #include "http/http_connection.h"
+#include "http/web_root.h"
 #include "http/http_server.h"
 #include "http/http_time.h"
 #include "http/mime_table.h"

@@ -19,7 +19,7 @@ using testing::Exchange;
 using testing::PageTestBed;
 using testing::ParseResponse;
 using testing::Response;
-using testing::Songs;
+using testing::NumberedSongs;
 
 constexpr std::uint16_t kPort = 18600;
 constexpr const char kCookie[] = "Cookie: UserID=0123ABCD-4567-89EF-0A1B-2C3D4E5F6071\r\n";
@@ -63,7 +63,7 @@ class PagesServerTest : public ::testing::Test {
   static void SetUpTestSuite() {
     root_ = new testing::TempWebRoot;
     root_->Write("playlist.html", kTemplate);
-    bed_ = new PageTestBed(Songs(20));
+    bed_ = new PageTestBed(NumberedSongs(20));
     bed_->settings.SetWebRoot(root_->Root().c_str());
     bed_->settings.SetPlaylistFile("playlist.html");
     bed_->settings.SetMaxEntries(2);
