@@ -23,6 +23,11 @@ bool IsCopiedAsIs(unsigned char byte) {
 // The value of one digit of a "%XX" escape, eight bits wide. Hex digits of
 // either case give their value; any other byte keeps the plain arithmetic
 // (bytes from 0x80 up count as negative, so they fall on the first branch).
+// A malformed escape is decoded, not refused, and always to the same byte:
+// links and bookmarks that browsers made from such escapes (a "%" followed
+// by text) must keep reaching the same search word and the same password
+// check as they always have, and refusing them would change what a
+// listener's saved link does.
 unsigned char HexDigitValue(unsigned char digit) {
   if (digit >= 'a' && digit <= 'f') return static_cast<unsigned char>(digit - 'a' + 10);
   if (static_cast<signed char>(digit) < 'A') return static_cast<unsigned char>(digit - 0x30);
