@@ -26,9 +26,9 @@ class PluginSettings {
   PluginSettings(const PluginSettings&) = delete;
   PluginSettings& operator=(const PluginSettings&) = delete;
 
-  // The values by their row of the settings table: Text for the text
-  // fields, Number for Port and g_MaxEntries (other fields give "" and 0
-  // and are not stored).
+  // The values by their field of the settings table: Text for the text
+  // fields, Number for the number fields that are no queue limits (Port,
+  // g_MaxEntries). Other fields give "" and 0 and are not stored.
   ByteString Text(SettingField field) const EXCLUDES(lock_);
   void SetText(SettingField field, const ByteString& value) EXCLUDES(lock_);
   int Number(SettingField field) const;
@@ -55,10 +55,11 @@ class PluginSettings {
   void SetMaxEntries(int value) { SetNumber(SettingField::kMaxEntries, value); }
 
  private:
-  // The text fields come first in SettingField, the numbers after the flag.
+  // The groups of SettingField: the texts up to the flag, the numbers from
+  // the first after the flag up to the first queue limit.
   static constexpr int kTextCount = static_cast<int>(SettingField::kDisabled);
-  static constexpr int kFirstNumber = static_cast<int>(SettingField::kPort);
-  static constexpr int kNumberCount = static_cast<int>(SettingField::kMaxEntries) - kFirstNumber + 1;
+  static constexpr int kFirstNumber = static_cast<int>(SettingField::kDisabled) + 1;
+  static constexpr int kNumberCount = static_cast<int>(SettingField::kMaxRequestsPerIP) - kFirstNumber;
 
   mutable Lock lock_;
   ByteString texts_[kTextCount] GUARDED_BY(lock_);

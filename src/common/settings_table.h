@@ -8,10 +8,14 @@
 // thread.
 #pragma once
 
+#include "common/cp932_texts.h"
+
 namespace ambervox {
 
-// The values the keys set: the first nine live in PluginSettings, the last
-// four in the RequestQueue's QueueLimits.
+// The values the keys set, in groups that PluginSettings and QueueLimits
+// rely on: the texts of PluginSettings first, then its flag, then its
+// numbers, then the queue limits of the RequestQueue. A new field goes at
+// the end of its group.
 enum class SettingField : int {
   kWebRoot,
   kPlaylistFile,
@@ -49,11 +53,10 @@ constexpr int kFlagBufferSize = 25;
 constexpr int kTextBufferSize = 1024;  // WebRoot, Playlistfile, the skin texts, the numbers
 constexpr int kPasswordBufferSize = 255;
 
-// CP932 bytes of 次へ...&gt; , &lt;...戻る and キャンセル: the texts of the
-// page links and of the withdrawal link.
-constexpr const char kDefaultSkinPlaylistNext[] = "\x8E\x9F\x82\xD6...&gt;";
-constexpr const char kDefaultSkinPlaylistPrev[] = "&lt;...\x96\xDF\x82\xE9";
-constexpr const char kDefaultSkinUserCancel[] = "\x83\x4C\x83\x83\x83\x93\x83\x5A\x83\x8B";
+// The texts of the page links and of the withdrawal link (common/cp932_texts.h).
+constexpr const char* kDefaultSkinPlaylistNext = Cp932(kTextSkinPlaylistNextDefault);
+constexpr const char* kDefaultSkinPlaylistPrev = Cp932(kTextSkinPlaylistPrevDefault);
+constexpr const char* kDefaultSkinUserCancel = Cp932(kTextSkinUserCancelDefault);
 
 inline constexpr SettingKey kSettingKeys[] = {
     {"WebRoot", "c:\\", kTextBufferSize, SettingField::kWebRoot, SettingKind::kText},
