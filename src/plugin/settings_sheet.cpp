@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/cp932_texts.h"
 #include "common/number.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -13,23 +14,15 @@
 namespace ambervox {
 namespace {
 
-// Tab texts, code page 932: "HTTPサーバー設定", "表示設定", "リクエスト設定",
-// "コントロール".
-constexpr const char kServerPageTitle[] = "HTTP\x83\x54\x81\x5b\x83\x6f\x81\x5b\x90\xdd\x92\xe8";
-constexpr const char kDisplayPageTitle[] = "\x95\x5c\x8e\xa6\x90\xdd\x92\xe8";
-constexpr const char kRequestPageTitle[] = "\x83\x8a\x83\x4e\x83\x47\x83\x58\x83\x67\x90\xdd\x92\xe8";
-constexpr const char kControlPageTitle[] = "\x83\x52\x83\x93\x83\x67\x83\x8d\x81\x5b\x83\x8b";
-
-// "ドキュメントルートフォルダを選択".
-constexpr const char kWebRootBrowserTitle[] =
-    "\x83\x68\x83\x4c\x83\x85\x83\x81\x83\x93\x83\x67\x83\x8b\x81\x5b\x83\x67\x83\x74\x83\x48\x83\x8b\x83\x5f"
-    "\x82\xf0\x91\x49\x91\xf0";
-// "スキンファイルを選択".
-constexpr const char kSkinFileDialogTitle[] = "\x83\x58\x83\x4c\x83\x93\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xf0"
-                                              "\x91\x49\x91\xf0";
-// "スキンファイル (*.htm; *.html)" and "すべてのファイル (*.*)".
-constexpr const char kSkinFilesFilter[] = "\x83\x58\x83\x4c\x83\x93\x83\x74\x83\x40\x83\x43\x83\x8b (*.htm; *.html)";
-constexpr const char kAllFilesFilter[] = "\x82\xb7\x82\xd7\x82\xc4\x82\xcc\x83\x74\x83\x40\x83\x43\x83\x8b (*.*)";
+// The texts of the tabs and of the choosers (common/cp932_texts.h).
+constexpr const char* kServerPageTitle = Cp932(kTextServerPageTitle);
+constexpr const char* kDisplayPageTitle = Cp932(kTextDisplayPageTitle);
+constexpr const char* kRequestPageTitle = Cp932(kTextRequestPageTitle);
+constexpr const char* kControlPageTitle = Cp932(kTextControlPageTitle);
+constexpr const char* kWebRootBrowserTitle = Cp932(kTextWebRootBrowserTitle);
+constexpr const char* kSkinFileDialogTitle = Cp932(kTextSkinFileDialogTitle);
+constexpr const char* kSkinFilesFilter = Cp932(kTextSkinFilesFilter);
+constexpr const char* kAllFilesFilter = Cp932(kTextAllFilesFilter);
 constexpr const char kSkinPatterns[] = "*.htm; *.html";
 constexpr const char kAllPatterns[] = "*.*";
 constexpr const char kSkinDefaultExtension[] = "html";
