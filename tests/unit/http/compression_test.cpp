@@ -21,7 +21,8 @@ using testing::Exchange;
 using testing::ParseResponse;
 using testing::Response;
 
-constexpr std::uint16_t kPort = 18400;
+// The port the suite's server listens on, chosen by the system.
+std::uint16_t g_port = 0;
 
 // Inflates `body` with the given window bits (16 + 15 gzip, -15 raw deflate,
 // 15 zlib format). False when zlib refuses the data.
@@ -72,7 +73,8 @@ class CompressionTest : public ::testing::Test {
     cache_ = new PlaylistCache;
     queue_ = new RequestQueue(cache_);
     server_ = new HttpServer(queue_, settings_);
-    ASSERT_TRUE(server_->Start(kPort));
+    ASSERT_TRUE(server_->StartOnAnyPort());
+    g_port = static_cast<std::uint16_t>(server_->Port());
   }
   static void TearDownTestSuite() {
     delete server_;
@@ -85,7 +87,7 @@ class CompressionTest : public ::testing::Test {
   static Response Ask(const std::string& target, const std::string& acceptEncoding) {
     std::string request = "GET " + target + " HTTP/1.1\r\nCookie: UserID=0123ABCD-4567-89EF-0A1B-2C3D4E5F6071\r\n";
     if (!acceptEncoding.empty()) request += "Accept-Encoding: " + acceptEncoding + "\r\n";
-    return ParseResponse(Exchange(kPort, request + "\r\n"));
+    return ParseResponse(Exchange(g_port, request + "\r\n"));
   }
 
   static testing::TempWebRoot* root_;

@@ -24,7 +24,6 @@ using testing::MaskDate;
 using testing::SendText;
 using testing::SocketPair;
 
-constexpr std::uint16_t kPort = 18200;
 constexpr const char kCookieId[] = "0123ABCD-4567-89EF-0A1B-2C3D4E5F6071";
 
 // Every send the connection makes, piece by piece.
@@ -47,7 +46,7 @@ std::string AllSent() {
 
 class ConnectionTest : public ::testing::Test {
  protected:
-  ConnectionTest() : pair_(kPort), pairOk_(pair_.Ok()), connection_(ServerLimits()) {
+  ConnectionTest() : pair_(), pairOk_(pair_.Ok()), connection_(ServerLimits()) {
     // The connection owns the server end from here on.
     connection_.Attach(platform::ScopedSocket(pair_.ReleaseServer()), "127.0.0.1");
     g_sends.clear();
@@ -94,7 +93,7 @@ TEST_F(ConnectionTest, HeadSplitMidLineGivesTheSameRequestAsOneSentAtOnce) {
   ASSERT_EQ(headers.size(), 3u);
   EXPECT_STREQ(headers[ByteString("accept-encoding")].CStr(), "gzip");
 
-  SocketPair second(kPort + 1);
+  SocketPair second;
   ASSERT_TRUE(second.Ok());
   HttpConnection split{ServerLimits()};
   split.Attach(platform::ScopedSocket(second.ReleaseServer()), "");
@@ -192,7 +191,7 @@ TEST_F(ConnectionTest, TabInAValueIsKept) {
 TEST(ConnectionHeadTimeout, TheWholeHeadMustArriveInTime) {
   // A client that trickles one byte every 50 ms never completes its head;
   // the limit counts from the start, not from the last byte.
-  SocketPair pair(kPort + 2);
+  SocketPair pair;
   ASSERT_TRUE(pair.Ok());
   ServerLimits limits;
   limits.headTimeoutMilliseconds = 300;
