@@ -48,7 +48,10 @@ std::string ErrorPage(int status, const std::string& reason, const std::string& 
 class RouterTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    root_ = new testing::TempWebRoot;
+    site_ = new testing::ServedSite("playlist.html");
+    root_ = &site_->root;
+    settings_ = &site_->settings;
+    server_ = &site_->server;
     root_->Write("playlist.html", kPlaylistTemplate);
     root_->Write("style.css", "body { color: red; }\n");
     root_->Write("banner.PNG", "not really a png");
@@ -60,39 +63,26 @@ class RouterTest : public ::testing::Test {
     root_->Write("my page.txt", "space in the name");
     root_->Write("tune.mp3", std::string("ID3\0\x01\x02", 6));
     root_->WriteOutside("secret.txt", "outside the web root");
-    settings_ = new PluginSettings;
-    settings_->SetWebRoot(root_->Root().c_str());
-    settings_->SetPlaylistFile("playlist.html");
-    cache_ = new PlaylistCache;
-    queue_ = new RequestQueue(cache_);
-    server_ = new HttpServer(queue_, settings_);
-    ASSERT_TRUE(server_->StartOnAnyPort());
-    g_port = static_cast<std::uint16_t>(server_->Port());
+    ASSERT_TRUE(site_->Start());
+    g_port = site_->port;
   }
-  static void TearDownTestSuite() {
-    delete server_;
-    delete queue_;
-    delete cache_;
-    delete settings_;
-    delete root_;
-  }
+  static void TearDownTestSuite() { delete site_; }
   void TearDown() override { settings_->SetWebRoot(root_->Root().c_str()); }
 
   static Response Ask(const std::string& target, const std::string& moreHeaders = "") {
     return ParseResponse(Exchange(g_port, Get(target, moreHeaders)));
   }
 
+  static testing::ServedSite* site_;
+  // Parts of the site.
   static testing::TempWebRoot* root_;
   static PluginSettings* settings_;
-  static PlaylistCache* cache_;
-  static RequestQueue* queue_;
   static HttpServer* server_;
 };
 
 testing::TempWebRoot* RouterTest::root_ = nullptr;
 PluginSettings* RouterTest::settings_ = nullptr;
-PlaylistCache* RouterTest::cache_ = nullptr;
-RequestQueue* RouterTest::queue_ = nullptr;
+testing::ServedSite* RouterTest::site_ = nullptr;
 HttpServer* RouterTest::server_ = nullptr;
 
 TEST_F(RouterTest, SiteRootRedirectsToThePlaylist) {

@@ -1,7 +1,8 @@
 // Helpers for the HTTP server tests: a loopback client that sends raw
 // request bytes and reads the whole answer, a parsed view of an answer, a
-// socket pair made through a listener, a temporary web root, and checks of
-// the time-dependent header values (Date, cookie expiry) against the clock.
+// socket pair made through a listener, a temporary web root, a running
+// server on it, and checks of the time-dependent header values (Date,
+// cookie expiry) against the clock.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,10 +22,14 @@
 #include <vector>
 
 #include "common/byte_string.h"
+#include "common/plugin_settings.h"
+#include "http/http_server.h"
 #include "http/http_time.h"
 #include "platform/files.h"
 #include "platform/sockets.h"
 #include "platform/threads.h"
+#include "requests/playlist_cache.h"
+#include "requests/request_queue.h"
 #include "support/free_port.h"
 #include "support/temp_folder.h"
 #include "support/wait_until.h"
@@ -245,6 +250,29 @@ class TempWebRoot {
   }
   TempFolder base_;
   std::filesystem::path root_;
+};
+
+// A running server with a web root, settings, cache and queue of its own,
+// on a port the system chose: what the suites that talk to a server over
+// loopback share. `playlistFile` is the skin file of the playlist page.
+struct ServedSite {
+  explicit ServedSite(const char* playlistFile) {
+    settings.SetWebRoot(root.Root().c_str());
+    settings.SetPlaylistFile(playlistFile);
+  }
+  // Starts the server; false when it cannot.
+  bool Start() {
+    if (!server.StartOnAnyPort()) return false;
+    port = static_cast<std::uint16_t>(server.Port());
+    return true;
+  }
+
+  TempWebRoot root;
+  PluginSettings settings;
+  PlaylistCache cache;
+  RequestQueue queue{&cache};
+  HttpServer server{&queue, &settings};
+  std::uint16_t port = 0;
 };
 
 }  // namespace testing
