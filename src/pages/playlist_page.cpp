@@ -122,26 +122,6 @@ void BuildPlaylistPage(Page& page) {
   }
 }
 
-void AppendPlaylistRows(const Page& page, const ByteString& line, ByteString& out) {
-  const bool isAdmin = page.state.isAdmin;
-  if (page.state.rows.empty()) return;
-  ByteString suffix;
-  if (isAdmin) {
-    suffix = "&pass=";
-    suffix.Append(UrlEncode(page.site.settings->AdminPassword()));
-  }
-  for (const PageRow& row : page.state.rows) {
-    ByteString copy = line;
-    // One after the other on the same copy: a title holding a later marker
-    // gets it replaced too.
-    copy.ReplaceAll("%%PLAYLISTENTRY%%", HtmlEscape(row.title));
-    ByteString index = Decimal(row.playlistIndex);
-    copy.ReplaceAll("%%PLAYLISTPOSVAL%%", index);
-    copy.ReplaceAll("%%PLAYLISTPOS%%", isAdmin ? index + suffix : index);
-    out.Append(copy);
-  }
-}
-
 ByteString NextPageLink(const Page& page) {
   if (!page.state.hasMorePages) return ByteString();
   const long long start = static_cast<long long>(page.state.current) + page.site.settings->MaxEntries();

@@ -1,8 +1,7 @@
-// The playlist page's markers, expanded by RenderTemplateLine from the page
+// The links of the playlist page to its next and its previous page, which
+// the template engine shows for %%NAV_NEXT%% and %%NAV_PREV%%, from the page
 // state that ParsePlaylistParams and BuildPlaylistPage (playlist_page.cpp)
-// leave in the Page: the rows ("%%PLAYLISTENTRY%%"
-// with "%%PLAYLISTPOSVAL%%" and "%%PLAYLISTPOS%%") and the links to the next
-// and the previous page. Run on the connection's own thread; the settings are
+// leave in the Page. Run on the connection's own thread; the settings are
 // read once per call, as copies.
 #pragma once
 
@@ -11,12 +10,6 @@
 namespace ambervox {
 
 struct Page;
-
-// Appends one copy of `line` per page row, in playlist order: the title
-// (HTML-escaped), the bare index, and the index for request links (followed
-// by "&pass=" and the URL-encoded password in the operator's view). No rows:
-// nothing is appended.
-void AppendPlaylistRows(const Page& page, const ByteString& line, ByteString& out);
 
 // The link to the page that starts `g_MaxEntries` matches later ("" when no
 // match follows this page) and to the one that starts `g_MaxEntries`

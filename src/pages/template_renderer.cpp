@@ -156,8 +156,28 @@ void ExpandReferrer(const Page& page, const ByteString& line, ByteString& out) {
   }
 }
 
+// One copy of `line` per page row, in playlist order: the title
+// (HTML-escaped), the bare index, and the index for request links (followed
+// by "&pass=" and the URL-encoded password in the operator's view). No rows:
+// nothing is appended.
 void ExpandPlaylistRows(const Page& page, const ByteString& line, ByteString& out) {
-  AppendPlaylistRows(page, line, out);
+  const bool isAdmin = page.state.isAdmin;
+  if (page.state.rows.empty()) return;
+  ByteString suffix;
+  if (isAdmin) {
+    suffix = "&pass=";
+    suffix.Append(UrlEncode(page.site.settings->AdminPassword()));
+  }
+  for (const PageRow& row : page.state.rows) {
+    ByteString copy = line;
+    // One after the other on the same copy: a title holding a later marker
+    // gets it replaced too.
+    copy.ReplaceAll(kPlaylistEntry, HtmlEscape(row.title));
+    ByteString index = Decimal(row.playlistIndex);
+    copy.ReplaceAll(kPlaylistPosVal, index);
+    copy.ReplaceAll(kPlaylistPos, isAdmin ? index + suffix : index);
+    out.Append(copy);
+  }
 }
 
 void ExpandQueueRows(const Page& page, const ByteString& line, ByteString& out) {
