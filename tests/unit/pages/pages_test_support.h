@@ -35,10 +35,7 @@ inline int CaptureSend(platform::Socket s, const char* data, int length) {
 
 class PageTestBed : public PageBed {
  public:
-  explicit PageTestBed(std::vector<SimulatedEntry> songs)
-      : PageBed(std::move(songs), "s3cret", &CaptureSend, NextSocket(), "192.168.0.7"), fakeSocket_(LastSocket()) {
-    connection.request.userId = User(1);
-  }
+  explicit PageTestBed(std::vector<SimulatedEntry> songs) : PageTestBed(std::move(songs), NextSocket()) {}
 
   void SetSongs(std::vector<SimulatedEntry> songs) {
     player.SetPlaylist(std::move(songs));
@@ -79,12 +76,16 @@ class PageTestBed : public PageBed {
   }
 
  private:
-  static std::atomic<int>& Counter() {
-    static std::atomic<int> next{100000};
-    return next;
+  // Each bed sends through a socket number of its own, so that beds never
+  // see each other's bytes.
+  PageTestBed(std::vector<SimulatedEntry> songs, platform::Socket fakeSocket)
+      : PageBed(std::move(songs), "s3cret", &CaptureSend, fakeSocket, "192.168.0.7"), fakeSocket_(fakeSocket) {
+    connection.request.userId = User(1);
   }
-  static platform::Socket NextSocket() { return ++Counter(); }
-  static platform::Socket LastSocket() { return Counter().load(); }
+  static platform::Socket NextSocket() {
+    static std::atomic<int> next{100000};
+    return ++next;
+  }
 
   platform::Socket fakeSocket_ = 0;
 };
