@@ -33,6 +33,7 @@ count_skips() {
   while IFS= read -r line; do
     [ -n "$line" ] && skips+=("$1: ${line#SKIPPED: }")
   done < <(echo "$out" | grep '^SKIPPED: ')
+  echo "$out" | grep '^NOTE: ' || true
 }
 
 # count_ctest LOG NAME: adds the counts of a ctest run to the totals.
