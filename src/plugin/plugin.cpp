@@ -132,7 +132,7 @@ void Plugin::ReleaseHook() {
 }
 
 void Plugin::StartServer() {
-  if (!server_.Start(static_cast<std::uint16_t>(settings_.Port()))) {
+  if (!server_.Start(settings_.Port())) {
     platform::ShowErrorMessageBox(DialogOwner(), kStartFailureText, kPluginDescription);
   }
 }
