@@ -1,21 +1,15 @@
-// What the benchmarks share: a simulated player with a generated playlist on
-// a window thread of its own (as the player's window is to the plug-in), the
-// playlist cache rebuilt from it, a request queue, the settings and one
-// connection attached to them whose sends go to a null sink. Built once per
-// benchmark; not thread-safe (each benchmark runs on one thread).
+// What the benchmarks share: a generated playlist in the page bed that the
+// page tests use too, with a connection whose sends go to a null sink.
+// Built once per benchmark; not thread-safe (each benchmark runs on one
+// thread).
 #pragma once
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "common/plugin_settings.h"
 #include "common/user_id.h"
-#include "http/http_connection.h"
-#include "platform/window.h"
-#include "requests/playlist_cache.h"
-#include "requests/request_queue.h"
-#include "simulated_player.h"
+#include "support/page_bed.h"
 
 namespace ambervox {
 namespace bench {
@@ -53,27 +47,13 @@ inline std::vector<SimulatedEntry> Playlist(int count) {
 
 inline int NullSend(platform::Socket, const char*, int length) { return length; }
 
-class BenchBed {
+// The page bed (tests/support/page_bed.h) with a generated playlist, whose
+// sends go nowhere.
+class BenchBed : public testing::PageBed {
  public:
-  explicit BenchBed(int titles)
-      : player(Playlist(titles)),
-        window("AmbervoxBenchPlayer", "Bench player", &SimulatedPlayer::WindowProcedure),
-        queue(&cache),
-        connection(&settings, ServerLimits()) {
-    player.Attach(window.window());
-    cache.SetPlayerWindow(window.window());
-    cache.Rebuild();
-    queue.SetHostWindow(window.window());
-    QueueLimits open;
-    open.maxRequestsPerIP = 0;
-    queue.SetLimits(open);
-    settings.SetAdminPassword("bench");
-    connection.Attach(1, &queue, nullptr, 0, "127.0.0.1");
-    connection.sendFunction = &NullSend;
-    connection.userId.CreateNew();
-    connection.hasUserIdCookie = 1;
+  explicit BenchBed(int titles) : PageBed(Playlist(titles), "bench", &NullSend, platform::kInvalidSocket, "127.0.0.1") {
+    connection.request.userId.CreateNew();
   }
-  ~BenchBed() { player.Detach(); }
 
   // A few requests waiting, as on a busy evening.
   void QueueRequests(int count) {
@@ -83,36 +63,10 @@ class BenchBed {
       queue.AddRequest(i * 7, "10.0.0.1", user, false);
     }
   }
-
-  SimulatedPlayer player;
-  platform::WindowThread window;
-  PlaylistCache cache;
-  RequestQueue queue;
-  PluginSettings settings;
-  HttpConnection connection;
 };
 
-// The lines of the default skin's playlist page, as fgets gives them.
-inline std::vector<ByteString> SkinLines() {
-  std::vector<ByteString> lines;
-  std::FILE* file = std::fopen(AMBERVOX_SOURCE_DIR "/skins/default/playlist.html", "rb");
-  if (file == nullptr) return lines;
-  char buffer[HttpConnection::kLineBufferSize];
-  while (std::fgets(buffer, sizeof buffer, file) != nullptr) lines.emplace_back(buffer);
-  std::fclose(file);
-  return lines;
-}
-
-// The page as SendTemplatePage assembles it, rows built first.
-inline ByteString RenderPage(HttpConnection& connection, const std::vector<ByteString>& lines, bool hasSearchWord,
-                             bool hasStartsWith) {
-  connection.BuildPlaylistPage(hasSearchWord, hasStartsWith);
-  ByteString page;
-  for (const ByteString& line : lines) {
-    if (!connection.RenderTemplateLine(line, page, hasSearchWord, hasStartsWith, 0, false)) page.Append(line);
-  }
-  return page;
-}
+// The lines of the default skin's playlist page, as the site reads them.
+inline std::vector<ByteString> SkinLines() { return testing::DefaultSkinLines(AMBERVOX_SOURCE_DIR); }
 
 }  // namespace bench
 }  // namespace ambervox

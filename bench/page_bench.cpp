@@ -18,13 +18,13 @@ namespace {
 void BM_BuildPlaylistPage_Search(benchmark::State& state) {
   const int titles = static_cast<int>(state.range(0));
   BenchBed bed(titles);
-  bed.connection.searchWord = "little garden";
-  bed.connection.current = titles / 10 - bed.settings.MaxEntries();
+  bed.page.state.searchWord = "little garden";
+  bed.page.state.current = titles / 10 - bed.settings.MaxEntries();
   for (auto _ : state) {
-    bed.connection.BuildPlaylistPage(true, false);
-    benchmark::DoNotOptimize(bed.connection.pageRows.data());
+    BuildPlaylistPage(bed.page);
+    benchmark::DoNotOptimize(bed.page.state.rows.data());
   }
-  if (bed.connection.pageRows.size() != static_cast<std::size_t>(bed.settings.MaxEntries())) {
+  if (bed.page.state.rows.size() != static_cast<std::size_t>(bed.settings.MaxEntries())) {
     state.SkipWithError("the last page of the search is not full");
   }
   state.SetItemsProcessed(state.iterations() * titles);
@@ -35,10 +35,10 @@ BENCHMARK(BM_BuildPlaylistPage_Search)->Arg(1000)->Arg(10000)->Arg(100000)->Unit
 void BM_BuildPlaylistPage_SearchNoMatch(benchmark::State& state) {
   const int titles = static_cast<int>(state.range(0));
   BenchBed bed(titles);
-  bed.connection.searchWord = "zebra";
+  bed.page.state.searchWord = "zebra";
   for (auto _ : state) {
-    bed.connection.BuildPlaylistPage(true, false);
-    benchmark::DoNotOptimize(bed.connection.pageRows.data());
+    BuildPlaylistPage(bed.page);
+    benchmark::DoNotOptimize(bed.page.state.rows.data());
   }
   state.SetItemsProcessed(state.iterations() * titles);
 }
@@ -48,13 +48,13 @@ BENCHMARK(BM_BuildPlaylistPage_SearchNoMatch)->Arg(1000)->Arg(10000)->Arg(100000
 void BM_BuildPlaylistPage_StartsWith(benchmark::State& state) {
   const int titles = static_cast<int>(state.range(0));
   BenchBed bed(titles);
-  bed.connection.startsWith = "nova thistle - ";
-  bed.connection.current = titles / 10 - bed.settings.MaxEntries();
+  bed.page.state.startsWith = "nova thistle - ";
+  bed.page.state.current = titles / 10 - bed.settings.MaxEntries();
   for (auto _ : state) {
-    bed.connection.BuildPlaylistPage(false, true);
-    benchmark::DoNotOptimize(bed.connection.pageRows.data());
+    BuildPlaylistPage(bed.page);
+    benchmark::DoNotOptimize(bed.page.state.rows.data());
   }
-  if (bed.connection.pageRows.size() != static_cast<std::size_t>(bed.settings.MaxEntries())) {
+  if (bed.page.state.rows.size() != static_cast<std::size_t>(bed.settings.MaxEntries())) {
     state.SkipWithError("the last page of the artist is not full");
   }
   state.SetItemsProcessed(state.iterations() * titles);
@@ -73,7 +73,7 @@ void BM_RenderTemplateLine_DefaultSkin(benchmark::State& state) {
   }
   std::size_t bytes = 0;
   for (auto _ : state) {
-    ByteString page = RenderPage(bed.connection, lines, false, false);
+    ByteString page = bed.Render(lines);
     bytes = static_cast<std::size_t>(page.Length());
     benchmark::DoNotOptimize(page.Data());
   }
@@ -88,7 +88,7 @@ void BM_SendCompressed(benchmark::State& state) {
   BenchBed bed(10000);
   bed.QueueRequests(10);
   const std::vector<ByteString> lines = SkinLines();
-  const ByteString page = RenderPage(bed.connection, lines, false, false);
+  const ByteString page = bed.Render(lines);
   const int encoding = static_cast<int>(state.range(0));
   for (auto _ : state) {
     if (bed.connection.SendCompressed(page.Data(), page.Length() + 1, encoding) != 1) {

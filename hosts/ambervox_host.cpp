@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "host_session.h"
+#include "platform/scoped_thread.h"
 #include "platform/threads.h"
 #include "platform/window.h"
 #include "player/player_messages.h"
@@ -133,13 +134,12 @@ unsigned DecoderThread(void* parameter) {
 // song-end: the end is posted from a decoder thread; the marker posted to
 // the command window after it (one queue, so handled after it) answers.
 void SongEnd(Threads* threads) {
-  platform::ThreadHandle decoder = platform::StartThread(&DecoderThread, threads, false, nullptr);
-  if (decoder == nullptr) {
+  platform::ScopedThread decoder(platform::StartThread(&DecoderThread, threads, false, nullptr));
+  if (!decoder) {
     PrintLine("error cannot start a decoder thread");
     return;
   }
-  platform::JoinThread(decoder);
-  platform::CloseThreadHandle(decoder);
+  decoder.Join();
   std::atomic<bool> answered{false};
   if (!platform::PostWindowMessage(threads->commandWindow, kMsgSongEndHandled, 0,
                                    reinterpret_cast<std::intptr_t>(&answered))) {
@@ -280,9 +280,9 @@ int Run(int argc, char** argv) {
       std::signal(SIGINT, &OnInterrupt);
       PrintLine("ready");
 
-      platform::ThreadHandle ticker = platform::StartThread(&TickerThread, &threads, false, nullptr);
-      platform::ThreadHandle console = platform::StartThread(&ConsoleThread, &threads, false, nullptr);
-      if (ticker == nullptr || console == nullptr) {
+      platform::ScopedThread ticker(platform::StartThread(&TickerThread, &threads, false, nullptr));
+      platform::ScopedThread console(platform::StartThread(&ConsoleThread, &threads, false, nullptr));
+      if (!ticker || !console) {
         std::fputs("ambervox-host: cannot start its threads\n", stderr);
         session.RequestQuit();
         exitCode = 1;
@@ -290,15 +290,12 @@ int Run(int argc, char** argv) {
       platform::RunMessageLoop();
       // The top of the program: no plug-in code is on this stack now.
       threads.stopTicker.store(true);
-      if (ticker != nullptr) {
-        // The ticker may be posting to the main window right now.
-        platform::JoinThreadHandlingMessages(ticker);
-        platform::CloseThreadHandle(ticker);
-      }
+      // The ticker may be posting to the main window right now.
+      ticker.JoinHandlingMessages();
       session.Shutdown();
       // The console thread has sent its last command, or (after Ctrl-C) is
       // still blocked reading; either way it is left to end with the process.
-      if (console != nullptr) platform::CloseThreadHandle(console);
+      console.Detach();
       theSession = nullptr;
     }
   }

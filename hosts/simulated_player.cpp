@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "common/lock.h"
+#include "platform/lock.h"
 #include "player/player_messages.h"
 
 namespace ambervox {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The README's test command: installs what is needed, builds every
 # configuration and runs every test. Ends with one summary line
-# "N passed, N failed".
+# "N passed, N failed, N skipped", after a line per skipped test with its
+# reason: a skip is never silent.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -10,9 +11,30 @@ bash tools/setup.sh || { echo "setup failed"; exit 1; }
 
 passed=0
 failed=0
+skipped=0
 failures=()
+skips=()
 logdir=$root/build/logs
 mkdir -p "$logdir"
+
+# pytest names its skipped tests and expected failures in its summary.
+export PYTEST_ADDOPTS="-rsxX"
+# What every ctest run is given: the whole output of passing tests goes into
+# a JUnit report, where count_skips finds the skipped ones.
+ctest_report() { echo "--test-output-size-passed 1000000 --output-junit $logdir/$1-junit.xml"; }
+
+# count_skips PRESET: adds the skipped tests of a ctest run's report.
+count_skips() {
+  local report=$logdir/$1-junit.xml out n
+  out=$(python3 tools/skipped-tests.py "$report")
+  n=$(echo "$out" | tail -n 1 | sed -E 's/^skipped ([0-9]+)$/\1/')
+  [[ "$n" =~ ^[0-9]+$ ]] || n=0
+  skipped=$((skipped + n))
+  while IFS= read -r line; do
+    [ -n "$line" ] && skips+=("$1: ${line#SKIPPED: }")
+  done < <(echo "$out" | grep '^SKIPPED: ')
+  echo "$out" | grep '^NOTE: ' || true
+}
 
 # count_ctest LOG NAME: adds the counts of a ctest run to the totals.
 count_ctest() {
@@ -55,9 +77,12 @@ build() {
 for preset in posix posix-asan; do
   if build "$preset"; then
     echo "== test $preset"
-    ASAN_OPTIONS=detect_leaks=1 ctest --preset "$preset" -j2 >"$logdir/$preset-test.log" 2>&1
+    # shellcheck disable=SC2046
+    ASAN_OPTIONS=detect_leaks=1 ctest --preset "$preset" -j2 $(ctest_report "$preset") \
+      >"$logdir/$preset-test.log" 2>&1
     grep -E 'tests passed|\*\*\*Failed|Failed|Timeout' "$logdir/$preset-test.log" | tail -n 20
     count_ctest "$logdir/$preset-test.log" "$preset"
+    count_skips "$preset"
   fi
 done
 
@@ -66,11 +91,13 @@ done
 # suite against the instrumented host and module).
 if build posix-tsan; then
   echo "== test posix-tsan (concurrency)"
+  # shellcheck disable=SC2046
   TSAN_OPTIONS="halt_on_error=1 suppressions=$root/tools/tsan-suppressions.txt" ctest --preset posix-tsan -j2 \
     -R 'request_queue|playlist_cache|http_server|platform_(threads|window)|pages_server|plugin_test|e2e' \
-    >"$logdir/posix-tsan-test.log" 2>&1
+    $(ctest_report posix-tsan) >"$logdir/posix-tsan-test.log" 2>&1
   grep -E 'tests passed|\*\*\*Failed|Failed|Timeout' "$logdir/posix-tsan-test.log" | tail -n 20
   count_ctest "$logdir/posix-tsan-test.log" posix-tsan
+  count_skips posix-tsan
 fi
 
 # Load and fault tests against the posix build (tests/load/, about two
@@ -95,12 +122,15 @@ passed=$((passed + fuzz_ok)); failed=$((failed + fuzz_bad))
 
 if build win32; then
   echo "== test win32 (under Wine)"
-  bash tools/wine-ctest.sh build/win32 -j2 >"$logdir/win32-test.log" 2>&1
+  # shellcheck disable=SC2046
+  bash tools/wine-ctest.sh build/win32 -j2 $(ctest_report win32) >"$logdir/win32-test.log" 2>&1
   grep -E 'tests passed|\*\*\*Failed|Failed|Timeout' "$logdir/win32-test.log" | tail -n 20
   count_ctest "$logdir/win32-test.log" win32
+  count_skips win32
 fi
 
 echo
+for s in "${skips[@]}"; do echo "SKIPPED: $s"; done
 for f in "${failures[@]}"; do echo "FAILED: $f"; done
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

@@ -1,40 +1,51 @@
 #include "common/plugin_settings.h"
 
+#include <utility>
+
+
 namespace ambervox {
+namespace {
 
-// CP932 bytes of 次へ...&gt; , &lt;...戻る and キャンセル.
-const char PluginSettings::kDefaultSkinPlaylistNext[] = "\x8E\x9F\x82\xD6...&gt;";
-const char PluginSettings::kDefaultSkinPlaylistPrev[] = "&lt;...\x96\xDF\x82\xE9";
-const char PluginSettings::kDefaultSkinUserCancel[] = "\x83\x4C\x83\x83\x83\x93\x83\x5A\x83\x8B";
-
-PluginSettings::PluginSettings()
-    : webRoot_("c:\\"),
-      skinPlaylistNext_(kDefaultSkinPlaylistNext),
-      skinPlaylistPrev_(kDefaultSkinPlaylistPrev),
-      skinUserCancel_(kDefaultSkinUserCancel) {}
-
-ByteString PluginSettings::Get(const ByteString& field) const NO_THREAD_SAFETY_ANALYSIS {
-  LockHolder hold(lock_);
-  return field;
+bool IsText(SettingField field, int count) {
+  const int index = static_cast<int>(field);
+  return index >= 0 && index < count;
 }
 
-void PluginSettings::Set(ByteString& field, const ByteString& value) NO_THREAD_SAFETY_ANALYSIS {
+}  // namespace
+
+PluginSettings::PluginSettings() {
+  for (const SettingKey& key : kSettingKeys) {
+    const int index = static_cast<int>(key.field);
+    if (key.kind == SettingKind::kText && index < kTextCount) {
+      LockHolder hold(lock_);
+      texts_[index] = key.defaultValue;
+    } else if (key.kind == SettingKind::kNumber && index >= kFirstNumber && index < kFirstNumber + kNumberCount) {
+      numbers_[index - kFirstNumber].store(DefaultNumber(key.field));
+    }
+  }
+}
+
+ByteString PluginSettings::Text(SettingField field) const {
+  if (!IsText(field, kTextCount)) return ByteString();
+  LockHolder hold(lock_);
+  return texts_[static_cast<int>(field)];
+}
+
+void PluginSettings::SetText(SettingField field, const ByteString& value) {
+  if (!IsText(field, kTextCount)) return;
   ByteString keep = value;  // take the reference outside the lock
   LockHolder hold(lock_);
-  field.operator=(std::move(keep));
+  texts_[static_cast<int>(field)] = std::move(keep);
 }
 
-ByteString PluginSettings::WebRoot() const { return Get(webRoot_); }
-ByteString PluginSettings::PlaylistFile() const { return Get(playlistFile_); }
-ByteString PluginSettings::AdminPassword() const { return Get(adminPassword_); }
-ByteString PluginSettings::SkinPlaylistNext() const { return Get(skinPlaylistNext_); }
-ByteString PluginSettings::SkinPlaylistPrev() const { return Get(skinPlaylistPrev_); }
-ByteString PluginSettings::SkinUserCancel() const { return Get(skinUserCancel_); }
-void PluginSettings::SetWebRoot(const ByteString& value) { Set(webRoot_, value); }
-void PluginSettings::SetPlaylistFile(const ByteString& value) { Set(playlistFile_, value); }
-void PluginSettings::SetAdminPassword(const ByteString& value) { Set(adminPassword_, value); }
-void PluginSettings::SetSkinPlaylistNext(const ByteString& value) { Set(skinPlaylistNext_, value); }
-void PluginSettings::SetSkinPlaylistPrev(const ByteString& value) { Set(skinPlaylistPrev_, value); }
-void PluginSettings::SetSkinUserCancel(const ByteString& value) { Set(skinUserCancel_, value); }
+int PluginSettings::Number(SettingField field) const {
+  const int index = static_cast<int>(field) - kFirstNumber;
+  return index >= 0 && index < kNumberCount ? numbers_[index].load() : 0;
+}
+
+void PluginSettings::SetNumber(SettingField field, int value) {
+  const int index = static_cast<int>(field) - kFirstNumber;
+  if (index >= 0 && index < kNumberCount) numbers_[index].store(value);
+}
 
 }  // namespace ambervox

@@ -23,6 +23,11 @@ bool IsCopiedAsIs(unsigned char byte) {
 // The value of one digit of a "%XX" escape, eight bits wide. Hex digits of
 // either case give their value; any other byte keeps the plain arithmetic
 // (bytes from 0x80 up count as negative, so they fall on the first branch).
+// A malformed escape is decoded, not refused, and always to the same byte:
+// links and bookmarks that browsers made from such escapes (a "%" followed
+// by text) must keep reaching the same search word and the same password
+// check as they always have, and refusing them would change what a
+// listener's saved link does.
 unsigned char HexDigitValue(unsigned char digit) {
   if (digit >= 'a' && digit <= 'f') return static_cast<unsigned char>(digit - 'a' + 10);
   if (static_cast<signed char>(digit) < 'A') return static_cast<unsigned char>(digit - 0x30);
@@ -159,6 +164,24 @@ bool StartsWithLowerCase(const ByteString& lowerCaseText, const ByteString& lowe
 
 bool ContainsLowerCase(const ByteString& lowerCaseText, const ByteString& lowerCaseWord) {
   return lowerCaseText.Find(lowerCaseWord) != ByteString::kNotFound;
+}
+
+void AppendDecimal(ByteString& text, std::int64_t value) {
+  char digits[24];
+  int n = 0;
+  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) text.AppendChar('-');
+  while (n > 0) text.AppendChar(digits[--n]);
+}
+
+ByteString Decimal(std::int64_t value) {
+  ByteString text("");
+  AppendDecimal(text, value);
+  return text;
 }
 
 }  // namespace ambervox

@@ -10,6 +10,8 @@
 // may call any of them at any time.
 #pragma once
 
+#include <cstdint>
+
 #include "common/byte_string.h"
 
 namespace ambervox {
@@ -56,5 +58,11 @@ bool ContainsNoCase(const ByteString& text, const ByteString& word);
 // results are those of the NoCase forms on the original texts.
 bool StartsWithLowerCase(const ByteString& lowerCaseText, const ByteString& lowerCasePrefix, int count);
 bool ContainsLowerCase(const ByteString& lowerCaseText, const ByteString& lowerCaseWord);
+
+// `value` in decimal digits, with "-" before a negative one: the form of
+// every number the pages and the headers show (Content-Length, page links,
+// the progress markers).
+void AppendDecimal(ByteString& text, std::int64_t value);
+ByteString Decimal(std::int64_t value);
 
 }  // namespace ambervox

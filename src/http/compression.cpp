@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <memory>
 #include <new>
 
 #include "http/http_connection.h"
@@ -59,12 +60,9 @@ int HttpConnection::SendCompressed(const char* data, int length, int encoding) {
   const uLong headerSize = gzip ? kGzipHeaderSize : 0;
   const uLong total = headerSize + bound + (gzip ? kGzipTrailerSize : 0);
   if (total > 0x7FFFFFFFu) return 0;
-  unsigned char* buffer = new (std::nothrow) unsigned char[total];
-  if (buffer == nullptr) return 0;
-  struct BufferOwner {
-    unsigned char* p;
-    ~BufferOwner() { delete[] p; }
-  } owner{buffer};
+  std::unique_ptr<unsigned char[]> owner(new (std::nothrow) unsigned char[total]);
+  if (owner == nullptr) return 0;
+  unsigned char* const buffer = owner.get();
 
   if (gzip) {
     for (int i = 0; i < kGzipHeaderSize; ++i) buffer[i] = kGzipHeader[i];

@@ -1,15 +1,16 @@
 // HttpConnection: attaching, reading and parsing the request head, and the
-// response writer. The router is in http_router.cpp, compression in
-// compression.cpp.
+// response writer. Compression is in compression.cpp; what is answered is
+// decided by the site (src/pages/site.cpp).
 #include "http/http_connection.h"
 
 #include <chrono>
 #include <cstring>
+#include <utility>
 
+#include "common/text_operations.h"
 #include "http/http_status.h"
 #include "http/http_time.h"
 #include "platform/files.h"
-#include "requests/request_queue.h"
 
 namespace ambervox {
 namespace {
@@ -62,52 +63,21 @@ bool HasControlCharacter(const char* data, int length) {
   return false;
 }
 
-void AppendDecimal(ByteString* text, std::int64_t value) {
-  char digits[24];
-  int n = 0;
-  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-  do {
-    digits[n++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (value < 0) text->AppendChar('-');
-  while (n > 0) text->AppendChar(digits[--n]);
-}
-
 }  // namespace
 
-HttpConnection::HttpConnection(PluginSettings* pluginSettings, const ServerLimits& serverLimits)
-    : settings(pluginSettings), limits(serverLimits) {}
+HttpConnection::HttpConnection(const ServerLimits& limits, SendFunction send) : limits_(limits), send_(send) {}
 
-HttpConnection::~HttpConnection() = default;
-
-void HttpConnection::Attach(platform::Socket acceptedSocket, RequestQueue* queue, platform::ThreadHandle thread,
-                            platform::ThreadId reaperThread, const char* peer) {
-  socket = acceptedSocket;
-  current = 0;
-  acceptedEncodings = 0;
-  displayMode = 0;
-  hasUserIdCookie = 0;
-  hasMorePages = 0;
-  requestQueue = queue;
-  playlistCache = queue != nullptr ? queue->Cache() : nullptr;
-  peerAddress = peer;
-  threadHandle = thread;
-  reaperThreadId = reaperThread;
+void HttpConnection::Attach(platform::ScopedSocket socket, const char* peer) {
+  socket_ = std::move(socket);
+  request.peerAddress = peer;
 }
 
-void HttpConnection::CloseSocket() {
-  if (socket == platform::kInvalidSocket) return;
-  platform::ShutdownBoth(socket);
-  platform::CloseSocket(socket);
-  socket = platform::kInvalidSocket;
-}
-
-void HttpConnection::ShutdownSocket() { platform::ShutdownBoth(socket); }
+void HttpConnection::StartAnswer() { platform::SetSendTimeout(socket_.Get(), limits_.sendStallMilliseconds); }
 
 HeadResult HttpConnection::ReadRequest(ByteString& requestMethod, ByteString& requestTarget) {
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits.headTimeoutMilliseconds);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits_.headTimeoutMilliseconds);
+  std::map<ByteString, ByteString>& headers = request.headers;
   headers.clear();
   ByteString text;
   int lineStart = 0;
@@ -115,10 +85,10 @@ HeadResult HttpConnection::ReadRequest(ByteString& requestMethod, ByteString& re
     int remaining = static_cast<int>(
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
     if (remaining <= 0) return HeadResult::kIncomplete;
-    platform::SetReceiveTimeout(socket, remaining);
-    int received = platform::Receive(socket, lineBuffer, kLineBufferSize);
+    platform::SetReceiveTimeout(socket_.Get(), remaining);
+    int received = platform::Receive(socket_.Get(), lineBuffer_, kLineBufferSize);
     if (received < 1) return HeadResult::kIncomplete;
-    text.Append(lineBuffer, received);
+    text.Append(lineBuffer_, received);
 
     for (;;) {
       const char* data = text.Data();
@@ -127,7 +97,7 @@ HeadResult HttpConnection::ReadRequest(ByteString& requestMethod, ByteString& re
       int lineFeed = static_cast<int>(static_cast<const char*>(found) - data);
       int lineEnd = lineFeed;
       while (lineEnd > lineStart && data[lineEnd - 1] == '\r') --lineEnd;
-      if (lineFeed + 1 > limits.maxHeadBytes) return HeadResult::kTooLarge;
+      if (lineFeed + 1 > limits_.maxHeadBytes) return HeadResult::kTooLarge;
       if (HasControlCharacter(data + lineStart, lineEnd - lineStart)) return HeadResult::kBadCharacter;
       ByteString line = text.Mid(lineStart, lineEnd - lineStart);
       bool first = lineStart == 0;
@@ -155,11 +125,12 @@ HeadResult HttpConnection::ReadRequest(ByteString& requestMethod, ByteString& re
       }
       headers.emplace(name, value);  // the first occurrence wins
     }
-    if (text.Length() > limits.maxHeadBytes) return HeadResult::kTooLarge;
+    if (text.Length() > limits_.maxHeadBytes) return HeadResult::kTooLarge;
   }
 }
 
 void HttpConnection::ParseCookies(const ByteString& text) {
+  std::map<ByteString, ByteString>& cookies = request.cookies;
   cookies.clear();
   int position = 0;
   ByteString piece;
@@ -175,13 +146,15 @@ void HttpConnection::ParseCookies(const ByteString& text) {
   }
 }
 
-ByteString HttpConnection::Header(const char* lowerCaseName) const {
+ByteString HttpRequest::Header(const char* lowerCaseName) const {
   auto found = headers.find(ByteString(lowerCaseName));
   return found == headers.end() ? ByteString() : found->second;
 }
 
 void HttpConnection::InterpretHead() {
-  ByteString value = Header("referer");
+  HttpRequest& r = request;
+  ByteString& referer = r.referer;
+  ByteString value = r.Header("referer");
   if (!value.IsEmpty()) {
     referer = value;
     int cut = FindBytes(referer, "errorCode=");
@@ -193,38 +166,42 @@ void HttpConnection::InterpretHead() {
     }
   }
 
-  value = Header("cookie");
+  value = r.Header("cookie");
   if (!value.IsEmpty()) {
     ParseCookies(value);
-    auto found = cookies.find(ByteString("UserID"));
-    if (found != cookies.end() && !found->second.IsEmpty()) {
-      userId.ScanText(found->second.CStr());
-      hasUserIdCookie = 1;
+    auto found = r.cookies.find(ByteString("UserID"));
+    if (found != r.cookies.end() && !found->second.IsEmpty()) {
+      r.userId.ScanText(found->second.CStr());
+      r.hasUserIdCookie = true;
     }
   }
-  if (hasUserIdCookie == 0) userId.CreateNew();
+  if (!r.hasUserIdCookie) r.userId.CreateNew();
 
-  acceptedEncodings = 0;
-  value = Header("accept-encoding");
+  r.acceptedEncodings = 0;
+  value = r.Header("accept-encoding");
   if (!value.IsEmpty()) {
-    if (FindBytes(value, "gzip") != ByteString::kNotFound) acceptedEncodings |= kAcceptsGzip;
-    if (FindBytes(value, "deflate") != ByteString::kNotFound) acceptedEncodings |= kAcceptsDeflate;
+    if (FindBytes(value, "gzip") != ByteString::kNotFound) r.acceptedEncodings |= kAcceptsGzip;
+    if (FindBytes(value, "deflate") != ByteString::kNotFound) r.acceptedEncodings |= kAcceptsDeflate;
   }
 }
 
 ByteString HttpConnection::BuildUserIdCookie() const {
   ByteString line("Set-Cookie: UserID=");
-  line.Append(userId.ToText());
+  line.Append(request.userId.ToText());
   line.Append("; expires=");
   line.Append(FormatHttpTime(platform::CurrentTime() + kCookieLifetimeSeconds, kCookieExpiryPattern));
   line.Append("; path=/;");
   return line;
 }
 
-int HttpConnection::WriteHeader(int status, const char* reason, const char* extraHeaders, const char* contentType,
+int HttpConnection::WriteHeader(int status, const char* extraHeaders, const char* contentType,
                                 std::int64_t contentLength) {
   HttpTime now = platform::CurrentTime();
-  ByteString head = ByteString::Format("HTTP/1.1 %d %s\r\n", status, reason != nullptr ? reason : "");
+  ByteString head("HTTP/1.1 ");
+  AppendDecimal(head, status);
+  head.AppendChar(' ');
+  head.Append(ReasonPhrase(status));
+  head.Append("\r\n");
   head.Append("Server: ");
   head.Append(kServerName);
   head.Append("\r\nDate: ");
@@ -237,10 +214,10 @@ int HttpConnection::WriteHeader(int status, const char* reason, const char* extr
   }
   if (contentLength >= 0) {
     head.Append("Content-Length: ");
-    AppendDecimal(&head, contentLength);
+    AppendDecimal(head, contentLength);
     head.Append("\r\n");
   }
-  if (hasUserIdCookie == 0) {
+  if (!request.hasUserIdCookie) {
     head.Append(BuildUserIdCookie());
     head.Append("\r\n");
   }
@@ -255,8 +232,12 @@ int HttpConnection::WriteHeader(int status, const char* reason, const char* extr
   return SendBytes(head.Data(), head.Length());
 }
 
-void HttpConnection::SendErrorPage(int status, const char* reason, const char* extraHeaders, const char* detail) {
-  if (reason == nullptr) reason = "";
+void HttpConnection::SendRedirect(const ByteString& location) {
+  WriteHeader(kStatusMovedTemporarily, location.CStr(), nullptr, -1);
+}
+
+void HttpConnection::SendErrorPage(int status, const char* extraHeaders, const char* detail) {
+  const char* reason = ReasonPhrase(status);
   ByteString page("<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\r\n");
   page.AppendFormat("<HTML><HEAD><TITLE>%d %s</TITLE></HEAD><BODY>\r\n", status, reason);
   page.AppendFormat("<H1>%s</H1>\r\n", reason);
@@ -270,12 +251,15 @@ void HttpConnection::SendErrorPage(int status, const char* reason, const char* e
   page.Append("\">");
   page.Append(kServerName);
   page.Append("</A></ADDRESS>\n</BODY></HTML>\r\n");
-  WriteHeader(status, reason, extraHeaders, "text/html; charset=iso-8859-1", page.Length() + 1);
-  SendBytes(page.Data(), page.Length() + 1);  // with the terminating zero byte
+  WriteHeader(status, extraHeaders, "text/html; charset=iso-8859-1", page.Length() + 1);
+  // With the terminating zero byte: every generated page has always ended
+  // with it and its Content-Length counts it, so browsers and tools that
+  // compare pages byte for byte keep seeing the same bodies.
+  SendBytes(page.Data(), page.Length() + 1);
 }
 
 int HttpConnection::SendHtml(const char* data, int length, const char* extraHeaders) {
-  WriteHeader(kStatusOk, ReasonPhrase(kStatusOk), extraHeaders, "text/html", length);
+  WriteHeader(kStatusOk, extraHeaders, "text/html", length);
   int sent = 0;
   while (sent < length) {
     int piece = length - sent < kSendPieceSize ? length - sent : kSendPieceSize;

@@ -1,10 +1,11 @@
 #include "http/http_server.h"
 
 #include <cstdio>
-#include <mutex>
 #include <new>
+#include <utility>
 
 #include "http/http_connection.h"
+#include "pages/site.h"
 #include "platform/window.h"
 
 namespace ambervox {
@@ -18,19 +19,22 @@ constexpr unsigned kPostRetryMilliseconds = 1;
 // Pause before the listener accepts again after a failed accept that was not
 // caused by Stop (for example when the process is out of descriptors).
 constexpr unsigned kAcceptRetryMilliseconds = 10;
-
-// Lets a condition variable wait on a Lock.
-class LockAdapter {
- public:
-  explicit LockAdapter(Lock& target) : target_(target) {}
-  void lock() NO_THREAD_SAFETY_ANALYSIS { target_.Enter(); }
-  void unlock() NO_THREAD_SAFETY_ANALYSIS { target_.Leave(); }
-
- private:
-  Lock& target_;
-};
+// What Listen gets for a port that must not be opened.
+constexpr int kNoPort = -1;
 
 }  // namespace
+
+// Destroying a client joins its thread first (unless it was detached), then
+// closes its socket.
+struct HttpServer::Client {
+  Client(HttpServer* owner, const ServerLimits& limits, HttpConnection::SendFunction send, const Site& clientSite)
+      : server(owner), connection(limits, send), site(clientSite) {}
+
+  HttpServer* const server;
+  HttpConnection connection;
+  const Site site;
+  platform::ScopedThread thread;
+};
 
 HttpServer::HttpServer(RequestQueue* queue, PluginSettings* settings, const ServerLimits& limits,
                        const HttpServerServices& services)
@@ -44,6 +48,15 @@ int HttpServer::ConnectionCount() const {
 }
 
 bool HttpServer::Start(int port) {
+  // A port out of range (0 included) opens nothing, but the socket library
+  // is started first all the same, so that its failure is reported whatever
+  // the port setting says.
+  return Listen(port >= 1 && port <= 65535 ? port : kNoPort);
+}
+
+bool HttpServer::StartOnAnyPort() { return Listen(0); }
+
+bool HttpServer::Listen(int port) {
   if (running_) return false;
   std::string error;
   if (!services_.socketsStartup(&error)) {
@@ -52,32 +65,31 @@ bool HttpServer::Start(int port) {
     std::fflush(stdout);
     return false;
   }
-  if (port >= 1 && port <= 65535) {
-    listenSocket_ = platform::ListenTcp(static_cast<std::uint16_t>(port), limits_.listenBacklog);
+  if (port != kNoPort) {
+    listenSocket_ = platform::ScopedSocket(platform::ListenTcp(static_cast<std::uint16_t>(port), limits_.listenBacklog));
   }
-  if (listenSocket_ == platform::kInvalidSocket) {
+  if (!listenSocket_.IsValid()) {
     services_.socketsCleanup();
     return false;
   }
+  port_ = platform::LocalPort(listenSocket_.Get());
   stopping_ = false;
 
   // The reaper first: every connection is attached with its thread id, so
   // it must be known and its queue ready before the first accept.
-  reaperThread_ = services_.startThread(&ReaperThread, this, false, &reaperThreadId_);
-  if (reaperThread_ == nullptr) {
-    platform::CloseSocket(listenSocket_);
-    listenSocket_ = platform::kInvalidSocket;
+  reaperThread_ = platform::ScopedThread(services_.startThread(&ReaperThread, this, false, &reaperThreadId_));
+  if (!reaperThread_) {
+    listenSocket_.Close();
     services_.socketsCleanup();
     return false;
   }
   while (!services_.postThreadMessage(reaperThreadId_, platform::kMsgNull, 0, 0)) {
     platform::SleepMilliseconds(1);
   }
-  listenerThread_ = services_.startThread(&ListenerThread, this, false, &listenerThreadId_);
-  if (listenerThread_ == nullptr) {
+  listenerThread_ = platform::ScopedThread(services_.startThread(&ListenerThread, this, false, &listenerThreadId_));
+  if (!listenerThread_) {
     EndReaper();
-    platform::CloseSocket(listenSocket_);
-    listenSocket_ = platform::kInvalidSocket;
+    listenSocket_.Close();
     services_.socketsCleanup();
     return false;
   }
@@ -92,7 +104,7 @@ bool HttpServer::Stop() {
   EndListener();
   {
     LockHolder hold(connectionsLock_);
-    for (HttpConnection* connection : connections_) connection->ShutdownSocket();
+    for (Client* client : connections_) client->connection.ShutdownSocket();
   }
   for (;;) {
     {
@@ -101,7 +113,7 @@ bool HttpServer::Stop() {
     }
     // At process exit the system has ended every other thread: no reaper
     // will empty the set, so waiting for it would never end.
-    if (platform::HasThreadEnded(reaperThread_)) break;
+    if (platform::HasThreadEnded(reaperThread_.Get())) break;
     platform::SleepHandlingMessages(1);
   }
   EndReaper();
@@ -118,30 +130,25 @@ void HttpServer::EndListener() {
   slotFreed_.notify_all();
   // Shutting the socket down wakes a blocked accept on POSIX, closing it
   // does on Windows. The listener looks at `stopping_` after every failed
-  // accept and never accepts again.
-  // The listener reads `listenSocket_` until it ends, so the field is
-  // cleared only after the join.
-  platform::ShutdownBoth(listenSocket_);
-  platform::CloseSocket(listenSocket_);
-  platform::JoinThreadHandlingMessages(listenerThread_);
-  platform::CloseThreadHandle(listenerThread_);
-  listenerThread_ = nullptr;
-  listenSocket_ = platform::kInvalidSocket;
+  // accept and never accepts again. It reads `listenSocket_` until it ends,
+  // so the owner lets go of the closed socket only after the join.
+  listenSocket_.Shutdown();
+  platform::CloseSocket(listenSocket_.Get());
+  listenerThread_.JoinHandlingMessages();
+  listenSocket_.Release();
 }
 
 void HttpServer::EndReaper() {
   while (!services_.postThreadMessage(reaperThreadId_, platform::kMsgQuit, 0, 0) &&
-         !platform::HasThreadEnded(reaperThread_)) {
+         !platform::HasThreadEnded(reaperThread_.Get())) {
     platform::SleepHandlingMessages(1);
   }
-  platform::JoinThreadHandlingMessages(reaperThread_);
-  platform::CloseThreadHandle(reaperThread_);
-  reaperThread_ = nullptr;
+  reaperThread_.JoinHandlingMessages();
 }
 
 unsigned HttpServer::ListenerThread(void* server) {
   try {
-    static_cast<HttpServer*>(server)->Listen();
+    static_cast<HttpServer*>(server)->AcceptClients();
   } catch (...) {
     // Nothing escapes a thread procedure; the listener just ends.
   }
@@ -158,102 +165,92 @@ unsigned HttpServer::ReaperThread(void* server) {
 }
 
 unsigned HttpServer::ConnectionThread(void* argument) {
-  HttpConnection* connection = static_cast<HttpConnection*>(argument);
+  Client* client = static_cast<Client*>(argument);
   try {
-    connection->HandleRequest();
+    ServeRequest(client->connection, client->site);
   } catch (...) {
     // An exhausted-memory error in the middle of an answer ends the answer;
     // the connection is still reaped.
   }
-  HttpServer* server = connection->server;
-  std::intptr_t self = reinterpret_cast<std::intptr_t>(connection);
+  HttpServer* server = client->server;
+  std::intptr_t self = reinterpret_cast<std::intptr_t>(client);
   for (int attempt = 0; attempt < kPostAttempts; ++attempt) {
-    // After a successful post the connection belongs to the reaper.
-    if (server->services_.postThreadMessage(connection->reaperThreadId, platform::kMsgUser, 0, self)) return 0;
+    // After a successful post the client belongs to the reaper.
+    if (server->services_.postThreadMessage(server->reaperThreadId_, platform::kMsgUser, 0, self)) return 0;
     platform::SleepMilliseconds(kPostRetryMilliseconds);
   }
-  server->ReapFromOwnThread(connection);
+  // The reaper cannot be reached: the client removes itself. Its thread
+  // (this one) is detached first, so that destroying the client does not
+  // wait for it; Stop may return as soon as the set is empty, so nothing of
+  // the server is touched after Unregister.
+  client->thread.Detach();
+  server->Unregister(client);
   return 0;
 }
 
-void HttpServer::ReapFromOwnThread(HttpConnection* connection) {
-  platform::ThreadHandle thread = connection->threadHandle;
-  {
-    // Erased before its socket is closed: Stop shuts down only sockets of
-    // registered connections, under the lock.
-    LockHolder hold(connectionsLock_);
-    connections_.erase(connection);
-    connection->CloseSocket();
-    delete connection;
-    slotFreed_.notify_all();
-  }
-  // Stop may return as soon as the set is empty: nothing of the server is
-  // touched after the lock is released. Closing our own handle detaches
-  // this thread, which ends right after.
-  platform::CloseThreadHandle(thread);
+bool HttpServer::Unregister(Client* client) {
+  LockHolder hold(connectionsLock_);
+  auto found = connections_.find(client);
+  if (found == connections_.end()) return false;  // not ours, or already gone
+  // Erased before its socket is closed: Stop shuts down only sockets of
+  // registered connections, under the lock. A thread that posted itself did
+  // so as its last act, so the join is short; a connection thread never
+  // waits for this lock.
+  connections_.erase(found);
+  delete client;
+  slotFreed_.notify_all();
+  return true;
 }
 
-bool HttpServer::WaitForFreeSlot() NO_THREAD_SAFETY_ANALYSIS {
-  LockAdapter adapter(connectionsLock_);
-  std::unique_lock<LockAdapter> hold(adapter);
-  slotFreed_.wait(hold, [this]() NO_THREAD_SAFETY_ANALYSIS {
-    return stopping_.load() || static_cast<int>(connections_.size()) < limits_.maxConnectionThreads;
-  });
+bool HttpServer::WaitForFreeSlot() {
+  LockHolder hold(connectionsLock_);
+  while (!stopping_.load() && static_cast<int>(connections_.size()) >= limits_.maxConnectionThreads) {
+    hold.Wait(slotFreed_);
+  }
   return !stopping_.load();
 }
 
-void HttpServer::Listen() {
+void HttpServer::AcceptClients() {
   while (!stopping_.load()) {
     if (!WaitForFreeSlot()) break;
     std::string peer;
-    platform::Socket socket = platform::Accept(listenSocket_, &peer);
-    if (socket == platform::kInvalidSocket) {
+    platform::ScopedSocket socket(platform::Accept(listenSocket_.Get(), &peer));
+    if (!socket.IsValid()) {
       if (stopping_.load()) break;
       platform::SleepMilliseconds(kAcceptRetryMilliseconds);
       continue;
     }
-    if (stopping_.load()) {
-      platform::ShutdownBoth(socket);
-      platform::CloseSocket(socket);
-      break;
-    }
-    StartConnection(socket, peer);
+    if (stopping_.load()) break;  // the socket closes as it goes
+    StartConnection(std::move(socket), peer);
   }
 }
 
-void HttpServer::StartConnection(platform::Socket socket, const std::string& peer) {
-  HttpConnection* connection = nullptr;
+void HttpServer::StartConnection(platform::ScopedSocket socket, const std::string& peer) {
+  Client* client = nullptr;
   try {
-    connection = new HttpConnection(settings_, limits_);
-    connection->server = this;
-    connection->sendFunction = services_.connectionSend;
-    connection->cacheRefresher = cacheRefresher_.load();
-    connection->Attach(socket, requestQueue_, nullptr, reaperThreadId_, peer.c_str());
+    Site site;
+    site.settings = settings_;
+    site.queue = requestQueue_;
+    site.refresher = cacheRefresher_.load();
+    client = new Client(this, limits_, services_.connectionSend, site);
+    client->connection.Attach(std::move(socket), peer.c_str());
     LockHolder hold(connectionsLock_);
-    connections_.insert(connection);
+    connections_.insert(client);
   } catch (...) {
-    // No memory for the connection or its registration: refuse the client.
-    delete connection;
-    platform::ShutdownBoth(socket);
-    platform::CloseSocket(socket);
+    // No memory for the connection or its registration: refuse the client
+    // (its socket closes with whichever owner holds it).
+    delete client;
     return;
   }
 
   // Registered before its thread runs, so the reaper always finds a
   // connection that posts itself.
-  platform::ThreadHandle thread = services_.startThread(&ConnectionThread, connection, true, nullptr);
-  if (thread != nullptr) {
-    connection->threadHandle = thread;
-    if (platform::ResumeThread(thread)) return;
-    platform::CloseThreadHandle(thread);  // it never ran
-  }
-  // No thread: the connection must not stay registered, or Stop would wait
-  // for it for ever.
-  LockHolder hold(connectionsLock_);
-  connections_.erase(connection);
-  connection->CloseSocket();
-  delete connection;
-  slotFreed_.notify_all();
+  client->thread = platform::ScopedThread(services_.startThread(&ConnectionThread, client, true, nullptr));
+  if (client->thread && platform::ResumeThread(client->thread.Get())) return;
+  // No thread, or it never ran: the connection must not stay registered, or
+  // Stop would wait for it for ever.
+  client->thread.Detach();
+  Unregister(client);
 }
 
 void HttpServer::Reap() {
@@ -261,18 +258,7 @@ void HttpServer::Reap() {
   platform::ThreadMessage message;
   while (platform::GetThreadMessage(&message) > 0) {
     if (message.message != platform::kMsgUser) continue;
-    HttpConnection* connection = reinterpret_cast<HttpConnection*>(message.lParam);
-    LockHolder hold(connectionsLock_);
-    auto found = connections_.find(connection);
-    if (found == connections_.end()) continue;  // not ours, or already gone
-    connections_.erase(found);
-    // The thread posted as its last act, so the join is short; a
-    // connection thread never waits for this lock.
-    connection->CloseSocket();
-    platform::JoinThread(connection->threadHandle);
-    platform::CloseThreadHandle(connection->threadHandle);
-    delete connection;
-    slotFreed_.notify_all();
+    Unregister(reinterpret_cast<Client*>(message.lParam));
   }
 }
 

@@ -1,6 +1,7 @@
 // HttpServer: the listening socket, the listener thread that accepts
-// clients, one thread per connection (each answers one request), and the
-// reaper thread that closes, joins and destroys finished connections.
+// clients, one thread per connection (each serves the site, pages/site.h,
+// for one request), and the reaper thread that closes, joins and destroys
+// finished connections.
 //
 // Owned by the plug-in (one instance for the library's lifetime; tests make
 // as many as they like). Start and Stop run on the host's user-interface
@@ -12,9 +13,9 @@
 //
 // Locks: `connectionsLock` guards `connections` (and the wake-ups of a
 // listener waiting for a free connection slot). It is taken by the listener
-// (insert), the reaper (find, erase, destroy), Stop (shut every connection
-// down; read the size) and ConnectionCount. A connection thread never takes
-// it except when it cannot post itself to the reaper.
+// (insert), the reaper (Unregister), Stop (shut every connection down; read
+// the size) and ConnectionCount. A connection thread never takes it except
+// when it cannot post itself to the reaper.
 #pragma once
 
 #include <atomic>
@@ -22,8 +23,9 @@
 #include <set>
 #include <string>
 
-#include "common/lock.h"
 #include "http/server_limits.h"
+#include "platform/lock.h"
+#include "platform/scoped_thread.h"
 #include "platform/sockets.h"
 #include "platform/thread_annotations.h"
 #include "platform/threads.h"
@@ -31,7 +33,6 @@
 namespace ambervox {
 
 class CacheRefresher;
-class HttpConnection;
 class PluginSettings;
 class RequestQueue;
 
@@ -57,11 +58,17 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
-  // Starts serving on `port`. False, doing nothing, when already running;
-  // false, leaving the server stopped, when the socket library cannot be
-  // started ("Socket error: %s\n" on standard output) or the port cannot be
-  // opened. User-interface thread only.
+  // Starts serving on `port` (1-65535). False, doing nothing, when already
+  // running; false, leaving the server stopped, when the port is out of
+  // range, the socket library cannot be started ("Socket error: %s\n" on
+  // standard output) or the port cannot be opened. User-interface thread
+  // only.
   bool Start(int port);
+  // As Start, on a port that the system chooses among the free ones; Port
+  // tells which. For tests and tools, which must not depend on a fixed port.
+  bool StartOnAnyPort();
+  // The port the server listens on; 0 when it is not running.
+  int Port() const { return running_ ? port_ : 0; }
   // Closes every connection, waits until all are reaped and ends both
   // threads. False, doing nothing, when not running. User-interface thread
   // only.
@@ -76,22 +83,27 @@ class HttpServer {
   // Connections registered and not yet destroyed. Any thread.
   int ConnectionCount() const EXCLUDES(connectionsLock_);
 
-  // A connection that could not be posted to the reaper removes itself, on
-  // its own thread, through this (see ConnectionThread).
-  void ReapFromOwnThread(HttpConnection* connection) EXCLUDES(connectionsLock_);
-
  private:
+  // One accepted client: its connection and the thread that serves it.
+  struct Client;
+
+  // Start's work: `port` 0 is any free port, kNoPort none.
+  bool Listen(int port);
   static unsigned ListenerThread(void* server);
   static unsigned ReaperThread(void* server);
-  static unsigned ConnectionThread(void* connection);
+  static unsigned ConnectionThread(void* client);
 
-  void Listen() EXCLUDES(connectionsLock_);
+  void AcceptClients() EXCLUDES(connectionsLock_);
   void Reap() EXCLUDES(connectionsLock_);
+  // Removes a registered client and destroys it, which closes its socket
+  // and joins its thread (unless detached); false when `client` is not
+  // registered (any more).
+  bool Unregister(Client* client) EXCLUDES(connectionsLock_);
   // Blocks the listener while the connection-thread limit is reached; false
   // when the server is stopping.
   bool WaitForFreeSlot() EXCLUDES(connectionsLock_);
   // Takes a newly accepted socket: a connection, its thread, registration.
-  void StartConnection(platform::Socket socket, const std::string& peer) EXCLUDES(connectionsLock_);
+  void StartConnection(platform::ScopedSocket socket, const std::string& peer) EXCLUDES(connectionsLock_);
   // Ends the listener (after the listening socket was opened).
   void EndListener();
   void EndReaper();
@@ -103,16 +115,17 @@ class HttpServer {
   std::atomic<CacheRefresher*> cacheRefresher_{nullptr};
 
   mutable Lock connectionsLock_;
-  std::set<HttpConnection*> connections_ GUARDED_BY(connectionsLock_);
-  std::condition_variable_any slotFreed_;
+  std::set<Client*> connections_ GUARDED_BY(connectionsLock_);
+  std::condition_variable slotFreed_;
 
   bool running_ = false;                 // user-interface thread only
+  int port_ = 0;                         // user-interface thread only
   std::atomic<bool> stopping_{false};    // written by Start/Stop, read by the listener
-  platform::ThreadHandle listenerThread_ = nullptr;
-  platform::ThreadHandle reaperThread_ = nullptr;
+  platform::ScopedThread listenerThread_;
+  platform::ScopedThread reaperThread_;
   platform::ThreadId listenerThreadId_ = 0;
   platform::ThreadId reaperThreadId_ = 0;
-  platform::Socket listenSocket_ = platform::kInvalidSocket;
+  platform::ScopedSocket listenSocket_;
 };
 
 }  // namespace ambervox

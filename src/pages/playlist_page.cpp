@@ -1,5 +1,6 @@
 // The playlist page: the query (ParsePlaylistParams), the choice of the rows
-// (BuildPlaylistPage), and the expansion of its rows and navigation links.
+// (BuildPlaylistPage), and the expansion of its rows and navigation links,
+// all on the Page's state.
 #include "pages/playlist_page.h"
 
 #include <cstdint>
@@ -8,42 +9,39 @@
 #include "common/plugin_settings.h"
 #include "common/query_params.h"
 #include "common/text_operations.h"
-#include "http/http_connection.h"
 #include "pages/admin_password.h"
+#include "pages/site.h"
 #include "requests/playlist_cache.h"
 
 namespace ambervox {
 namespace {
 
-void AppendDecimal(ByteString& text, long long value) { text.AppendFormat("%lld", value); }
-
 // The query of a page link that starts at match number `start`. A leading
 // text and a search word are not both carried: the search word wins.
-ByteString PageQuery(const HttpConnection& connection, bool hasSearchWord, bool hasStartsWith, long long start) {
+ByteString PageQuery(const PageState& state, long long start) {
   ByteString query;
-  if (hasSearchWord) {
+  if (state.HasSearchWord()) {
     query = "psearch=";
-    query.Append(UrlEncode(connection.searchWord));
-  } else if (hasStartsWith) {
+    query.Append(UrlEncode(state.searchWord));
+  } else if (state.HasStartsWith()) {
     query = "startswith=";
-    query.Append(UrlEncode(connection.startsWith));
+    query.Append(UrlEncode(state.startsWith));
   }
   query.Append(query.IsEmpty() ? "current=" : "&current=");
   AppendDecimal(query, start);
   return query;
 }
 
-ByteString PageLink(const HttpConnection& connection, bool hasSearchWord, bool hasStartsWith, bool isAdmin,
-                    long long start, const ByteString& text) {
+ByteString PageLink(const Page& page, long long start, const ByteString& text) {
   ByteString link;
-  if (isAdmin) {
+  if (page.state.isAdmin) {
     link = "<a href=\"admin.cgi?pass=";
-    link.Append(connection.settings->AdminPassword());
+    link.Append(page.site.settings->AdminPassword());
     link.Append("&");
   } else {
     link = "<a href=\"playlist.cgi?";
   }
-  link.Append(PageQuery(connection, hasSearchWord, hasStartsWith, start));
+  link.Append(PageQuery(page.state, start));
   link.Append("\">");
   link.Append(text);
   link.Append("</a>");
@@ -52,18 +50,20 @@ ByteString PageLink(const HttpConnection& connection, bool hasSearchWord, bool h
 
 }  // namespace
 
-void HttpConnection::ParsePlaylistParams(const ByteString& requestTarget, int* errorCode, int* isAdmin) {
-  *isAdmin = 0;
+void ParsePlaylistParams(Page& page, const ByteString& requestTarget) {
+  PageState& state = page.state;
+  ByteString& searchWord = state.searchWord;
+  ByteString& startsWith = state.startsWith;
   QueryParams query;
   ParseQueryString(requestTarget, &query);
   // An empty value counts as absent: the field keeps what it holds.
-  if (IsAdminPassword(query.Get("pass"), settings->AdminPassword())) *isAdmin = 1;
+  state.isAdmin = IsAdminPassword(query.Get("pass"), page.site.settings->AdminPassword());
   ByteString value = query.Get("errorCode");
-  if (!value.IsEmpty()) *errorCode = ParseNumber(value.CStr());
+  if (!value.IsEmpty()) state.errorCode = ParseNumber(value.CStr());
   value = query.Get("current");
-  if (!value.IsEmpty()) current = ParseNumber(value.CStr());
+  if (!value.IsEmpty()) state.current = ParseNumber(value.CStr());
   value = query.Get("displayMode");
-  if (!value.IsEmpty()) displayMode = ParseNumber(value.CStr());
+  if (!value.IsEmpty()) state.displayMode = ParseNumber(value.CStr());
   value = query.Get("psearch");
   if (!value.IsEmpty()) {
     searchWord = value;
@@ -76,10 +76,16 @@ void HttpConnection::ParsePlaylistParams(const ByteString& requestTarget, int* e
   }
 }
 
-void HttpConnection::BuildPlaylistPage(bool hasSearchWord, bool hasStartsWith) {
-  pageRows.clear();
+void BuildPlaylistPage(Page& page) {
+  PageState& state = page.state;
+  const ByteString& searchWord = state.searchWord;
+  const ByteString& startsWith = state.startsWith;
+  const bool hasSearchWord = state.HasSearchWord();
+  const bool hasStartsWith = state.HasStartsWith();
+  state.rows.clear();
+  PlaylistCache* const playlistCache = page.site.Cache();
   if (playlistCache == nullptr) return;
-  const int maxEntries = settings->MaxEntries();
+  const int maxEntries = page.site.settings->MaxEntries();
   int added = 0;
   long long matched = 0;
   ByteString title;
@@ -102,49 +108,30 @@ void HttpConnection::BuildPlaylistPage(bool hasSearchWord, bool hasStartsWith) {
     if (hasStartsWith) match = StartsWithLowerCase(lowerTitle, lowerPrefix, startsWith.Length());
     if (!match) continue;
     if (added >= maxEntries) {
-      hasMorePages = 1;
+      state.hasMorePages = true;
       return;
     }
-    if (matched >= current) {
+    if (matched >= state.current) {
       PageRow row;
       row.playlistIndex = i;
       row.title = title;
-      pageRows.push_back(row);
+      state.rows.push_back(row);
       ++added;
     }
     ++matched;
   }
 }
 
-void AppendPlaylistRows(const HttpConnection& connection, const ByteString& line, bool isAdmin, ByteString& page) {
-  if (connection.pageRows.empty()) return;
-  ByteString suffix;
-  if (isAdmin) {
-    suffix = "&pass=";
-    suffix.Append(UrlEncode(connection.settings->AdminPassword()));
-  }
-  for (const PageRow& row : connection.pageRows) {
-    ByteString copy = line;
-    // One after the other on the same copy: a title holding a later marker
-    // gets it replaced too.
-    copy.ReplaceAll("%%PLAYLISTENTRY%%", HtmlEscape(row.title));
-    ByteString index = ByteString::Format("%d", row.playlistIndex);
-    copy.ReplaceAll("%%PLAYLISTPOSVAL%%", index);
-    copy.ReplaceAll("%%PLAYLISTPOS%%", isAdmin ? index + suffix : index);
-    page.Append(copy);
-  }
+ByteString NextPageLink(const Page& page) {
+  if (!page.state.hasMorePages) return ByteString();
+  const long long start = static_cast<long long>(page.state.current) + page.site.settings->MaxEntries();
+  return PageLink(page, start, page.site.settings->SkinPlaylistNext());
 }
 
-ByteString NextPageLink(const HttpConnection& connection, bool hasSearchWord, bool hasStartsWith, bool isAdmin) {
-  if (connection.hasMorePages == 0) return ByteString();
-  const long long start = static_cast<long long>(connection.current) + connection.settings->MaxEntries();
-  return PageLink(connection, hasSearchWord, hasStartsWith, isAdmin, start, connection.settings->SkinPlaylistNext());
-}
-
-ByteString PreviousPageLink(const HttpConnection& connection, bool hasSearchWord, bool hasStartsWith, bool isAdmin) {
-  const long long start = static_cast<long long>(connection.current) - connection.settings->MaxEntries();
+ByteString PreviousPageLink(const Page& page) {
+  const long long start = static_cast<long long>(page.state.current) - page.site.settings->MaxEntries();
   if (start < 0) return ByteString();
-  return PageLink(connection, hasSearchWord, hasStartsWith, isAdmin, start, connection.settings->SkinPlaylistPrev());
+  return PageLink(page, start, page.site.settings->SkinPlaylistPrev());
 }
 
 }  // namespace ambervox

@@ -1,4 +1,4 @@
-// HttpConnection::HandleRequestPage: /request.cgi, where a listener's
+// HandleRequestPage: /request.cgi, where a listener's
 // browser asks for a song or withdraws one of its own queued requests. The
 // queue decides; the answer is always a redirect back to where the browser
 // came from, carrying the ResultCode as "errorCode".
@@ -8,18 +8,20 @@
 #include "common/plugin_settings.h"
 #include "common/query_params.h"
 #include "common/result_code.h"
-#include "http/http_connection.h"
-#include "http/http_status.h"
 #include "pages/admin_password.h"
 #include "pages/redirect_location.h"
+#include "pages/site.h"
 #include "requests/request_queue.h"
 
 namespace ambervox {
 
-void HttpConnection::HandleRequestPage(const ByteString& requestTarget) {
+void HandleRequestPage(Page& page) {
+  const HttpRequest& request = page.Request();
+  const ByteString& requestTarget = request.target;
+  RequestQueue* const requestQueue = page.site.queue;
   int result = 0;
   bool isAdmin = false;
-  const ByteString password = settings->AdminPassword();
+  const ByteString password = page.site.settings->AdminPassword();
 
   if (requestTarget.StartsWith("/request.cgi")) {
     QueryParams query;
@@ -31,22 +33,23 @@ void HttpConnection::HandleRequestPage(const ByteString& requestTarget) {
     const bool cancel = query.Get("action").Equals("delete");  // "post" and anything else: a request
 
     if (hasListpos) {
-      if (hasUserIdCookie == 0) {
+      if (!request.hasUserIdCookie) {
         // Without the cookie the browser cannot be told apart from others.
         result = kCookieInvalid;
       } else if (requestQueue == nullptr) {
         result = kInvalidPosition;
       } else if (!cancel) {
         // The operator's requests bypass the fairness limits.
-        result = requestQueue->AddRequest(listpos, peerAddress, userId, !isAdmin);
+        result = requestQueue->AddRequest(listpos, request.peerAddress, request.userId, !isAdmin);
       } else {
         // The queue rows show 1-based positions.
-        result = requestQueue->DeleteAtForUser(listpos == INT_MIN ? -1 : listpos - 1, userId);
+        result = requestQueue->DeleteAtForUser(listpos == INT_MIN ? -1 : listpos - 1, request.userId);
       }
     }
   }
 
   ByteString location;
+  ByteString referer = request.referer;
   if (!referer.IsEmpty()) {
     // Going back to an operator page must not repeat its command.
     referer.ReplaceAll("action=", "actionx=");
@@ -54,7 +57,7 @@ void HttpConnection::HandleRequestPage(const ByteString& requestTarget) {
   } else {
     location = BackLocation(referer, result, isAdmin ? &password : nullptr);
   }
-  WriteHeader(kStatusMovedTemporarily, ReasonPhrase(kStatusMovedTemporarily), location.CStr(), nullptr, -1);
+  page.connection.SendRedirect(location);
 }
 
 }  // namespace ambervox

@@ -1,17 +1,20 @@
-// HttpConnection::RenderTemplateLine: the template engine. One line of a
-// skin at a time: the first marker family present on the line (in the fixed
-// order below) is expanded, every occurrence of its markers replaced left to
+// RenderTemplateLine: the template engine. One line of a skin at a time:
+// the first marker family present on the line (in the order of the marker
+// table below) is expanded, every occurrence of its markers replaced left to
 // right; the row families repeat exactly that one line per row. Markers of
-// later families on the same line stay as they are. Everything shown is read
-// at the moment the line is rendered; no lock is held while text is built.
+// later families on the same line stay as they are. Everything shown is
+// read at the moment the line is rendered; no lock is held while text is
+// built.
 #include <cstdint>
 #include <cstring>
 
 #include "common/plugin_settings.h"
 #include "common/text_operations.h"
-#include "http/http_connection.h"
+#include "pages/admin_actions.h"
+#include "pages/markers.h"
 #include "pages/message_table.h"
 #include "pages/playlist_page.h"
+#include "pages/site.h"
 #include "player/player_host.h"
 #include "requests/playlist_cache.h"
 #include "requests/request_queue.h"
@@ -27,6 +30,8 @@ constexpr const char kError[] = "%%ERROR%%";
 constexpr const char kReferrer[] = "%%HTTP_REFERRER%%";
 constexpr const char kReferrerUrl[] = "URL=%%HTTP_REFERRER%%";
 constexpr const char kPlaylistEntry[] = "%%PLAYLISTENTRY%%";
+constexpr const char kPlaylistPosVal[] = "%%PLAYLISTPOSVAL%%";
+constexpr const char kPlaylistPos[] = "%%PLAYLISTPOS%%";
 constexpr const char kQueueEntry[] = "%%QUEUELISTENTRY%%";
 constexpr const char kQueuePos[] = "%%QUEUELISTPOS%%";
 constexpr const char kQueueUserCancel[] = "%%QUEUELISTUSERCANCEL%%";
@@ -52,9 +57,9 @@ int Wrap32(std::int64_t value) {
   return static_cast<int>(static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
 }
 
-Progress ReadProgress(const HttpConnection& connection) {
+Progress ReadProgress(const Page& page) {
   const PlayingTime time =
-      PlayerHost(connection.requestQueue != nullptr ? connection.requestQueue->HostWindow() : nullptr).GetPlayingTime();
+      PlayerHost(page.site.queue != nullptr ? page.site.queue->HostWindow() : nullptr).GetPlayingTime();
   Progress progress;
   progress.lengthSeconds = time.lengthSeconds;
   const int positionSeconds = time.positionMs / 1000;
@@ -82,8 +87,6 @@ bool HasDoublePercent(const ByteString& line) {
   return false;
 }
 
-ByteString Decimal(long long value) { return ByteString::Format("%lld", value); }
-
 // Replaces every `marker` of a copy of `line` and appends the copy.
 void AppendReplaced(const ByteString& line, const char* marker, const ByteString& replacement, ByteString& page) {
   ByteString copy = line;
@@ -91,51 +94,98 @@ void AppendReplaced(const ByteString& line, const char* marker, const ByteString
   page.Append(copy);
 }
 
-// The operator's player controls; `pass` is the URL-encoded password.
-ByteString ControlTable(const ByteString& pass) {
-  ByteString table("<table bordercolor=white border=1><tr><td colspan=5>Winamp Admin Control</td></tr>");
-  const struct {
-    const char* before;
-    const char* action;
-    const char* after;
-  } kLinks[] = {
-      {"<tr><td><a href=\"admin.cgi?pass=", "prev", "\">Prev</td>"},
-      {"<td><a href=\"admin.cgi?pass=", "play", "\">Play</td>"},
-      {"<td><a href=\"admin.cgi?pass=", "pause", "\">Pause</td>"},
-      {"<td><a href=\"admin.cgi?pass=", "stop", "\">Stop</td>"},
-      {"<td><a href=\"admin.cgi?pass=", "next", "\">Next</td></tr>"},
-      {"<tr><td colspan=5><a href=\"admin.cgi?pass=", "clearrequest", "\">Clear Request Queue</a></td></tr>"},
-      {"<tr><td colspan=5><a href=\"admin.cgi?pass=", "refreshcache", "\">Refresh Playlist Cache</td></tr>"},
-  };
-  for (const auto& link : kLinks) {
-    table.Append(link.before);
-    table.Append(pass);
-    table.Append("&action=");
-    table.Append(link.action);
-    table.Append(link.after);
-  }
-  table.Append("</table>");
-  return table;
-}
+// The expanders, in the order of the table.
 
-void AppendArtistRows(const HttpConnection& connection, const ByteString& line, ByteString& page) {
-  if (connection.playlistCache == nullptr) return;
-  const int count = connection.playlistCache->ArtistCount();
+void ExpandArtistRows(const Page& page, const ByteString& line, ByteString& out) {
+  PlaylistCache* const cache = page.site.Cache();
+  if (cache == nullptr) return;
+  const int count = cache->ArtistCount();
   ByteString artist;
   for (int i = 0; i < count; ++i) {
     // The list may shrink meanwhile (a rebuild): the rows end there.
-    if (!connection.playlistCache->GetArtist(i, artist)) break;
+    if (!cache->GetArtist(i, artist)) break;
     // Escaped like every other text taken from titles: an artist such as
     // "AC<DC" must not break the skin's markup.
-    AppendReplaced(line, kArtistSelect, HtmlEscape(artist), page);
+    AppendReplaced(line, kArtistSelect, HtmlEscape(artist), out);
   }
 }
 
-void AppendQueueRows(const HttpConnection& connection, const ByteString& line, bool isAdmin, ByteString& page) {
-  RequestQueue* queue = connection.requestQueue;
+void ExpandAdminControl(const Page& page, const ByteString& line, ByteString& out) {
+  AppendReplaced(line, kAdminControl,
+                 page.state.isAdmin ? AdminControlPanel(UrlEncode(page.site.settings->AdminPassword())) : ByteString(),
+                 out);
+}
+
+void ExpandAdminHiddenField(const Page& page, const ByteString& line, ByteString& out) {
+  ByteString field;
+  if (page.state.isAdmin) {
+    field = "<input type=\"hidden\" name=\"pass\" value=\"";
+    field.Append(page.site.settings->AdminPassword());
+    field.Append("\">");
+  }
+  AppendReplaced(line, kAdminHiddenField, field, out);
+}
+
+void ExpandAdminPassword(const Page& page, const ByteString& line, ByteString& out) {
+  ByteString pass;
+  if (page.state.isAdmin) {
+    pass = "&pass=";
+    pass.Append(UrlEncode(page.site.settings->AdminPassword()));
+  }
+  AppendReplaced(line, kAdminPassword, pass, out);
+}
+
+void ExpandError(const Page& page, const ByteString& line, ByteString& out) {
+  const int errorCode = page.state.errorCode;
+  const char* text = errorCode > 0 && errorCode < MessageTable::kCount ? MessageTable::Text(errorCode) : nullptr;
+  AppendReplaced(line, kError, ByteString(text), out);
+}
+
+void ExpandReferrer(const Page& page, const ByteString& line, ByteString& out) {
+  if (page.state.errorCode != 0) {
+    // The Referer comes from the browser, which may have been sent here
+    // by any page: escaped, it cannot bring markup into the skin.
+    AppendReplaced(line, kReferrer, HtmlEscape(page.Request().referer), out);
+  } else {
+    // Without a message there is nowhere to go back to: a refresh header
+    // "URL=%%HTTP_REFERRER%%" loses its target altogether.
+    ByteString copy = line;
+    copy.ReplaceAll(kReferrerUrl, "");
+    copy.ReplaceAll(kReferrer, "");
+    out.Append(copy);
+  }
+}
+
+// One copy of `line` per page row, in playlist order: the title
+// (HTML-escaped), the bare index, and the index for request links (followed
+// by "&pass=" and the URL-encoded password in the operator's view). No rows:
+// nothing is appended.
+void ExpandPlaylistRows(const Page& page, const ByteString& line, ByteString& out) {
+  const bool isAdmin = page.state.isAdmin;
+  if (page.state.rows.empty()) return;
+  ByteString suffix;
+  if (isAdmin) {
+    suffix = "&pass=";
+    suffix.Append(UrlEncode(page.site.settings->AdminPassword()));
+  }
+  for (const PageRow& row : page.state.rows) {
+    ByteString copy = line;
+    // One after the other on the same copy: a title holding a later marker
+    // gets it replaced too.
+    copy.ReplaceAll(kPlaylistEntry, HtmlEscape(row.title));
+    ByteString index = Decimal(row.playlistIndex);
+    copy.ReplaceAll(kPlaylistPosVal, index);
+    copy.ReplaceAll(kPlaylistPos, isAdmin ? index + suffix : index);
+    out.Append(copy);
+  }
+}
+
+void ExpandQueueRows(const Page& page, const ByteString& line, ByteString& out) {
+  RequestQueue* queue = page.site.queue;
   if (queue == nullptr) return;
-  const ByteString password = isAdmin ? connection.settings->AdminPassword() : ByteString();
-  const ByteString cancelText = isAdmin ? ByteString() : connection.settings->SkinUserCancel();
+  const bool isAdmin = page.state.isAdmin;
+  const ByteString password = isAdmin ? page.site.settings->AdminPassword() : ByteString();
+  const ByteString cancelText = isAdmin ? ByteString() : page.site.settings->SkinUserCancel();
   // The count is read afresh after every row: requests may come and go while
   // the rows are built.
   for (int position = 1; position <= queue->RequestCount(); ++position) {
@@ -162,115 +212,90 @@ void AppendQueueRows(const HttpConnection& connection, const ByteString& line, b
       cancel.Append(" / ");
       cancel.Append(entry.userId.ToText());
       cancel.Append("</font>");
-    } else if (entry.userId == connection.userId) {
+    } else if (entry.userId == page.Request().userId) {
       // Only the browser that made the request may withdraw it.
       cancel = ByteString::Format("<a href=\"request.cgi?action=delete&listpos=%d\">", position);
       cancel.Append(cancelText);
       cancel.Append("</a>");
     }
     copy.ReplaceAll(ByteString(kQueueUserCancel), cancel);
-    page.Append(copy);
+    out.Append(copy);
   }
 }
 
+void ExpandNavNext(const Page& page, const ByteString& line, ByteString& out) {
+  AppendReplaced(line, kNavNext, NextPageLink(page), out);
+}
+
+void ExpandNavPrev(const Page& page, const ByteString& line, ByteString& out) {
+  AppendReplaced(line, kNavPrev, PreviousPageLink(page), out);
+}
+
+void ExpandCurrentSong(const Page& page, const ByteString& line, ByteString& out) {
+  ByteString title;
+  PlaylistCache* const cache = page.site.Cache();
+  // No current title: the whole line is left out.
+  if (cache != nullptr && cache->GetCurrentTitle(title)) AppendReplaced(line, kCurrentSong, HtmlEscape(title), out);
+}
+
+void ExpandDisplayMode(const Page& page, const ByteString& line, ByteString& out) {
+  AppendReplaced(line, kDisplayMode, Decimal(page.state.displayMode), out);
+}
+
+void ExpandContentRefresh(const Page& page, const ByteString& line, ByteString& out) {
+  AppendReplaced(line, kContentRefresh, Decimal(static_cast<std::int64_t>(ReadProgress(page).secondsLeft) + 5), out);
+}
+
+void ExpandSearchWord(const Page& page, const ByteString& line, ByteString& out) {
+  AppendReplaced(line, kSearchWord, HtmlEscape(page.state.searchWord), out);
+}
+
+void ExpandPercentLeft(const Page& page, const ByteString& line, ByteString& out) {
+  AppendReplaced(line, kPercentLeft, Decimal(ReadProgress(page).percentLeft), out);
+}
+
+void ExpandSongLength(const Page& page, const ByteString& line, ByteString& out) {
+  AppendReplaced(line, kSongLength, Decimal(ReadProgress(page).lengthSeconds), out);
+}
+
+const Marker kMarkers[] = {
+    {kArtistSelect, MarkerFamily::kArtistSelect, &ExpandArtistRows},
+    {kAdminControl, MarkerFamily::kAdminControl, &ExpandAdminControl},
+    {kAdminHiddenField, MarkerFamily::kAdminHiddenField, &ExpandAdminHiddenField},
+    {kAdminPassword, MarkerFamily::kAdminPassword, &ExpandAdminPassword},
+    {kError, MarkerFamily::kError, &ExpandError},
+    {kReferrer, MarkerFamily::kReferrer, &ExpandReferrer},
+    {kPlaylistEntry, MarkerFamily::kPlaylistRows, &ExpandPlaylistRows},
+    {kPlaylistPosVal, MarkerFamily::kPlaylistRows, nullptr},
+    {kPlaylistPos, MarkerFamily::kPlaylistRows, nullptr},
+    {kQueueEntry, MarkerFamily::kQueueRows, &ExpandQueueRows},
+    {kQueuePos, MarkerFamily::kQueueRows, nullptr},
+    {kQueueUserCancel, MarkerFamily::kQueueRows, nullptr},
+    {kNavNext, MarkerFamily::kNavNext, &ExpandNavNext},
+    {kNavPrev, MarkerFamily::kNavPrev, &ExpandNavPrev},
+    {kCurrentSong, MarkerFamily::kCurrentSong, &ExpandCurrentSong},
+    {kDisplayMode, MarkerFamily::kDisplayMode, &ExpandDisplayMode},
+    {kContentRefresh, MarkerFamily::kContentRefresh, &ExpandContentRefresh},
+    {kSearchWord, MarkerFamily::kSearchWord, &ExpandSearchWord},
+    {kPercentLeft, MarkerFamily::kPercentLeft, &ExpandPercentLeft},
+    {kSongLength, MarkerFamily::kSongLength, &ExpandSongLength},
+};
+
 }  // namespace
 
-bool HttpConnection::RenderTemplateLine(const ByteString& line, ByteString& page, bool hasSearchWord,
-                                        bool hasStartsWith, int errorCode, bool isAdmin) {
+MarkerList Markers() { return MarkerList(); }
+const Marker* MarkerList::begin() const { return kMarkers; }
+const Marker* MarkerList::end() const { return kMarkers + sizeof kMarkers / sizeof kMarkers[0]; }
+
+bool RenderTemplateLine(const Page& page, const ByteString& line, ByteString& out) {
   // Every marker begins with "%%": most lines of a skin hold none, and are
   // then declined after one scan instead of one search per marker.
   if (!HasDoublePercent(line)) return false;
-  if (line.Contains(kArtistSelect)) {
-    AppendArtistRows(*this, line, page);
-    return true;
-  }
-  if (line.Contains(kAdminControl)) {
-    AppendReplaced(line, kAdminControl, isAdmin ? ControlTable(UrlEncode(settings->AdminPassword())) : ByteString(),
-                   page);
-    return true;
-  }
-  if (line.Contains(kAdminHiddenField)) {
-    ByteString field;
-    if (isAdmin) {
-      field = "<input type=\"hidden\" name=\"pass\" value=\"";
-      field.Append(settings->AdminPassword());
-      field.Append("\">");
+  for (const Marker& marker : kMarkers) {
+    if (marker.expand != nullptr && line.Contains(marker.text)) {
+      marker.expand(page, line, out);
+      return true;
     }
-    AppendReplaced(line, kAdminHiddenField, field, page);
-    return true;
-  }
-  if (line.Contains(kAdminPassword)) {
-    ByteString pass;
-    if (isAdmin) {
-      pass = "&pass=";
-      pass.Append(UrlEncode(settings->AdminPassword()));
-    }
-    AppendReplaced(line, kAdminPassword, pass, page);
-    return true;
-  }
-  if (line.Contains(kError)) {
-    const char* text = errorCode > 0 && errorCode < MessageTable::kCount ? MessageTable::Text(errorCode) : nullptr;
-    AppendReplaced(line, kError, ByteString(text), page);
-    return true;
-  }
-  if (line.Contains(kReferrer)) {
-    if (errorCode != 0) {
-      // The Referer comes from the browser, which may have been sent here
-      // by any page: escaped, it cannot bring markup into the skin.
-      AppendReplaced(line, kReferrer, HtmlEscape(referer), page);
-    } else {
-      // Without a message there is nowhere to go back to: a refresh header
-      // "URL=%%HTTP_REFERRER%%" loses its target altogether.
-      ByteString copy = line;
-      copy.ReplaceAll(kReferrerUrl, "");
-      copy.ReplaceAll(kReferrer, "");
-      page.Append(copy);
-    }
-    return true;
-  }
-  if (line.Contains(kPlaylistEntry)) {
-    AppendPlaylistRows(*this, line, isAdmin, page);
-    return true;
-  }
-  if (line.Contains(kQueueEntry)) {
-    AppendQueueRows(*this, line, isAdmin, page);
-    return true;
-  }
-  if (line.Contains(kNavNext)) {
-    AppendReplaced(line, kNavNext, NextPageLink(*this, hasSearchWord, hasStartsWith, isAdmin), page);
-    return true;
-  }
-  if (line.Contains(kNavPrev)) {
-    AppendReplaced(line, kNavPrev, PreviousPageLink(*this, hasSearchWord, hasStartsWith, isAdmin), page);
-    return true;
-  }
-  if (line.Contains(kCurrentSong)) {
-    ByteString title;
-    // No current title: the whole line is left out.
-    if (playlistCache != nullptr && playlistCache->GetCurrentTitle(title)) {
-      AppendReplaced(line, kCurrentSong, HtmlEscape(title), page);
-    }
-    return true;
-  }
-  if (line.Contains(kDisplayMode)) {
-    AppendReplaced(line, kDisplayMode, Decimal(displayMode), page);
-    return true;
-  }
-  if (line.Contains(kContentRefresh)) {
-    AppendReplaced(line, kContentRefresh, Decimal(static_cast<long long>(ReadProgress(*this).secondsLeft) + 5), page);
-    return true;
-  }
-  if (line.Contains(kSearchWord)) {
-    AppendReplaced(line, kSearchWord, HtmlEscape(searchWord), page);
-    return true;
-  }
-  if (line.Contains(kPercentLeft)) {
-    AppendReplaced(line, kPercentLeft, Decimal(ReadProgress(*this).percentLeft), page);
-    return true;
-  }
-  if (line.Contains(kSongLength)) {
-    AppendReplaced(line, kSongLength, Decimal(ReadProgress(*this).lengthSeconds), page);
-    return true;
   }
   return false;
 }

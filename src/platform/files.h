@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 
 namespace ambervox {
 namespace platform {
@@ -19,8 +20,17 @@ struct FileInfo {
 
 // Finds a file (FindFirstFileA); false when nothing exists at the path.
 bool FindFileInfo(const char* path, FileInfo* out);
-// fopen(path, "rb"); nullptr on failure. The caller fcloses it.
+// fopen(path, "rb"); nullptr on failure. The caller fcloses it, best by
+// handing it to a ScopedFile.
 std::FILE* OpenFileForReading(const char* path);
+
+// The owner of an open file: fclose when it goes.
+struct FileCloser {
+  void operator()(std::FILE* file) const {
+    if (file != nullptr) std::fclose(file);
+  }
+};
+using ScopedFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // Calendar fields of a local time.
 struct LocalFields {

@@ -25,6 +25,10 @@ void SocketsCleanup();
 // bound (port in use) or the host's name cannot be resolved.
 Socket ListenTcp(std::uint16_t port, int backlog);
 
+// The local port a socket is bound to (after ListenTcp on port 0: the port
+// the system chose); 0 when it cannot be told.
+std::uint16_t LocalPort(Socket s);
+
 // Blocks until a client connects. Returns kInvalidSocket on failure (also
 // when another thread shuts the listening socket down and closes it).
 // `peerAddress` receives the client's dotted IPv4 text ("" if unknown).
@@ -49,6 +53,51 @@ void CloseSocket(Socket s);
 
 // Client side, for tests and tools: connects to 127.0.0.1:port.
 Socket ConnectLoopback(std::uint16_t port);
+
+// ScopedSocket: the one owner of a socket. It shuts the socket down in both
+// directions and closes it when it goes, or when Close is called; Release
+// hands the socket to another owner. Moves, never copies. Its operations
+// are not locked: one thread owns it, although Shutdown may be called from
+// another thread while the owner still uses the socket (see ShutdownBoth).
+class ScopedSocket {
+ public:
+  ScopedSocket() = default;
+  explicit ScopedSocket(Socket socket) : socket_(socket) {}
+  ~ScopedSocket() { Close(); }
+  ScopedSocket(ScopedSocket&& other) noexcept : socket_(other.Release()) {}
+  ScopedSocket& operator=(ScopedSocket&& other) noexcept {
+    if (this != &other) {
+      Close();
+      socket_ = other.Release();
+    }
+    return *this;
+  }
+  ScopedSocket(const ScopedSocket&) = delete;
+  ScopedSocket& operator=(const ScopedSocket&) = delete;
+
+  Socket Get() const { return socket_; }
+  bool IsValid() const { return socket_ != kInvalidSocket; }
+  // Makes a pending or later receive, send or accept on it fail, without
+  // closing it.
+  void Shutdown() const {
+    if (IsValid()) ShutdownBoth(socket_);
+  }
+  // Shuts it down and closes it; nothing when it holds no socket.
+  void Close() {
+    if (!IsValid()) return;
+    ShutdownBoth(socket_);
+    CloseSocket(socket_);
+    socket_ = kInvalidSocket;
+  }
+  Socket Release() {
+    Socket socket = socket_;
+    socket_ = kInvalidSocket;
+    return socket;
+  }
+
+ private:
+  Socket socket_ = kInvalidSocket;
+};
 
 }  // namespace platform
 }  // namespace ambervox

@@ -1,5 +1,7 @@
 #include "plugin/plugin.h"
 
+#include <utility>
+
 #include <string>
 
 #include "platform/system.h"
@@ -130,7 +132,7 @@ void Plugin::ReleaseHook() {
 }
 
 void Plugin::StartServer() {
-  if (!server_.Start(static_cast<std::uint16_t>(settings_.Port()))) {
+  if (!server_.Start(settings_.Port())) {
     platform::ShowErrorMessageBox(DialogOwner(), kStartFailureText, kPluginDescription);
   }
 }
@@ -150,7 +152,7 @@ bool Plugin::StartCacheRefresh(platform::WindowHandle notifyWindow) {
     refreshNotifyWindow_ = nullptr;
     return false;
   }
-  refreshThread_ = thread;
+  refreshThread_ = platform::ScopedThread(thread);
   return true;
 }
 
@@ -181,21 +183,19 @@ void Plugin::RunRefresh() {
 }
 
 void Plugin::FinishCacheRefresh(std::intptr_t notifyWindow) {
-  platform::ThreadHandle thread = nullptr;
+  platform::ScopedThread thread;
   {
     LockHolder hold(refreshLock_);
     // Taken out of the record at once, so that a second completion message
     // handled while this one waits finds nothing to join.
-    thread = refreshThread_;
-    refreshThread_ = nullptr;
+    thread = std::move(refreshThread_);
   }
-  if (thread == nullptr) return;
+  if (!thread) return;
   // The thread has posted its completion, its last act: this wait is short
   // and needs no message handling. Handling sent messages here would let
   // anything run nested inside this hook, down to the player quitting and
   // unloading this module under our feet.
-  platform::JoinThread(thread);
-  platform::CloseThreadHandle(thread);
+  thread.Join();
   {
     LockHolder hold(refreshLock_);
     refreshRunning_ = false;
@@ -208,16 +208,12 @@ void Plugin::FinishCacheRefresh(std::intptr_t notifyWindow) {
 }
 
 void Plugin::WaitForRefresh() {
-  platform::ThreadHandle thread = nullptr;
+  platform::ScopedThread thread;
   {
     LockHolder hold(refreshLock_);
-    thread = refreshThread_;
-    refreshThread_ = nullptr;
+    thread = std::move(refreshThread_);
   }
-  if (thread != nullptr) {
-    platform::JoinThreadHandlingMessages(thread);
-    platform::CloseThreadHandle(thread);
-  }
+  thread.JoinHandlingMessages();
   LockHolder hold(refreshLock_);
   refreshRunning_ = false;
   refreshNotifyWindow_ = nullptr;

@@ -30,7 +30,8 @@
 #include <cstdint>
 #include <string>
 
-#include "common/lock.h"
+#include "platform/lock.h"
+#include "platform/scoped_thread.h"
 #include "common/plugin_settings.h"
 #include "http/http_server.h"
 #include "pages/cache_refresher.h"
@@ -137,7 +138,7 @@ class Plugin : public CacheRefresher {
 
   mutable Lock refreshLock_;
   bool refreshRunning_ GUARDED_BY(refreshLock_) = false;
-  platform::ThreadHandle refreshThread_ GUARDED_BY(refreshLock_) = nullptr;
+  platform::ScopedThread refreshThread_ GUARDED_BY(refreshLock_);
   platform::WindowHandle refreshNotifyWindow_ GUARDED_BY(refreshLock_) = nullptr;
 
   // The instance whose hook is installed: a window procedure receives

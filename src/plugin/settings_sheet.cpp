@@ -2,33 +2,27 @@
 
 #include <string>
 
+#include "common/cp932_texts.h"
 #include "common/number.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "plugin/companion_window.h"
 #include "plugin/plugin_record.h"
+#include "plugin/settings_store.h"
 #include "resources/resource.h"
 
 namespace ambervox {
 namespace {
 
-// Tab texts, code page 932: "HTTPサーバー設定", "表示設定", "リクエスト設定",
-// "コントロール".
-constexpr const char kServerPageTitle[] = "HTTP\x83\x54\x81\x5b\x83\x6f\x81\x5b\x90\xdd\x92\xe8";
-constexpr const char kDisplayPageTitle[] = "\x95\x5c\x8e\xa6\x90\xdd\x92\xe8";
-constexpr const char kRequestPageTitle[] = "\x83\x8a\x83\x4e\x83\x47\x83\x58\x83\x67\x90\xdd\x92\xe8";
-constexpr const char kControlPageTitle[] = "\x83\x52\x83\x93\x83\x67\x83\x8d\x81\x5b\x83\x8b";
-
-// "ドキュメントルートフォルダを選択".
-constexpr const char kWebRootBrowserTitle[] =
-    "\x83\x68\x83\x4c\x83\x85\x83\x81\x83\x93\x83\x67\x83\x8b\x81\x5b\x83\x67\x83\x74\x83\x48\x83\x8b\x83\x5f"
-    "\x82\xf0\x91\x49\x91\xf0";
-// "スキンファイルを選択".
-constexpr const char kSkinFileDialogTitle[] = "\x83\x58\x83\x4c\x83\x93\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xf0"
-                                              "\x91\x49\x91\xf0";
-// "スキンファイル (*.htm; *.html)" and "すべてのファイル (*.*)".
-constexpr const char kSkinFilesFilter[] = "\x83\x58\x83\x4c\x83\x93\x83\x74\x83\x40\x83\x43\x83\x8b (*.htm; *.html)";
-constexpr const char kAllFilesFilter[] = "\x82\xb7\x82\xd7\x82\xc4\x82\xcc\x83\x74\x83\x40\x83\x43\x83\x8b (*.*)";
+// The texts of the tabs and of the choosers (common/cp932_texts.h).
+constexpr const char* kServerPageTitle = Cp932(kTextServerPageTitle);
+constexpr const char* kDisplayPageTitle = Cp932(kTextDisplayPageTitle);
+constexpr const char* kRequestPageTitle = Cp932(kTextRequestPageTitle);
+constexpr const char* kControlPageTitle = Cp932(kTextControlPageTitle);
+constexpr const char* kWebRootBrowserTitle = Cp932(kTextWebRootBrowserTitle);
+constexpr const char* kSkinFileDialogTitle = Cp932(kTextSkinFileDialogTitle);
+constexpr const char* kSkinFilesFilter = Cp932(kTextSkinFilesFilter);
+constexpr const char* kAllFilesFilter = Cp932(kTextAllFilesFilter);
 constexpr const char kSkinPatterns[] = "*.htm; *.html";
 constexpr const char kAllPatterns[] = "*.*";
 constexpr const char kSkinDefaultExtension[] = "html";
@@ -40,6 +34,30 @@ const int kTemplates[SettingsSheet::kPageCount] = {IDD_PAGE_SERVER, IDD_PAGE_DIS
 const char* const kTitles[SettingsSheet::kPageCount] = {kServerPageTitle, kDisplayPageTitle, kRequestPageTitle,
                                                         kControlPageTitle};
 
+// Where each setting shown in the dialog is edited: its page and control.
+// A setting that is not in this table is not shown.
+struct DialogField {
+  SettingField field;
+  SettingsSheet::PageIndex page;
+  int control;
+};
+
+const DialogField kDialogFields[] = {
+    {SettingField::kDisabled, SettingsSheet::kServerPage, IDC_DISABLE_PLUGIN},
+    {SettingField::kWebRoot, SettingsSheet::kServerPage, IDC_WEB_ROOT},
+    {SettingField::kPort, SettingsSheet::kServerPage, IDC_PORT},
+    {SettingField::kAdminPassword, SettingsSheet::kServerPage, IDC_ADMIN_PASSWORD},
+    {SettingField::kPlaylistFile, SettingsSheet::kDisplayPage, IDC_SKIN_FILE},
+    {SettingField::kMaxEntries, SettingsSheet::kDisplayPage, IDC_MAX_ENTRIES},
+    {SettingField::kSkinPlaylistPrev, SettingsSheet::kDisplayPage, IDC_SKIN_PLAYLIST_PREV},
+    {SettingField::kSkinPlaylistNext, SettingsSheet::kDisplayPage, IDC_SKIN_PLAYLIST_NEXT},
+    {SettingField::kSkinUserCancel, SettingsSheet::kDisplayPage, IDC_SKIN_USER_CANCEL},
+    {SettingField::kMaxQueueSize, SettingsSheet::kRequestPage, IDC_MAX_QUEUE_SIZE},
+    {SettingField::kRecentlyPlayedQueueSize, SettingsSheet::kRequestPage, IDC_RECENTLY_PLAYED_QUEUE_SIZE},
+    {SettingField::kMaxRequestsPerIP, SettingsSheet::kRequestPage, IDC_MAX_REQUESTS_PER_IP},
+    {SettingField::kMaxConsecutivePerIP, SettingsSheet::kRequestPage, IDC_MAX_CONSECUTIVE_PER_IP},
+};
+
 std::string ToText(const ByteString& value) {
   return std::string(value.Data(), static_cast<std::size_t>(value.Length()));
 }
@@ -48,8 +66,40 @@ int ReadNumber(const platform::SheetPage& page, int id) {
   return ParseNumber(page.ItemText(id).c_str(), SettingsSheet::kMaxNumberChars);
 }
 
-ByteString ReadText(const platform::SheetPage& page, int id, int maxBytes) {
-  return SettingsSheet::CutText(page.ItemText(id), maxBytes);
+// What the control shows of a setting: the flag as the check box, a text
+// as it is, a number in decimal.
+void FillControl(platform::SheetPage& page, const DialogField& control, const PluginSettings& settings,
+                 const QueueLimits& limits) {
+  const SettingKey& key = SettingKeyOf(control.field);
+  if (key.kind == SettingKind::kFlag) {
+    page.SetItemChecked(control.control, settings.Disabled());
+  } else {
+    page.SetItemText(control.control, ToText(SettingValue(key, settings, limits)));
+  }
+}
+
+// The setting from its control: a text cut to what its buffer holds, a
+// number read from at most kMaxNumberChars characters.
+void StoreControl(const platform::SheetPage& page, const DialogField& control, PluginSettings& settings,
+                  QueueLimits& limits) {
+  const SettingKey& key = SettingKeyOf(control.field);
+  switch (key.kind) {
+    case SettingKind::kFlag:
+      settings.SetDisabled(page.IsItemChecked(control.control));
+      break;
+    case SettingKind::kText:
+      settings.SetText(key.field, SettingsSheet::CutText(page.ItemText(control.control), key.bufferSize - 1));
+      break;
+    case SettingKind::kNumber: {
+      const int number = ReadNumber(page, control.control);
+      if (int* limit = limits.Field(key.field)) {
+        *limit = number;
+      } else {
+        settings.SetNumber(key.field, number);
+      }
+      break;
+    }
+  }
 }
 
 }  // namespace
@@ -74,13 +124,11 @@ void SettingsSheet::InitPage(int index, platform::SheetPage& page) {
   switch (index) {
     case kServerPage:
       serverPage_ = &page;
-      FillServerPage(page);
+      FillPage(index, page);
       break;
     case kDisplayPage:
-      FillDisplayPage(page);
-      break;
     case kRequestPage:
-      FillRequestPage(page);
+      FillPage(index, page);
       break;
     default:
       // The control page has nothing to fill: its buttons start enabled,
@@ -104,70 +152,26 @@ void SettingsSheet::CommandPage(int index, platform::SheetPage& page, int contro
 }
 
 void SettingsSheet::ApplyPage(int index, platform::SheetPage& page) {
-  switch (index) {
-    case kServerPage:
-      StoreServerPage(page);
-      break;
-    case kDisplayPage:
-      StoreDisplayPage(page);
-      break;
-    case kRequestPage:
-      StoreRequestPage(page);
-      break;
-    default:
-      break;  // the control page acts at once and stores nothing
+  // The control page acts at once and has nothing to store.
+  if (index != kControlPage) StorePage(index, page);
+}
+
+void SettingsSheet::FillPage(int index, platform::SheetPage& page) {
+  const QueueLimits limits = context_.queue->GetLimits();
+  for (const DialogField& control : kDialogFields) {
+    if (control.page == index) FillControl(page, control, *context_.settings, limits);
   }
 }
 
-void SettingsSheet::FillServerPage(platform::SheetPage& page) {
-  const PluginSettings& settings = *context_.settings;
-  page.SetItemChecked(IDC_DISABLE_PLUGIN, settings.Disabled());
-  page.SetItemText(IDC_WEB_ROOT, ToText(settings.WebRoot()));
-  page.SetItemText(IDC_PORT, std::to_string(settings.Port()));
-  page.SetItemText(IDC_ADMIN_PASSWORD, ToText(settings.AdminPassword()));
-}
-
-void SettingsSheet::FillDisplayPage(platform::SheetPage& page) {
-  const PluginSettings& settings = *context_.settings;
-  page.SetItemText(IDC_SKIN_FILE, ToText(settings.PlaylistFile()));
-  page.SetItemText(IDC_MAX_ENTRIES, std::to_string(settings.MaxEntries()));
-  page.SetItemText(IDC_SKIN_PLAYLIST_PREV, ToText(settings.SkinPlaylistPrev()));
-  page.SetItemText(IDC_SKIN_PLAYLIST_NEXT, ToText(settings.SkinPlaylistNext()));
-  page.SetItemText(IDC_SKIN_USER_CANCEL, ToText(settings.SkinUserCancel()));
-}
-
-void SettingsSheet::FillRequestPage(platform::SheetPage& page) {
-  const QueueLimits limits = context_.queue->GetLimits();
-  page.SetItemText(IDC_MAX_QUEUE_SIZE, std::to_string(limits.maxQueueSize));
-  page.SetItemText(IDC_RECENTLY_PLAYED_QUEUE_SIZE, std::to_string(limits.recentlyPlayedQueueSize));
-  page.SetItemText(IDC_MAX_REQUESTS_PER_IP, std::to_string(limits.maxRequestsPerIP));
-  page.SetItemText(IDC_MAX_CONSECUTIVE_PER_IP, std::to_string(limits.maxConsecutivePerIP));
-}
-
-void SettingsSheet::StoreServerPage(platform::SheetPage& page) {
-  PluginSettings& settings = *context_.settings;
-  settings.SetWebRoot(ReadText(page, IDC_WEB_ROOT, kMaxTextBytes));
-  settings.SetAdminPassword(ReadText(page, IDC_ADMIN_PASSWORD, kMaxPasswordBytes));
-  settings.SetPort(ReadNumber(page, IDC_PORT));
-  settings.SetDisabled(page.IsItemChecked(IDC_DISABLE_PLUGIN));
-}
-
-void SettingsSheet::StoreDisplayPage(platform::SheetPage& page) {
-  PluginSettings& settings = *context_.settings;
-  settings.SetPlaylistFile(ReadText(page, IDC_SKIN_FILE, kMaxTextBytes));
-  settings.SetSkinPlaylistPrev(ReadText(page, IDC_SKIN_PLAYLIST_PREV, kMaxTextBytes));
-  settings.SetSkinPlaylistNext(ReadText(page, IDC_SKIN_PLAYLIST_NEXT, kMaxTextBytes));
-  settings.SetSkinUserCancel(ReadText(page, IDC_SKIN_USER_CANCEL, kMaxTextBytes));
-  settings.SetMaxEntries(ReadNumber(page, IDC_MAX_ENTRIES));
-}
-
-void SettingsSheet::StoreRequestPage(platform::SheetPage& page) {
-  QueueLimits limits;
-  limits.maxQueueSize = ReadNumber(page, IDC_MAX_QUEUE_SIZE);
-  limits.maxRequestsPerIP = ReadNumber(page, IDC_MAX_REQUESTS_PER_IP);
-  limits.maxConsecutivePerIP = ReadNumber(page, IDC_MAX_CONSECUTIVE_PER_IP);
-  limits.recentlyPlayedQueueSize = ReadNumber(page, IDC_RECENTLY_PLAYED_QUEUE_SIZE);
-  context_.queue->SetLimits(limits);
+void SettingsSheet::StorePage(int index, platform::SheetPage& page) {
+  QueueLimits limits = context_.queue->GetLimits();
+  bool limitsShown = false;
+  for (const DialogField& control : kDialogFields) {
+    if (control.page != index) continue;
+    StoreControl(page, control, *context_.settings, limits);
+    limitsShown = limitsShown || limits.Field(control.field) != nullptr;
+  }
+  if (limitsShown) context_.queue->SetLimits(limits);
 }
 
 void SettingsSheet::BrowseWebRoot(platform::SheetPage& page) {

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "common/byte_string.h"
+#include "common/settings_table.h"
 #include "platform/property_sheet.h"
 #include "plugin/settings_dialog.h"
 
@@ -27,10 +28,10 @@ class SettingsSheet {
   enum PageIndex { kServerPage = 0, kDisplayPage = 1, kRequestPage = 2, kControlPage = 3 };
   static constexpr int kPageCount = 4;
 
-  // Longest texts stored from the page edits, in bytes, and the most
-  // characters a number is read from.
-  static constexpr int kMaxTextBytes = 1023;     // WebRoot, Playlistfile, the three link texts
-  static constexpr int kMaxPasswordBytes = 254;  // AdminPassword
+  // Longest texts stored from the page edits, in bytes (one less than the
+  // setting's read buffer), and the most characters a number is read from.
+  static constexpr int kMaxTextBytes = kTextBufferSize - 1;          // WebRoot, Playlistfile, the link texts
+  static constexpr int kMaxPasswordBytes = kPasswordBufferSize - 1;  // AdminPassword
   static constexpr int kMaxNumberChars = 63;
 
   explicit SettingsSheet(const SettingsDialogContext& context);
@@ -73,12 +74,10 @@ class SettingsSheet {
     int index_ = 0;
   };
 
-  void FillServerPage(platform::SheetPage& page);
-  void FillDisplayPage(platform::SheetPage& page);
-  void FillRequestPage(platform::SheetPage& page);
-  void StoreServerPage(platform::SheetPage& page);
-  void StoreDisplayPage(platform::SheetPage& page);
-  void StoreRequestPage(platform::SheetPage& page);
+  // The settings shown on page `index` (the dialog's control table in
+  // settings_sheet.cpp), into its controls and back.
+  void FillPage(int index, platform::SheetPage& page);
+  void StorePage(int index, platform::SheetPage& page);
   void BrowseWebRoot(platform::SheetPage& page);
   void ChooseSkinFile(platform::SheetPage& page);
   void ReloadPlaylist(platform::SheetPage& page);

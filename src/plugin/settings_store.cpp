@@ -4,15 +4,10 @@
 #include <vector>
 
 #include "common/number.h"
+#include "common/text_operations.h"
 
 namespace ambervox {
 namespace {
-
-// Read buffers: a value longer than its buffer is cut to the buffer less one
-// byte.
-constexpr int kFlagBufferSize = 25;
-constexpr int kTextBufferSize = 1024;       // WebRoot, Playlistfile, the skin texts, the numbers
-constexpr int kPasswordBufferSize = 255;
 
 ByteString ReadText(const char* key, const char* defaultValue, int bufferSize, const std::string& path) {
   std::vector<char> buffer(static_cast<std::size_t>(bufferSize), '\0');
@@ -20,16 +15,8 @@ ByteString ReadText(const char* key, const char* defaultValue, int bufferSize, c
   return ByteString(buffer.data(), static_cast<int>(std::strlen(buffer.data())));
 }
 
-int ReadNumber(const char* key, const char* defaultValue, const std::string& path) {
-  return ParseNumber(ReadText(key, defaultValue, kTextBufferSize, path).CStr());
-}
-
 void WriteText(const char* key, const ByteString& value, const std::string& path) {
   platform::WriteProfileString(kSettingsSection, key, value.CStr(), path.c_str());
-}
-
-void WriteNumber(const char* key, int value, const std::string& path) {
-  WriteText(key, ByteString::Format("%d", value), path);
 }
 
 }  // namespace
@@ -44,51 +31,60 @@ std::string SettingsPathOf(platform::ModuleHandle libraryInstance) {
   return SettingsPathBeside(platform::ModuleFilePath(libraryInstance, kModulePathBufferSize));
 }
 
+ByteString SettingValue(const SettingKey& key, const PluginSettings& settings, const QueueLimits& limits) {
+  switch (key.kind) {
+    case SettingKind::kText:
+      return settings.Text(key.field);
+    case SettingKind::kFlag:
+      return settings.Disabled() ? "TRUE" : "FALSE";
+    case SettingKind::kNumber:
+      break;
+  }
+  const int* limit = limits.Field(key.field);
+  return Decimal(limit != nullptr ? *limit : settings.Number(key.field));
+}
+
+void SetSettingValue(const SettingKey& key, const ByteString& value, PluginSettings& settings, QueueLimits& limits) {
+  switch (key.kind) {
+    case SettingKind::kText:
+      settings.SetText(key.field, value);
+      return;
+    case SettingKind::kFlag:
+      // Only the exact upper-case text enables the plug-in: a hand-edited
+      // "false" or "0" leaves it off, as does a missing file.
+      settings.SetDisabled(!value.Equals("FALSE"));
+      return;
+    case SettingKind::kNumber:
+      break;
+  }
+  const int number = ParseNumber(value.CStr());
+  if (int* limit = limits.Field(key.field)) {
+    *limit = number;
+  } else {
+    settings.SetNumber(key.field, number);
+  }
+}
+
 void LoadSettings(PluginSettings& settings, RequestQueue& queue, const std::string& path) {
-  ByteString disabled = ReadText("bDisabled", "TRUE", kFlagBufferSize, path);
-  settings.SetWebRoot(ReadText("WebRoot", "c:\\", kTextBufferSize, path));
-  settings.SetPlaylistFile(ReadText("Playlistfile", "", kTextBufferSize, path));
-  settings.SetAdminPassword(ReadText("AdminPassword", "", kPasswordBufferSize, path));
-  settings.SetSkinPlaylistNext(
-      ReadText("SkinPlaylistNext", PluginSettings::kDefaultSkinPlaylistNext, kTextBufferSize, path));
-  settings.SetSkinPlaylistPrev(
-      ReadText("SkinPlaylistPrev", PluginSettings::kDefaultSkinPlaylistPrev, kTextBufferSize, path));
-  settings.SetSkinUserCancel(
-      ReadText("SkinUserCancel", PluginSettings::kDefaultSkinUserCancel, kTextBufferSize, path));
-  settings.SetPort(ReadNumber("Port", "80", path));
-  settings.SetMaxEntries(ReadNumber("g_MaxEntries", "25", path));
-
-  const int maxRequestsPerIP = ReadNumber("g_MaxRequestsPerIP", "3", path);
-  const int maxQueueSize = ReadNumber("g_MaxQueueSize", "50", path);
-  const int maxConsecutivePerIP = ReadNumber("g_MaxConsecutivePerIP", "0", path);
-  const int recentlyPlayedQueueSize = ReadNumber("g_RecentlyPlayedQueueSize", "0", path);
+  // Every key is read first; the four limits then go into the queue as one
+  // record, and the flag is set last.
   QueueLimits limits;
-  limits.maxQueueSize = maxQueueSize;
-  limits.maxRequestsPerIP = maxRequestsPerIP;
-  limits.maxConsecutivePerIP = maxConsecutivePerIP;
-  limits.recentlyPlayedQueueSize = recentlyPlayedQueueSize;
+  ByteString disabled;
+  for (const SettingKey& key : kSettingKeys) {
+    const ByteString value = ReadText(key.key, key.defaultValue, key.bufferSize, path);
+    if (key.kind == SettingKind::kFlag) {
+      disabled = value;
+    } else {
+      SetSettingValue(key, value, settings, limits);
+    }
+  }
   queue.SetLimits(limits);
-
-  // Only the exact upper-case text enables the plug-in: a hand-edited
-  // "false" or "0" leaves it off, as does a missing file.
-  settings.SetDisabled(!disabled.Equals("FALSE"));
+  SetSettingValue(SettingKeyOf(SettingField::kDisabled), disabled, settings, limits);
 }
 
 void SaveSettings(const PluginSettings& settings, const RequestQueue& queue, const std::string& path) {
-  WriteText("WebRoot", settings.WebRoot(), path);
-  WriteText("Playlistfile", settings.PlaylistFile(), path);
-  WriteText("AdminPassword", settings.AdminPassword(), path);
-  WriteText("SkinPlaylistNext", settings.SkinPlaylistNext(), path);
-  WriteText("SkinPlaylistPrev", settings.SkinPlaylistPrev(), path);
-  WriteText("SkinUserCancel", settings.SkinUserCancel(), path);
-  WriteText("bDisabled", settings.Disabled() ? "TRUE" : "FALSE", path);
-  WriteNumber("Port", settings.Port(), path);
-  WriteNumber("g_MaxEntries", settings.MaxEntries(), path);
   const QueueLimits limits = queue.GetLimits();
-  WriteNumber("g_MaxRequestsPerIP", limits.maxRequestsPerIP, path);
-  WriteNumber("g_MaxQueueSize", limits.maxQueueSize, path);
-  WriteNumber("g_MaxConsecutivePerIP", limits.maxConsecutivePerIP, path);
-  WriteNumber("g_RecentlyPlayedQueueSize", limits.recentlyPlayedQueueSize, path);
+  for (const SettingKey& key : kSettingKeys) WriteText(key.key, SettingValue(key, settings, limits), path);
 }
 
 }  // namespace ambervox

@@ -1,5 +1,5 @@
-// The settings store: the thirteen keys of section "HTTP Request" of
-// plugin.ini, read into the PluginSettings and the RequestQueue's limits at
+// The settings store: the keys of section "HTTP Request" of plugin.ini (the
+// settings table, common/settings_table.h), read into the PluginSettings and the RequestQueue's limits at
 // init and written back at quit and after the settings dialog's OK.
 //
 // Stateless functions; the caller owns the settings, the queue and the path.
@@ -28,11 +28,18 @@ std::string SettingsPathBeside(const std::string& moduleFilePath);
 // plugin.ini beside the file of the library module `libraryInstance`.
 std::string SettingsPathOf(platform::ModuleHandle libraryInstance);
 
-// Reads every key, with its default when the file or the key is missing;
-// numbers by the number rule; the four limits into the queue as one record;
-// `bDisabled` last, off only for the exact text "FALSE".
+// The value of a key of the settings table as the file holds it, and the
+// value set from such a text: a number by the number rule, the flag off only
+// for the exact text "FALSE". The queue limits are read and set in `limits`.
+ByteString SettingValue(const SettingKey& key, const PluginSettings& settings, const QueueLimits& limits);
+void SetSettingValue(const SettingKey& key, const ByteString& value, PluginSettings& settings, QueueLimits& limits);
+
+// Reads every key of the settings table, with its default when the file or
+// the key is missing; the four limits into the queue as one record;
+// `bDisabled` last.
 void LoadSettings(PluginSettings& settings, RequestQueue& queue, const std::string& path);
-// Writes every key in the save order, whether or not it changed. Write
+// Writes every key in the order of the settings table, whether or not it
+// changed. Write
 // failures (a read-only folder) are ignored.
 void SaveSettings(const PluginSettings& settings, const RequestQueue& queue, const std::string& path);
 

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "common/byte_string.h"
-#include "common/lock.h"
+#include "platform/lock.h"
 #include "platform/window.h"
 
 namespace ambervox {

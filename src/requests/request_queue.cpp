@@ -7,6 +7,21 @@
 
 namespace ambervox {
 
+int* QueueLimits::Field(SettingField field) {
+  switch (field) {
+    case SettingField::kMaxQueueSize:
+      return &maxQueueSize;
+    case SettingField::kMaxRequestsPerIP:
+      return &maxRequestsPerIP;
+    case SettingField::kMaxConsecutivePerIP:
+      return &maxConsecutivePerIP;
+    case SettingField::kRecentlyPlayedQueueSize:
+      return &recentlyPlayedQueueSize;
+    default:
+      return nullptr;
+  }
+}
+
 namespace {
 
 // A request belongs to a requester when it came from the same address or,

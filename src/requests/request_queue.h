@@ -19,7 +19,8 @@
 #include <deque>
 
 #include "common/byte_string.h"
-#include "common/lock.h"
+#include "common/settings_table.h"
+#include "platform/lock.h"
 #include "common/result_code.h"
 #include "common/user_id.h"
 #include "platform/window.h"
@@ -36,13 +37,23 @@ struct RequestEntry {
 
 // The four limits, always in this order (the settings store and the settings
 // dialog rely on it); each named after its settings key.
+// The defaults come from the settings table.
 struct QueueLimits {
-  int maxQueueSize = 50;            // g_MaxQueueSize: most waiting requests; 0 or less admits nothing
-  int maxRequestsPerIP = 3;         // g_MaxRequestsPerIP: most waiting requests of one requester; 0: no limit
-  int maxConsecutivePerIP = 0;      // g_MaxConsecutivePerIP: recent plays searched for the same song
-                                    // from the same requester; 0 or less: off
-  int recentlyPlayedQueueSize = 0;  // g_RecentlyPlayedQueueSize: recent plays searched for the same song
-                                    // from anybody; 0 or less: off
+  // g_MaxQueueSize: most waiting requests; 0 or less admits nothing.
+  int maxQueueSize = DefaultNumber(SettingField::kMaxQueueSize);
+  // g_MaxRequestsPerIP: most waiting requests of one requester; 0: no limit.
+  int maxRequestsPerIP = DefaultNumber(SettingField::kMaxRequestsPerIP);
+  // g_MaxConsecutivePerIP: recent plays searched for the same song from the
+  // same requester; 0 or less: off.
+  int maxConsecutivePerIP = DefaultNumber(SettingField::kMaxConsecutivePerIP);
+  // g_RecentlyPlayedQueueSize: recent plays searched for the same song from
+  // anybody; 0 or less: off.
+  int recentlyPlayedQueueSize = DefaultNumber(SettingField::kRecentlyPlayedQueueSize);
+
+  // The limit that `field` of the settings table sets; null for a field
+  // that is no queue limit.
+  int* Field(SettingField field);
+  const int* Field(SettingField field) const { return const_cast<QueueLimits*>(this)->Field(field); }
 };
 
 class RequestQueue {

@@ -33,6 +33,19 @@ def missing_from(guides, items):
             any(i not in text for i in items)}
 
 
+def marker_table():
+    """The markers of the template engine's table (src/pages/markers.h), read
+    from its rows in template_renderer.cpp: each row names the constant that
+    holds the marker's text."""
+    with open(os.path.join(SOURCE, "src", "pages", "template_renderer.cpp"), encoding="utf-8") as f:
+        source = f.read()
+    constants = dict(re.findall(r'constexpr const char (k\w+)\[\] = "(%%[A-Z_]+%%)";', source))
+    table = source[source.index("const Marker kMarkers[] = {"):]
+    table = table[:table.index("};")]
+    rows = re.findall(r'\{(k\w+), MarkerFamily::k\w+, ', table)
+    return [constants[name] for name in rows]
+
+
 def test_every_marker_of_the_template_engine_is_described(guides):
     markers = set()
     for path in glob.glob(os.path.join(SOURCE, "src", "pages", "*.cpp")):
@@ -40,6 +53,11 @@ def test_every_marker_of_the_template_engine_is_described(guides):
             markers.update(re.findall(r'"(%%[A-Z_]+%%)"', f.read()))
     assert len(markers) >= 16, markers
     assert missing_from(guides, sorted(markers)) == {}
+    # The engine knows no marker outside its table, and the table holds each
+    # once: what the guides are checked against is what the engine expands.
+    table = marker_table()
+    assert len(table) == len(set(table)), table
+    assert set(table) == markers, sorted(set(table) ^ markers)
 
 
 def test_every_result_message_and_settings_key_of_the_plugin_is_described(build, guides, tmp_path):

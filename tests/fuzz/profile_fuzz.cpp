@@ -34,43 +34,22 @@
 #include "fuzz/fuzz_check.h"
 #include "platform/codepage.h"
 #include "platform/system.h"
+#include "support/temp_folder.h"
 
 namespace ambervox {
 namespace {
 
-// The INI file of this process, removed at exit.
+// The INI file of this process, in a folder of its own (a TempFolder),
+// removed at exit.
 class TempProfile {
  public:
-  TempProfile() {
-    const char* base = std::getenv("AMBERVOX_TEST_TMP");
-    std::filesystem::path root =
-        base != nullptr && *base != '\0' ? std::filesystem::path(base) : std::filesystem::temp_directory_path();
-    std::error_code ignored;
-    std::filesystem::create_directories(root, ignored);
-    std::uint32_t a = 0;
-    std::uint16_t b = 0;
-    std::uint16_t c = 0;
-    std::uint8_t d[8] = {};
-    platform::CreateGuid(&a, &b, &c, d);
-    char name[64];
-    std::snprintf(name, sizeof name, "profile-fuzz-%08X%04X%02X%02X.ini", static_cast<unsigned>(a), b, d[6], d[7]);
-    path_ = (root / name).generic_string();
-  }
-  ~TempProfile() {
-    std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
-  }
+  TempProfile() : path_(folder_.File("profile-fuzz.ini")) {}
   const char* Path() const { return path_.c_str(); }
-  void Write(const std::string& bytes) const {
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
-  std::string Read() const {
-    std::ifstream in(path_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  void Write(const std::string& bytes) const { testing::TempFolder::WriteBytes(path_, bytes); }
+  std::string Read() const { return testing::TempFolder::ReadBytes(path_); }
 
  private:
+  testing::TempFolder folder_;
   std::string path_;
 };
 

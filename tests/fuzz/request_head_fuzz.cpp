@@ -99,7 +99,7 @@ HeadOutcome ReadHead(HttpConnection* connection, const std::string& bytes, const
   outcome.result = connection->ReadRequest(method, target);
   outcome.method = fuzz::Std(method);
   outcome.target = fuzz::Std(target);
-  for (const auto& pair : connection->headers) outcome.headers[fuzz::Std(pair.first)] = fuzz::Std(pair.second);
+  for (const auto& pair : connection->request.headers) outcome.headers[fuzz::Std(pair.first)] = fuzz::Std(pair.second);
   return outcome;
 }
 
@@ -151,7 +151,7 @@ bool IsWellFormedUserId(const std::string& text) {
 }
 
 void CheckCookies(const HttpConnection& connection) {
-  for (const auto& pair : connection.cookies) {
+  for (const auto& pair : connection.request.cookies) {
     const std::string name = fuzz::Std(pair.first);
     const std::string value = fuzz::Std(pair.second);
     FUZZ_CHECK(!name.empty());
@@ -176,7 +176,7 @@ void CheckInterpretation(HttpConnection* connection, const HeadOutcome& head) {
   connection->InterpretHead();
 
   const std::string refererHeader = header("referer");
-  const std::string referer = fuzz::Std(connection->referer);
+  const std::string referer = fuzz::Std(connection->request.referer);
   const std::size_t cut = refererHeader.find("errorCode=");
   if (cut == std::string::npos) {
     FUZZ_CHECK(referer == refererHeader);
@@ -188,10 +188,10 @@ void CheckInterpretation(HttpConnection* connection, const HeadOutcome& head) {
 
   CheckCookies(*connection);
   const std::string cookieHeader = header("cookie");
-  if (cookieHeader.empty()) FUZZ_CHECK(connection->cookies.empty());
-  auto userIdCookie = connection->cookies.find(ByteString("UserID"));
-  const bool hasCookie = userIdCookie != connection->cookies.end() && !userIdCookie->second.IsEmpty();
-  FUZZ_CHECK(connection->hasUserIdCookie == (hasCookie ? 1 : 0));
+  if (cookieHeader.empty()) FUZZ_CHECK(connection->request.cookies.empty());
+  auto userIdCookie = connection->request.cookies.find(ByteString("UserID"));
+  const bool hasCookie = userIdCookie != connection->request.cookies.end() && !userIdCookie->second.IsEmpty();
+  FUZZ_CHECK(connection->request.hasUserIdCookie == (hasCookie ? 1 : 0));
   if (hasCookie) {
     std::string text = fuzz::Std(userIdCookie->second);
     if (IsWellFormedUserId(text)) {
@@ -199,15 +199,15 @@ void CheckInterpretation(HttpConnection* connection, const HeadOutcome& head) {
       for (char& c : upper) {
         if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
       }
-      FUZZ_CHECK(fuzz::Std(connection->userId.ToText()) == upper);
+      FUZZ_CHECK(fuzz::Std(connection->request.userId.ToText()) == upper);
     }
   }
-  CheckUserIdRoundTrip(connection->userId);
+  CheckUserIdRoundTrip(connection->request.userId);
 
   const std::string encodings = header("accept-encoding");
   const int expected = (encodings.find("gzip") != std::string::npos ? kAcceptsGzip : 0) |
                        (encodings.find("deflate") != std::string::npos ? kAcceptsDeflate : 0);
-  FUZZ_CHECK(connection->acceptedEncodings == expected);
+  FUZZ_CHECK(connection->request.acceptedEncodings == expected);
 }
 
 }  // namespace
@@ -223,14 +223,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int& piece : pieces) piece = in.Byte() % 64;
   const std::string bytes = fuzz::Std(in.Rest());
 
-  HttpConnection connection(nullptr, limits);
-  connection.Attach(platform::kInvalidSocket, nullptr, nullptr, 0, "127.0.0.1");
+  HttpConnection connection(limits);
+  connection.Attach(platform::ScopedSocket(), "127.0.0.1");
   const HeadOutcome head = ReadHead(&connection, bytes, pieces);
 
   // The same bytes in one piece per receive give the same head.
   {
-    HttpConnection whole(nullptr, limits);
-    whole.Attach(platform::kInvalidSocket, nullptr, nullptr, 0, "127.0.0.1");
+    HttpConnection whole(limits);
+    whole.Attach(platform::ScopedSocket(), "127.0.0.1");
     const int asMuchAsAsked[3] = {0, 0, 0};
     FUZZ_CHECK(ReadHead(&whole, bytes, asMuchAsAsked) == head);
   }

@@ -14,7 +14,8 @@
 //
 // Invariants:
 // - A line is handled exactly when it holds the first marker of some
-//   family; an unhandled line adds nothing, a handled one only appends.
+//   family of the engine's marker table; an unhandled line adds nothing, a
+//   handled one only appends.
 // - Titles, search words and player data never bring markup into a page:
 //   where the engine inserts only escaped or generated plain text, the
 //   appended text holds exactly the < > " ' of the line, once per copy.
@@ -35,6 +36,8 @@
 #include "common/user_id.h"
 #include "fuzz/fuzz_check.h"
 #include "http/http_connection.h"
+#include "pages/markers.h"
+#include "pages/site.h"
 #include "platform/window.h"
 #include "requests/playlist_cache.h"
 #include "requests/request_queue.h"
@@ -43,38 +46,17 @@
 namespace ambervox {
 namespace {
 
-// The families in the order the engine tries them, by their first marker.
-enum Family {
-  kArtistSelect,
-  kAdminControl,
-  kAdminHiddenField,
-  kAdminPassword,
-  kError,
-  kReferrer,
-  kPlaylistEntry,
-  kQueueEntry,
-  kNavNext,
-  kNavPrev,
-  kCurrentSong,
-  kDisplayMode,
-  kContentRefresh,
-  kSearchWord,
-  kPercentLeft,
-  kSongLength,
-  kNoFamily,
-};
-const char* const kFirstMarkers[] = {
-    "%%ARTISTSELECT%%", "%%ADMINWINAMPCONTROL%%", "%%ADMINHIDDENFIELD%%", "%%ADMINPASSWORD%%",
-    "%%ERROR%%",        "%%HTTP_REFERRER%%",      "%%PLAYLISTENTRY%%",    "%%QUEUELISTENTRY%%",
-    "%%NAV_NEXT%%",     "%%NAV_PREV%%",           "%%CURRENTSONG%%",      "%%DISPLAYMODE%%",
-    "%%CONTENT_REFRESH%%", "%%SEARCH_WORD%%",     "%%PCT_LEFT%%",         "%%SONG_LENGTH%%",
-};
-
-Family FamilyOf(const ByteString& line) {
-  for (int f = kArtistSelect; f < kNoFamily; ++f) {
-    if (line.Contains(kFirstMarkers[f])) return static_cast<Family>(f);
+// The family whose first marker the line holds first in the engine's order
+// of precedence, read from the engine's own marker table; none: the line
+// holds no marker.
+bool FamilyOf(const ByteString& line, MarkerFamily* family) {
+  for (const Marker& marker : Markers()) {
+    if (marker.expand != nullptr && line.Contains(marker.text)) {
+      *family = marker.family;
+      return true;
+    }
   }
-  return kNoFamily;
+  return false;
 }
 
 int MarkupBytes(const char* data, int length) {
@@ -121,91 +103,92 @@ TestBed& Bed() {
   return *bed;
 }
 
-void CheckRows(const HttpConnection& connection, bool hasSearchWord, bool hasStartsWith, int maxEntries) {
+void CheckRows(const Page& page, int maxEntries) {
+  const PageState& state = page.state;
+  PlaylistCache* const cache = page.site.Cache();
   std::vector<int> matches;
   ByteString title;
-  for (int i = 0; connection.playlistCache->GetTitle(i, title); ++i) {
+  for (int i = 0; cache->GetTitle(i, title); ++i) {
     bool match = true;
-    if (hasSearchWord) match = ContainsNoCase(title, connection.searchWord);
-    if (hasStartsWith) match = StartsWithNoCase(title, connection.startsWith, connection.startsWith.Length());
+    if (state.HasSearchWord()) match = ContainsNoCase(title, state.searchWord);
+    if (state.HasStartsWith()) match = StartsWithNoCase(title, state.startsWith, state.startsWith.Length());
     if (match) matches.push_back(i);
   }
-  const long long first = connection.current < 0 ? 0 : connection.current;
+  const long long first = state.current < 0 ? 0 : state.current;
   std::vector<int> expected;
   for (long long k = first; k < static_cast<long long>(matches.size()) && static_cast<int>(expected.size()) < maxEntries;
        ++k) {
     expected.push_back(matches[static_cast<std::size_t>(k)]);
   }
-  FUZZ_CHECK(connection.pageRows.size() == expected.size());
+  FUZZ_CHECK(state.rows.size() == expected.size());
   for (std::size_t r = 0; r < expected.size(); ++r) {
-    FUZZ_CHECK(connection.pageRows[r].playlistIndex == expected[r]);
-    FUZZ_CHECK(connection.playlistCache->GetTitle(expected[r], title));
-    FUZZ_CHECK(connection.pageRows[r].title == title);
+    FUZZ_CHECK(state.rows[r].playlistIndex == expected[r]);
+    FUZZ_CHECK(cache->GetTitle(expected[r], title));
+    FUZZ_CHECK(state.rows[r].title == title);
   }
   // A match after the last row announces a next page.
   // With g_MaxEntries 0 every match is one more than the page shows.
   const long long matchCount = static_cast<long long>(matches.size());
   const bool more = maxEntries <= 0 ? matchCount > 0
                                     : static_cast<int>(expected.size()) == maxEntries && matchCount > first + maxEntries;
-  FUZZ_CHECK((connection.hasMorePages != 0) == more);
+  FUZZ_CHECK(state.hasMorePages == more);
 }
 
-void CheckLine(HttpConnection& connection, const ByteString& line, bool hasSearchWord, bool hasStartsWith,
-               int errorCode, bool isAdmin, ByteString& page) {
-  const ByteString before = page;
-  const bool handled = connection.RenderTemplateLine(line, page, hasSearchWord, hasStartsWith, errorCode, isAdmin);
-  const Family family = FamilyOf(line);
-  FUZZ_CHECK(handled == (family != kNoFamily));
-  FUZZ_CHECK(page.Length() >= before.Length());
-  FUZZ_CHECK(std::memcmp(page.Data(), before.Data(), static_cast<std::size_t>(before.Length())) == 0);
-  const char* added = page.Data() + before.Length();
-  const int addedLength = page.Length() - before.Length();
+void CheckLine(const Page& page, const ByteString& line, ByteString& text) {
+  const ByteString before = text;
+  const bool handled = RenderTemplateLine(page, line, text);
+  MarkerFamily family = MarkerFamily::kArtistSelect;
+  const bool hasFamily = FamilyOf(line, &family);
+  FUZZ_CHECK(handled == hasFamily);
+  FUZZ_CHECK(text.Length() >= before.Length());
+  FUZZ_CHECK(std::memcmp(text.Data(), before.Data(), static_cast<std::size_t>(before.Length())) == 0);
+  const char* added = text.Data() + before.Length();
+  const int addedLength = text.Length() - before.Length();
   if (!handled) {
     FUZZ_CHECK(addedLength == 0);
-    page.Append(line);
+    text.Append(line);
     return;
   }
+  const bool isAdmin = page.state.isAdmin;
 
   const int lineMarkup = MarkupBytes(line.Data(), line.Length());
   const int addedMarkup = MarkupBytes(added, addedLength);
   switch (family) {
-    case kPlaylistEntry: {
-      const int rows = static_cast<int>(connection.pageRows.size());
+    case MarkerFamily::kPlaylistRows: {
+      const int rows = static_cast<int>(page.state.rows.size());
       if (rows == 0) FUZZ_CHECK(addedLength == 0);
       FUZZ_CHECK(addedMarkup == rows * lineMarkup);
       break;
     }
-    case kQueueEntry:
-      if (connection.requestQueue->RequestCount() == 0) FUZZ_CHECK(addedLength == 0);
+    case MarkerFamily::kQueueRows:
+      if (page.site.queue->RequestCount() == 0) FUZZ_CHECK(addedLength == 0);
       break;
-    case kArtistSelect:
-      if (connection.playlistCache->ArtistCount() == 0) FUZZ_CHECK(addedLength == 0);
+    case MarkerFamily::kArtistSelect:
+      if (page.site.Cache()->ArtistCount() == 0) FUZZ_CHECK(addedLength == 0);
       break;  // the artist text is escaped; the copies repeat the line's markup
-    case kCurrentSong:
+    case MarkerFamily::kCurrentSong:
       // The line is left out when there is no current title.
       FUZZ_CHECK(addedLength == 0 || addedMarkup == lineMarkup);
       break;
-    case kAdminControl:
-    case kAdminHiddenField:
+    case MarkerFamily::kAdminControl:
+    case MarkerFamily::kAdminHiddenField:
       if (!isAdmin) FUZZ_CHECK(addedMarkup == lineMarkup);
       break;
-    case kReferrer:
+    case MarkerFamily::kReferrer:
       // The referer goes in escaped, so only the line's own markup remains.
       FUZZ_CHECK(addedMarkup == lineMarkup);
       break;
-    case kNavNext:
-    case kNavPrev:
+    case MarkerFamily::kNavNext:
+    case MarkerFamily::kNavPrev:
       break;  // links
-    case kAdminPassword:
-    case kError:
-    case kDisplayMode:
-    case kContentRefresh:
-    case kSearchWord:
-    case kPercentLeft:
-    case kSongLength:
+    case MarkerFamily::kAdminPassword:
+    case MarkerFamily::kError:
+    case MarkerFamily::kDisplayMode:
+    case MarkerFamily::kContentRefresh:
+    case MarkerFamily::kSearchWord:
+    case MarkerFamily::kPercentLeft:
+    case MarkerFamily::kSongLength:
       FUZZ_CHECK(addedMarkup == lineMarkup);
-      break;
-    case kNoFamily:
       break;
   }
 }
@@ -248,29 +231,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bed.queue.AddRequest(index, ByteString::Format("10.0.0.%u", requester), Listener(requester), false);
   }
 
-  HttpConnection connection(&bed.settings, ServerLimits());
-  connection.Attach(platform::kInvalidSocket, &bed.queue, nullptr, 0, "192.168.0.7");
-  connection.userId = Listener(1);
-  connection.hasUserIdCookie = 1;
-  connection.referer = referer;
+  HttpConnection connection{ServerLimits()};
+  connection.Attach(platform::ScopedSocket(), "192.168.0.7");
+  connection.request.userId = Listener(1);
+  connection.request.hasUserIdCookie = true;
+  connection.request.referer = referer;
+  Site site;
+  site.settings = &bed.settings;
+  site.queue = &bed.queue;
+  Page page(connection, site);
 
-  int errorCode = 0;
-  int isAdmin = 0;
-  connection.ParsePlaylistParams(target, &errorCode, &isAdmin);
-  const bool hasSearchWord = !connection.searchWord.IsEmpty();
-  const bool hasStartsWith = !connection.startsWith.IsEmpty();
-  connection.BuildPlaylistPage(hasSearchWord, hasStartsWith);
-  CheckRows(connection, hasSearchWord, hasStartsWith, maxEntries);
+  ParsePlaylistParams(page, target);
+  BuildPlaylistPage(page);
+  CheckRows(page, maxEntries);
 
-  // The lines as the router reads a skin: up to and including each line
+  // The lines as the site reads a skin: up to and including each line
   // feed, at most 8191 bytes.
-  ByteString page;
+  ByteString text;
   int start = 0;
   while (start < skin.Length()) {
     int end = start;
     while (end < skin.Length() && end - start < HttpConnection::kLineBufferSize - 1 && skin.At(end) != '\n') ++end;
     if (end < skin.Length() && skin.At(end) == '\n' && end - start < HttpConnection::kLineBufferSize - 1) ++end;
-    CheckLine(connection, skin.Mid(start, end - start), hasSearchWord, hasStartsWith, errorCode, isAdmin != 0, page);
+    CheckLine(page, skin.Mid(start, end - start), text);
     start = end;
   }
   return 0;

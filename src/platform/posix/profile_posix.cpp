@@ -14,15 +14,15 @@
 #include <vector>
 
 #include "platform/codepage.h"
-#include "platform/posix/posix_mutex.h"
+#include "platform/lock.h"
 #include "platform/system.h"
 
 namespace ambervox {
 namespace platform {
 namespace {
 
-posix::PosixMutex& ProfileLock() {
-  static posix::PosixMutex* lock = new posix::PosixMutex;
+Lock& ProfileLock() {
+  static Lock* lock = new Lock;
   return *lock;
 }
 
@@ -178,7 +178,7 @@ int ReadProfileString(const char* section, const char* key, const char* defaultV
 
   std::vector<std::string> lines;
   {
-    posix::PosixMutexHolder hold(ProfileLock());
+    LockHolder hold(ProfileLock());
     if (!ReadLines(NativePath(path), &lines)) return CopyOut(fallback, buffer, size);
   }
   SectionSpan span;
@@ -193,7 +193,7 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
   std::string file = NativePath(path);
   std::string sectionName = Trim(section);
 
-  posix::PosixMutexHolder hold(ProfileLock());
+  LockHolder hold(ProfileLock());
   std::vector<std::string> lines;
   ReadLines(file, &lines);  // a missing file is an empty one
 

@@ -54,6 +54,13 @@ Socket ListenTcp(std::uint16_t port, int backlog) {
   return fd;
 }
 
+std::uint16_t LocalPort(Socket s) {
+  sockaddr_in address{};
+  socklen_t size = sizeof address;
+  if (getsockname(Fd(s), reinterpret_cast<sockaddr*>(&address), &size) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
 Socket Accept(Socket listener, std::string* peerAddress) {
   for (;;) {
     sockaddr_in address{};

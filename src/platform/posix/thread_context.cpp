@@ -10,7 +10,7 @@ namespace posix {
 namespace {
 
 struct ContextRegistry {
-  PosixMutex mutex;
+  Lock mutex;
   std::unordered_map<ThreadId, std::shared_ptr<ThreadContext>> byId GUARDED_BY(mutex);
 };
 
@@ -55,7 +55,7 @@ std::shared_ptr<ThreadContext> CurrentContext() {
     slot.context = std::make_shared<ThreadContext>(id);
     if (!slot.ended) {
       ContextRegistry& registry = Registry();
-      PosixMutexHolder hold(registry.mutex);
+      LockHolder hold(registry.mutex);
       registry.byId[id] = slot.context;
     }
   }
@@ -64,7 +64,7 @@ std::shared_ptr<ThreadContext> CurrentContext() {
 
 std::shared_ptr<ThreadContext> FindContext(ThreadId id) {
   ContextRegistry& registry = Registry();
-  PosixMutexHolder hold(registry.mutex);
+  LockHolder hold(registry.mutex);
   auto it = registry.byId.find(id);
   return it == registry.byId.end() ? nullptr : it->second;
 }
@@ -79,7 +79,7 @@ void EndCurrentContext() {
   std::deque<std::shared_ptr<SentCall>> unanswered;
   std::deque<PostedMessage> dropped;
   {
-    PosixMutexHolder hold(self->mutex);
+    LockHolder hold(self->mutex);
     self->ended = true;
     self->hasQueue = false;
     unanswered.swap(self->sent);
@@ -88,14 +88,14 @@ void EndCurrentContext() {
   for (const std::shared_ptr<SentCall>& call : unanswered) CompleteSentCall(*call, 0);
 
   ContextRegistry& registry = Registry();
-  PosixMutexHolder hold(registry.mutex);
+  LockHolder hold(registry.mutex);
   auto it = registry.byId.find(self->id);
   if (it != registry.byId.end() && it->second == self) registry.byId.erase(it);
 }
 
 void CompleteSentCall(SentCall& call, std::intptr_t result) {
   ThreadContext& sender = *call.sender;
-  PosixMutexHolder hold(sender.mutex);
+  LockHolder hold(sender.mutex);
   call.result = result;
   call.done.store(true);
   sender.wake.notify_all();
@@ -107,7 +107,7 @@ bool IsHung(const ThreadContext& context) {
 
 bool WaitHandlingSentCalls(ThreadContext& self, const std::function<bool()>& done,
                            const std::chrono::steady_clock::time_point* deadline) {
-  PosixMutexHolder hold(self.mutex);
+  LockHolder hold(self.mutex);
   for (;;) {
     self.lastLooked = std::chrono::steady_clock::now();
     if (!self.sent.empty()) {
@@ -115,7 +115,7 @@ bool WaitHandlingSentCalls(ThreadContext& self, const std::function<bool()>& don
       self.sent.pop_front();
       hold.Unlock();
       DispatchSentCall(call);
-      hold.Lock();
+      hold.Relock();
       continue;
     }
     if (done()) return true;

@@ -19,7 +19,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/posix/posix_mutex.h"
+#include "platform/lock.h"
 #include "platform/threads.h"
 #include "platform/window.h"
 
@@ -59,7 +59,7 @@ class ThreadContext {
   ThreadContext& operator=(const ThreadContext&) = delete;
 
   const ThreadId id;
-  PosixMutex mutex;
+  Lock mutex;
   std::condition_variable wake;
 
   bool hasQueue GUARDED_BY(mutex) = false;  // PostThreadMessage fails until set

@@ -32,7 +32,7 @@ struct ThreadObject {
   // that the drop unmaps.
   void* module = nullptr;
 
-  posix::PosixMutex mutex;
+  Lock mutex;
   std::condition_variable changed;
   bool resumed GUARDED_BY(mutex) = false;
   bool joined GUARDED_BY(mutex) = false;    // pthread_join or pthread_detach done
@@ -52,7 +52,7 @@ void* ThreadMain(void* parameter) {
   ThreadObject* self = static_cast<ThreadObject*>(parameter);
   posix::AdoptThreadId(self->id);
   {
-    posix::PosixMutexHolder hold(self->mutex);
+    LockHolder hold(self->mutex);
     while (!self->resumed) hold.Wait(self->changed);
   }
   try {
@@ -64,13 +64,13 @@ void* ThreadMain(void* parameter) {
 
   std::shared_ptr<posix::ThreadContext> joiner;
   {
-    posix::PosixMutexHolder hold(self->mutex);
+    LockHolder hold(self->mutex);
     self->finished.store(true);
     joiner = std::move(self->joiner);
     self->changed.notify_all();
   }
   if (joiner) {
-    posix::PosixMutexHolder hold(joiner->mutex);
+    LockHolder hold(joiner->mutex);
     joiner->wake.notify_all();
   }
   void* module = self->module;
@@ -82,7 +82,7 @@ void* ThreadMain(void* parameter) {
 // pthread_join once; later joins return at once.
 void JoinOnce(ThreadObject* thread) {
   {
-    posix::PosixMutexHolder hold(thread->mutex);
+    LockHolder hold(thread->mutex);
     if (thread->joined) return;
     thread->joined = true;
   }
@@ -102,7 +102,7 @@ ThreadHandle StartThread(ThreadProc proc, void* argument, bool suspended, Thread
     thread->module = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
   }
   {
-    posix::PosixMutexHolder hold(thread->mutex);
+    LockHolder hold(thread->mutex);
     thread->resumed = !suspended;
   }
   if (pthread_create(&thread->thread, nullptr, &ThreadMain, thread) != 0) {
@@ -116,7 +116,7 @@ ThreadHandle StartThread(ThreadProc proc, void* argument, bool suspended, Thread
 
 bool ResumeThread(ThreadHandle thread) {
   if (thread == nullptr) return false;
-  posix::PosixMutexHolder hold(thread->mutex);
+  LockHolder hold(thread->mutex);
   thread->resumed = true;
   thread->changed.notify_all();
   return true;
@@ -130,12 +130,12 @@ void JoinThreadHandlingMessages(ThreadHandle thread) {
   if (thread == nullptr) return;
   std::shared_ptr<posix::ThreadContext> self = posix::CurrentContext();
   {
-    posix::PosixMutexHolder hold(thread->mutex);
+    LockHolder hold(thread->mutex);
     if (!thread->finished.load()) thread->joiner = self;
   }
   posix::WaitHandlingSentCalls(*self, [thread] { return thread->finished.load(); }, nullptr);
   {
-    posix::PosixMutexHolder hold(thread->mutex);
+    LockHolder hold(thread->mutex);
     thread->joiner.reset();
   }
   JoinOnce(thread);
@@ -147,7 +147,7 @@ void CloseThreadHandle(ThreadHandle thread) {
   if (thread == nullptr) return;
   bool detach = false;
   {
-    posix::PosixMutexHolder hold(thread->mutex);
+    LockHolder hold(thread->mutex);
     if (!thread->joined) {
       thread->joined = true;
       detach = true;
@@ -167,14 +167,14 @@ void SleepMilliseconds(unsigned milliseconds) {
 
 void EnsureThreadQueue() {
   std::shared_ptr<posix::ThreadContext> self = posix::CurrentContext();
-  posix::PosixMutexHolder hold(self->mutex);
+  LockHolder hold(self->mutex);
   self->hasQueue = true;
 }
 
 bool PostThreadMessage(ThreadId target, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
   std::shared_ptr<posix::ThreadContext> context = posix::FindContext(target);
   if (!context) return false;
-  posix::PosixMutexHolder hold(context->mutex);
+  LockHolder hold(context->mutex);
   if (!context->hasQueue || context->ended) return false;
   posix::PostedMessage entry;
   entry.message.message = message;

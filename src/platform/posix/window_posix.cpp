@@ -34,7 +34,7 @@ struct WindowObject {
   // ANSI bytes it was given. Our WindowSubclass keeps the kind, as the wide
   // functions do on Win32.
   bool unicode = false;
-  posix::PosixMutex titleMutex;
+  Lock titleMutex;
   std::string title GUARDED_BY(titleMutex);
   // Read on the owner thread when a message is dispatched; replaced by
   // WindowSubclass on the owner thread.
@@ -44,16 +44,13 @@ struct WindowObject {
 
 namespace {
 
-using posix::PosixMutex;
-using posix::PosixMutexHolder;
-
 struct WindowRegistry {
-  PosixMutex mutex;
+  Lock mutex;
   std::vector<std::shared_ptr<WindowObject>> windows GUARDED_BY(mutex);  // oldest first
 };
 
 struct MessageNames {
-  PosixMutex mutex;
+  Lock mutex;
   std::map<std::string, std::uint32_t> ids GUARDED_BY(mutex);  // by upper-case name
   std::uint32_t next GUARDED_BY(mutex) = 0xC000;
 };
@@ -72,7 +69,7 @@ MessageNames& Names() {
 std::shared_ptr<WindowObject> FindWindow(WindowHandle handle) {
   if (handle == nullptr) return nullptr;
   WindowRegistry& registry = Windows();
-  PosixMutexHolder hold(registry.mutex);
+  LockHolder hold(registry.mutex);
   for (const std::shared_ptr<WindowObject>& window : registry.windows) {
     if (window.get() == handle) return window;
   }
@@ -96,7 +93,7 @@ void RemoveWindows(const std::function<bool(const WindowObject&)>& match) {
   std::vector<std::shared_ptr<WindowObject>> removed;
   {
     WindowRegistry& registry = Windows();
-    PosixMutexHolder hold(registry.mutex);
+    LockHolder hold(registry.mutex);
     auto keep = std::stable_partition(registry.windows.begin(), registry.windows.end(),
                                       [&match](const std::shared_ptr<WindowObject>& w) { return !match(*w); });
     removed.assign(std::make_move_iterator(keep), std::make_move_iterator(registry.windows.end()));
@@ -115,7 +112,7 @@ enum class LoopKind { kWindowLoop, kThreadMessages };
 int PumpMessages(LoopKind kind, ThreadMessage* out) {
   std::shared_ptr<posix::ThreadContext> self = posix::CurrentContext();
   posix::ThreadContext& context = *self;
-  PosixMutexHolder hold(context.mutex);
+  LockHolder hold(context.mutex);
   context.hasQueue = true;
   for (;;) {
     context.lastLooked = std::chrono::steady_clock::now();
@@ -124,7 +121,7 @@ int PumpMessages(LoopKind kind, ThreadMessage* out) {
       context.sent.pop_front();
       hold.Unlock();
       posix::DispatchSentCall(call);
-      hold.Lock();
+      hold.Relock();
       continue;
     }
     if (!context.posted.empty()) {
@@ -138,7 +135,7 @@ int PumpMessages(LoopKind kind, ThreadMessage* out) {
         hold.Unlock();
         CallProcedure(entry.window.get(), entry.message.message, entry.message.wParam, entry.message.lParam);
         entry.window.reset();
-        hold.Lock();
+        hold.Relock();
         continue;
       }
       if (kind == LoopKind::kThreadMessages) {
@@ -181,7 +178,7 @@ WindowHandle CreateWindowRecord(const char* className, const char* title, Window
   if (proc == nullptr) return nullptr;
   std::shared_ptr<posix::ThreadContext> self = posix::CurrentContext();
   {
-    PosixMutexHolder hold(self->mutex);
+    LockHolder hold(self->mutex);
     self->hasQueue = true;  // a thread with a window has a message queue
   }
   auto window = std::make_shared<WindowObject>();
@@ -189,12 +186,12 @@ WindowHandle CreateWindowRecord(const char* className, const char* title, Window
   window->className = className != nullptr ? className : "";
   window->unicode = unicode;
   {
-    PosixMutexHolder hold(window->titleMutex);
+    LockHolder hold(window->titleMutex);
     window->title = title != nullptr ? title : "";
   }
   window->proc.store(proc);
   WindowRegistry& registry = Windows();
-  PosixMutexHolder hold(registry.mutex);
+  LockHolder hold(registry.mutex);
   registry.windows.push_back(window);
   return window.get();
 }
@@ -220,7 +217,7 @@ bool SetWindowCaption(WindowHandle handle, const std::string& utf8) {
   std::shared_ptr<WindowObject> window = FindWindow(handle);
   std::string ansi;
   if (!window || !Utf8ToAnsi(utf8, &ansi)) return false;
-  PosixMutexHolder hold(window->titleMutex);
+  LockHolder hold(window->titleMutex);
   // An ANSI window takes the text through the code page, losing what it
   // lacks, as SetWindowTextW on an ANSI window does.
   window->title = window->unicode ? utf8 : ansi;
@@ -230,7 +227,7 @@ bool SetWindowCaption(WindowHandle handle, const std::string& utf8) {
 std::string GetWindowCaption(WindowHandle handle) {
   std::shared_ptr<WindowObject> window = FindWindow(handle);
   if (!window) return std::string();
-  PosixMutexHolder hold(window->titleMutex);
+  LockHolder hold(window->titleMutex);
   return window->title;
 }
 
@@ -242,7 +239,7 @@ void DestroyTopLevelWindow(WindowHandle handle) {
   // their turn comes.
   std::deque<posix::PostedMessage> dropped;
   posix::ThreadContext& owner = *window->owner;
-  PosixMutexHolder hold(owner.mutex);
+  LockHolder hold(owner.mutex);
   auto stale = std::stable_partition(owner.posted.begin(), owner.posted.end(),
                                      [handle](const posix::PostedMessage& m) { return m.window.get() != handle; });
   dropped.assign(std::make_move_iterator(stale), std::make_move_iterator(owner.posted.end()));
@@ -261,7 +258,7 @@ int RunMessageLoop() {
 
 void PostQuitMessage(int exitCode) {
   std::shared_ptr<posix::ThreadContext> self = posix::CurrentContext();
-  PosixMutexHolder hold(self->mutex);
+  LockHolder hold(self->mutex);
   self->quitPending = true;
   self->quitCode = exitCode;
   self->wake.notify_all();
@@ -288,7 +285,7 @@ std::shared_ptr<posix::SentCall> QueueSentCall(const std::shared_ptr<WindowObjec
   call->lParam = lParam;
   call->sender = self;
   posix::ThreadContext& owner = *window->owner;
-  PosixMutexHolder hold(owner.mutex);
+  LockHolder hold(owner.mutex);
   if (owner.ended || (unlessHung && posix::IsHung(owner))) return nullptr;
   owner.sent.push_back(call);
   owner.wake.notify_all();
@@ -331,7 +328,7 @@ bool SendWindowMessageTimeout(WindowHandle handle, std::uint32_t message, std::u
 
 bool HasPendingSentMessages() {
   std::shared_ptr<posix::ThreadContext> self = posix::CurrentContext();
-  PosixMutexHolder hold(self->mutex);
+  LockHolder hold(self->mutex);
   return !self->sent.empty();
 }
 
@@ -339,7 +336,7 @@ bool PostWindowMessage(WindowHandle handle, std::uint32_t message, std::uintptr_
   std::shared_ptr<WindowObject> window = FindWindow(handle);
   if (!window) return false;
   posix::ThreadContext& owner = *window->owner;
-  PosixMutexHolder hold(owner.mutex);
+  LockHolder hold(owner.mutex);
   if (owner.ended) return false;
   posix::PostedMessage entry;
   entry.window = window;
@@ -356,7 +353,7 @@ std::uint32_t RegisterMessageName(const char* name) {
   std::string key(name);
   for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   MessageNames& names = Names();
-  PosixMutexHolder hold(names.mutex);
+  LockHolder hold(names.mutex);
   auto it = names.ids.find(key);
   if (it != names.ids.end()) return it->second;
   if (names.next > 0xFFFF) return 0;
@@ -413,13 +410,13 @@ bool WindowSubclass::Restore() {
 
 WindowHandle FirstTopLevelWindow() {
   WindowRegistry& registry = Windows();
-  PosixMutexHolder hold(registry.mutex);
+  LockHolder hold(registry.mutex);
   return registry.windows.empty() ? nullptr : registry.windows.back().get();
 }
 
 WindowHandle NextTopLevelWindow(WindowHandle window) {
   WindowRegistry& registry = Windows();
-  PosixMutexHolder hold(registry.mutex);
+  LockHolder hold(registry.mutex);
   for (std::size_t i = registry.windows.size(); i > 0; --i) {
     if (registry.windows[i - 1].get() == window) return i > 1 ? registry.windows[i - 2].get() : nullptr;
   }
@@ -442,7 +439,7 @@ std::string GetWindowTitle(WindowHandle window, int bufferSize) {
   if (!record) return std::string();
   std::string title;
   {
-    PosixMutexHolder hold(record->titleMutex);
+    LockHolder hold(record->titleMutex);
     title = record->title;
   }
   if (record->unicode) {
@@ -477,7 +474,7 @@ void SleepHandlingMessages(unsigned milliseconds) {
 namespace {
 
 struct ReadyEvent {
-  PosixMutex mutex;
+  Lock mutex;
   std::condition_variable signalled;
   bool set GUARDED_BY(mutex) = false;
 };
@@ -490,7 +487,7 @@ WindowThread::WindowThread(const char* className, const char* title, WindowProc 
   ready_ = ready;
   thread_ = StartThread(&WindowThread::Run, this, false, &threadId_);
   if (thread_ != nullptr) {
-    PosixMutexHolder hold(ready->mutex);
+    LockHolder hold(ready->mutex);
     while (!ready->set) hold.Wait(ready->signalled);
   }
   ready_ = nullptr;
@@ -511,7 +508,7 @@ unsigned WindowThread::Run(void* parameter) {
   EnsureThreadQueue();
   {
     ReadyEvent* ready = static_cast<ReadyEvent*>(self->ready_);
-    PosixMutexHolder hold(ready->mutex);
+    LockHolder hold(ready->mutex);
     self->window_ = window;
     ready->set = true;
     ready->signalled.notify_all();

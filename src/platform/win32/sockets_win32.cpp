@@ -70,6 +70,13 @@ Socket ListenTcp(std::uint16_t port, int backlog) {
   return FromSocket(s);
 }
 
+std::uint16_t LocalPort(Socket s) {
+  sockaddr_in address{};
+  int size = sizeof address;
+  if (getsockname(ToSocket(s), reinterpret_cast<sockaddr*>(&address), &size) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
 Socket Accept(Socket listener, std::string* peerAddress) {
   sockaddr_in address = {};
   int length = sizeof address;

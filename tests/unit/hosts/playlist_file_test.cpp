@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "unit/platform/temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace ambervox {
 namespace {

@@ -21,7 +21,8 @@ using testing::Exchange;
 using testing::ParseResponse;
 using testing::Response;
 
-constexpr std::uint16_t kPort = 18400;
+// The port the suite's server listens on, chosen by the system.
+std::uint16_t g_port = 0;
 
 // Inflates `body` with the given window bits (16 + 15 gzip, -15 raw deflate,
 // 15 zlib format). False when zlib refuses the data.
@@ -56,7 +57,10 @@ std::string WithZero(const std::string& text) { return text + std::string(1, '\0
 class CompressionTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    root_ = new testing::TempWebRoot;
+    site_ = new testing::ServedSite("page.html");
+    root_ = &site_->root;
+    settings_ = &site_->settings;
+    server_ = &site_->server;
     page_ = "<html><head><title>Playlist</title></head>\r\n<body>\r\n";
     for (int i = 0; i < 60; ++i) page_ += "<tr><td>" + std::to_string(i) + "</td><td>Artist - Title</td></tr>\r\n";
     page_ += "</body></html>\r\n";
@@ -66,32 +70,21 @@ class CompressionTest : public ::testing::Test {
     noise_.resize(100000);
     for (char& c : noise_) c = static_cast<char>('!' + random() % 90);  // no line ends, no zero bytes
     root_->Write("noise.htm", noise_);
-    settings_ = new PluginSettings;
-    settings_->SetWebRoot(root_->Root().c_str());
-    settings_->SetPlaylistFile("page.html");
-    cache_ = new PlaylistCache;
-    queue_ = new RequestQueue(cache_);
-    server_ = new HttpServer(queue_, settings_);
-    ASSERT_TRUE(server_->Start(kPort));
+    ASSERT_TRUE(site_->Start());
+    g_port = site_->port;
   }
-  static void TearDownTestSuite() {
-    delete server_;
-    delete queue_;
-    delete cache_;
-    delete settings_;
-    delete root_;
-  }
+  static void TearDownTestSuite() { delete site_; }
 
   static Response Ask(const std::string& target, const std::string& acceptEncoding) {
     std::string request = "GET " + target + " HTTP/1.1\r\nCookie: UserID=0123ABCD-4567-89EF-0A1B-2C3D4E5F6071\r\n";
     if (!acceptEncoding.empty()) request += "Accept-Encoding: " + acceptEncoding + "\r\n";
-    return ParseResponse(Exchange(kPort, request + "\r\n"));
+    return ParseResponse(Exchange(g_port, request + "\r\n"));
   }
 
+  static testing::ServedSite* site_;
+  // Parts of the site.
   static testing::TempWebRoot* root_;
   static PluginSettings* settings_;
-  static PlaylistCache* cache_;
-  static RequestQueue* queue_;
   static HttpServer* server_;
   static std::string page_;
   static std::string noise_;
@@ -99,8 +92,7 @@ class CompressionTest : public ::testing::Test {
 
 testing::TempWebRoot* CompressionTest::root_ = nullptr;
 PluginSettings* CompressionTest::settings_ = nullptr;
-PlaylistCache* CompressionTest::cache_ = nullptr;
-RequestQueue* CompressionTest::queue_ = nullptr;
+testing::ServedSite* CompressionTest::site_ = nullptr;
 HttpServer* CompressionTest::server_ = nullptr;
 std::string CompressionTest::page_;
 std::string CompressionTest::noise_;
@@ -183,9 +175,9 @@ int CountSend(platform::Socket, const char*, int length) {
 }
 
 TEST(SendCompressed, UnknownEncodingSendsNothingAndFails) {
-  HttpConnection connection(nullptr, ServerLimits());
-  connection.sendFunction = &CountSend;
-  connection.hasUserIdCookie = 1;
+  HttpConnection connection{ServerLimits()};
+  connection.SetSendFunction(&CountSend);
+  connection.request.hasUserIdCookie = 1;
   g_sendCount = 0;
   EXPECT_EQ(connection.SendCompressed("abc", 4, 3), 0);
   EXPECT_EQ(connection.SendCompressed("abc", 4, -1), 0);

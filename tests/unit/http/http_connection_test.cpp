@@ -24,7 +24,6 @@ using testing::MaskDate;
 using testing::SendText;
 using testing::SocketPair;
 
-constexpr std::uint16_t kPort = 18200;
 constexpr const char kCookieId[] = "0123ABCD-4567-89EF-0A1B-2C3D4E5F6071";
 
 // Every send the connection makes, piece by piece.
@@ -47,18 +46,19 @@ std::string AllSent() {
 
 class ConnectionTest : public ::testing::Test {
  protected:
-  ConnectionTest() : pair_(kPort), connection_(nullptr, ServerLimits()) {
-    connection_.Attach(pair_.server, nullptr, nullptr, 0, "127.0.0.1");
+  ConnectionTest() : pair_(), pairOk_(pair_.Ok()), connection_(ServerLimits()) {
+    // The connection owns the server end from here on.
+    connection_.Attach(platform::ScopedSocket(pair_.ReleaseServer()), "127.0.0.1");
     g_sends.clear();
     g_sendLimit = 0;
     g_failAfterSends = -1;
   }
 
-  void SetUp() override { ASSERT_TRUE(pair_.Ok()); }
+  void SetUp() override { ASSERT_TRUE(pairOk_); }
 
   HeadResult Read(const std::string& bytes) {
     EXPECT_TRUE(SendText(pair_.client, bytes));
-    return connection_.ReadRequest(connection_.method, connection_.target);
+    return connection_.ReadRequest(connection_.request.method, connection_.request.target);
   }
 
   // Sends the head in pieces, 40 ms apart, while the connection reads it.
@@ -69,14 +69,15 @@ class ConnectionTest : public ::testing::Test {
         platform::SleepMilliseconds(40);
       }
     });
-    HeadResult result = connection_.ReadRequest(connection_.method, connection_.target);
+    HeadResult result = connection_.ReadRequest(connection_.request.method, connection_.request.target);
     sender.join();
     return result;
   }
 
-  void RecordSends() { connection_.sendFunction = &RecordSend; }
+  void RecordSends() { connection_.SetSendFunction(&RecordSend); }
 
   SocketPair pair_;
+  bool pairOk_;
   HttpConnection connection_;
 };
 
@@ -84,18 +85,18 @@ TEST_F(ConnectionTest, HeadSplitMidLineGivesTheSameRequestAsOneSentAtOnce) {
   const std::string head =
       "GET /playlist.cgi?current=25 HTTP/1.1\r\nHost: example\r\nAccept-Encoding: gzip\r\nCookie: a=b\r\n\r\n";
   ASSERT_EQ(Read(head), HeadResult::kComplete);
-  ByteString method = connection_.method;
-  ByteString target = connection_.target;
-  auto headers = connection_.headers;
+  ByteString method = connection_.request.method;
+  ByteString target = connection_.request.target;
+  auto headers = connection_.request.headers;
   EXPECT_STREQ(method.CStr(), "GET");
   EXPECT_STREQ(target.CStr(), "/playlist.cgi?current=25");
   ASSERT_EQ(headers.size(), 3u);
   EXPECT_STREQ(headers[ByteString("accept-encoding")].CStr(), "gzip");
 
-  SocketPair second(kPort + 1);
+  SocketPair second;
   ASSERT_TRUE(second.Ok());
-  HttpConnection split(nullptr, ServerLimits());
-  split.Attach(second.server, nullptr, nullptr, 0, "");
+  HttpConnection split{ServerLimits()};
+  split.Attach(platform::ScopedSocket(second.ReleaseServer()), "");
   std::thread sender([&] {
     // Cuts inside the target, inside a header name, and between "\r" and "\n".
     for (const std::string& piece : {head.substr(0, 10), head.substr(10, 35), head.substr(45, 18),
@@ -104,61 +105,61 @@ TEST_F(ConnectionTest, HeadSplitMidLineGivesTheSameRequestAsOneSentAtOnce) {
       platform::SleepMilliseconds(40);
     }
   });
-  HeadResult result = split.ReadRequest(split.method, split.target);
+  HeadResult result = split.ReadRequest(split.request.method, split.request.target);
   sender.join();
   ASSERT_EQ(result, HeadResult::kComplete);
-  EXPECT_EQ(split.method, method);
-  EXPECT_EQ(split.target, target);
-  EXPECT_EQ(split.headers, headers);
+  EXPECT_EQ(split.request.method, method);
+  EXPECT_EQ(split.request.target, target);
+  EXPECT_EQ(split.request.headers, headers);
 }
 
 TEST_F(ConnectionTest, BareLineFeedsEndLinesToo) {
   ASSERT_EQ(Read("GET /x HTTP/1.0\nReferer: http://h/\nX-Mixed: 1\r\n\n"), HeadResult::kComplete);
-  EXPECT_STREQ(connection_.target.CStr(), "/x");
-  EXPECT_STREQ(connection_.Header("referer").CStr(), "http://h/");
-  EXPECT_STREQ(connection_.Header("x-mixed").CStr(), "1");
+  EXPECT_STREQ(connection_.request.target.CStr(), "/x");
+  EXPECT_STREQ(connection_.request.Header("referer").CStr(), "http://h/");
+  EXPECT_STREQ(connection_.request.Header("x-mixed").CStr(), "1");
 }
 
 TEST_F(ConnectionTest, HeaderNamesAreLowerCasedAndNamesAndValuesStripped) {
   ASSERT_EQ(Read("GET / HTTP/1.1\r\n   ACCEPT-Encoding   :   gzip, deflate   \r\nX:\r\n\r\n"),
             HeadResult::kComplete);
-  EXPECT_STREQ(connection_.Header("accept-encoding").CStr(), "gzip, deflate");
-  ASSERT_EQ(connection_.headers.count(ByteString("x")), 1u);
-  EXPECT_TRUE(connection_.Header("x").IsEmpty());
-  EXPECT_EQ(connection_.headers.count(ByteString("ACCEPT-Encoding")), 0u);
+  EXPECT_STREQ(connection_.request.Header("accept-encoding").CStr(), "gzip, deflate");
+  ASSERT_EQ(connection_.request.headers.count(ByteString("x")), 1u);
+  EXPECT_TRUE(connection_.request.Header("x").IsEmpty());
+  EXPECT_EQ(connection_.request.headers.count(ByteString("ACCEPT-Encoding")), 0u);
 }
 
 // A colon right after a lead byte is still the end of the name: a colon can
 // never be the trail byte of a two-byte character.
 TEST_F(ConnectionTest, NameEndsAtTheFirstColonByteEvenAfterALeadByte) {
   ASSERT_EQ(Read("GET / HTTP/1.1\r\nX\x82: http://h/?a\r\n\r\n"), HeadResult::kComplete);
-  EXPECT_STREQ(connection_.Header("x\x82").CStr(), "http://h/?a");
+  EXPECT_STREQ(connection_.request.Header("x\x82").CStr(), "http://h/?a");
 }
 
 TEST_F(ConnectionTest, FirstOfTwoEqualHeadersWins) {
   ASSERT_EQ(Read("GET / HTTP/1.1\r\nReferer: first\r\nREFERER: second\r\n\r\n"), HeadResult::kComplete);
-  EXPECT_STREQ(connection_.Header("referer").CStr(), "first");
+  EXPECT_STREQ(connection_.request.Header("referer").CStr(), "first");
 }
 
 TEST_F(ConnectionTest, RequestLineWordsAndIgnoredLines) {
   // Leading and repeated spaces separate words; lines without a colon are
   // ignored; nothing after the empty line is read.
   ASSERT_EQ(Read("   GET    /a%20b   HTTP/1.1  extra\r\nno colon here\r\n\r\nLate: 1\r\n"), HeadResult::kComplete);
-  EXPECT_STREQ(connection_.method.CStr(), "GET");
-  EXPECT_STREQ(connection_.target.CStr(), "/a%20b");
-  EXPECT_TRUE(connection_.headers.empty());
+  EXPECT_STREQ(connection_.request.method.CStr(), "GET");
+  EXPECT_STREQ(connection_.request.target.CStr(), "/a%20b");
+  EXPECT_TRUE(connection_.request.headers.empty());
 }
 
 TEST_F(ConnectionTest, RequestLineWithOneWordLeavesTheTargetEmpty) {
   ASSERT_EQ(ReadInPieces({"GE", "T\r", "\n\r\n"}), HeadResult::kComplete);
-  EXPECT_STREQ(connection_.method.CStr(), "GET");
-  EXPECT_TRUE(connection_.target.IsEmpty());
+  EXPECT_STREQ(connection_.request.method.CStr(), "GET");
+  EXPECT_TRUE(connection_.request.target.IsEmpty());
 }
 
 TEST_F(ConnectionTest, PeerClosingBeforeTheEmptyLineIsAnIncompleteHead) {
   ASSERT_TRUE(SendText(pair_.client, "GET / HTTP/1.1\r\nHost: x\r\n"));
   platform::ShutdownBoth(pair_.client);
-  EXPECT_EQ(connection_.ReadRequest(connection_.method, connection_.target), HeadResult::kIncomplete);
+  EXPECT_EQ(connection_.ReadRequest(connection_.request.method, connection_.request.target), HeadResult::kIncomplete);
 }
 
 TEST_F(ConnectionTest, HeadLargerThanTheLimitIsRefused) {
@@ -184,18 +185,18 @@ TEST_F(ConnectionTest, NulInTheRequestLineIsRefused) {
 
 TEST_F(ConnectionTest, TabInAValueIsKept) {
   ASSERT_EQ(Read("GET / HTTP/1.1\r\nX-Tab: a\tb\r\n\r\n"), HeadResult::kComplete);
-  EXPECT_STREQ(connection_.Header("x-tab").CStr(), "a\tb");
+  EXPECT_STREQ(connection_.request.Header("x-tab").CStr(), "a\tb");
 }
 
 TEST(ConnectionHeadTimeout, TheWholeHeadMustArriveInTime) {
   // A client that trickles one byte every 50 ms never completes its head;
   // the limit counts from the start, not from the last byte.
-  SocketPair pair(kPort + 2);
+  SocketPair pair;
   ASSERT_TRUE(pair.Ok());
   ServerLimits limits;
   limits.headTimeoutMilliseconds = 300;
-  HttpConnection connection(nullptr, limits);
-  connection.Attach(pair.server, nullptr, nullptr, 0, "");
+  HttpConnection connection(limits);
+  connection.Attach(platform::ScopedSocket(pair.ReleaseServer()), "");
   std::atomic<bool> done{false};
   std::thread trickle([&] {
     const std::string head = "GET /a-rather-long-target-that-takes-a-while HTTP/1.1\r\n";
@@ -205,7 +206,7 @@ TEST(ConnectionHeadTimeout, TheWholeHeadMustArriveInTime) {
     }
   });
   auto start = std::chrono::steady_clock::now();
-  HeadResult result = connection.ReadRequest(connection.method, connection.target);
+  HeadResult result = connection.ReadRequest(connection.request.method, connection.request.target);
   auto elapsed = std::chrono::steady_clock::now() - start;
   done = true;
   trickle.join();
@@ -215,26 +216,26 @@ TEST(ConnectionHeadTimeout, TheWholeHeadMustArriveInTime) {
 }
 
 TEST(ParseCookies, PiecesNamesAndValues) {
-  HttpConnection connection(nullptr, ServerLimits());
-  connection.cookies[ByteString("stale")] = "1";
+  HttpConnection connection{ServerLimits()};
+  connection.request.cookies[ByteString("stale")] = "1";
   connection.ParseCookies(" a=b=c ;;d=;==e=f;  g = h ; =;noValue; ==x");
   std::map<ByteString, ByteString> expected = {
       {"a", "b"}, {"d", ""}, {"e", "f"}, {"g", "h"}, {"noValue", ""}};
-  EXPECT_EQ(connection.cookies, expected);
+  EXPECT_EQ(connection.request.cookies, expected);
 }
 
 TEST(ParseCookies, LastOfTwoEqualNamesWinsAndNamesAreCaseSensitive) {
-  HttpConnection connection(nullptr, ServerLimits());
+  HttpConnection connection{ServerLimits()};
   connection.ParseCookies("UserID=first; userid=lower; UserID=second");
-  EXPECT_STREQ(connection.cookies[ByteString("UserID")].CStr(), "second");
-  EXPECT_STREQ(connection.cookies[ByteString("userid")].CStr(), "lower");
+  EXPECT_STREQ(connection.request.cookies[ByteString("UserID")].CStr(), "second");
+  EXPECT_STREQ(connection.request.cookies[ByteString("userid")].CStr(), "lower");
 }
 
 class InterpretHead : public ::testing::Test {
  protected:
-  InterpretHead() : connection_(nullptr, ServerLimits()) {}
+  InterpretHead() : connection_(ServerLimits()) {}
   void Interpret(std::map<ByteString, ByteString> headers) {
-    connection_.headers = std::move(headers);
+    connection_.request.headers = std::move(headers);
     connection_.InterpretHead();
   }
   HttpConnection connection_;
@@ -242,30 +243,30 @@ class InterpretHead : public ::testing::Test {
 
 TEST_F(InterpretHead, LastUserIdCookieIsScanned) {
   Interpret({{"cookie", ("UserID=11111111-2222-3333-4444-555555555555; UserID=" + std::string(kCookieId)).c_str()}});
-  EXPECT_EQ(connection_.hasUserIdCookie, 1);
-  EXPECT_STREQ(connection_.userId.ToText().CStr(), kCookieId);
+  EXPECT_EQ(connection_.request.hasUserIdCookie, 1);
+  EXPECT_STREQ(connection_.request.userId.ToText().CStr(), kCookieId);
 }
 
 TEST_F(InterpretHead, LowerCaseHexCookieGivesTheSameUserId) {
   Interpret({{"cookie", "UserID=0123abcd-4567-89ef-0a1b-2c3d4e5f6071"}});
-  EXPECT_EQ(connection_.hasUserIdCookie, 1);
-  EXPECT_STREQ(connection_.userId.ToText().CStr(), kCookieId);
+  EXPECT_EQ(connection_.request.hasUserIdCookie, 1);
+  EXPECT_STREQ(connection_.request.userId.ToText().CStr(), kCookieId);
 }
 
 TEST_F(InterpretHead, MalformedCookieCountsAsPresentWithZeroParts) {
   Interpret({{"cookie", "UserID=12zz"}});
-  EXPECT_EQ(connection_.hasUserIdCookie, 1);
-  EXPECT_STREQ(connection_.userId.ToText().CStr(), "00000012-0000-0000-0000-000000000000");
+  EXPECT_EQ(connection_.request.hasUserIdCookie, 1);
+  EXPECT_STREQ(connection_.request.userId.ToText().CStr(), "00000012-0000-0000-0000-000000000000");
 }
 
 TEST_F(InterpretHead, NoUserIdCookieGetsANewIdentity) {
   Interpret({{"cookie", ("userid=" + std::string(kCookieId)).c_str()}});
-  EXPECT_EQ(connection_.hasUserIdCookie, 0);
-  EXPECT_NE(connection_.userId, UserId());
-  HttpConnection other(nullptr, ServerLimits());
+  EXPECT_EQ(connection_.request.hasUserIdCookie, 0);
+  EXPECT_NE(connection_.request.userId, UserId());
+  HttpConnection other{ServerLimits()};
   other.InterpretHead();
-  EXPECT_EQ(other.hasUserIdCookie, 0);
-  EXPECT_NE(other.userId, connection_.userId);
+  EXPECT_EQ(other.request.hasUserIdCookie, 0);
+  EXPECT_NE(other.request.userId, connection_.request.userId);
 }
 
 TEST_F(InterpretHead, AcceptedEncodingsAreCaseSensitiveSubstrings) {
@@ -275,10 +276,10 @@ TEST_F(InterpretHead, AcceptedEncodingsAreCaseSensitiveSubstrings) {
   } cases[] = {{"gzip, deflate", 3}, {"GZIP, DEFLATE", 0}, {"x-gzip", 2}, {"deflate;q=0", 1},
                {"gzip;q=0", 2},      {"identity", 0},      {"", 0}};
   for (const Case& c : cases) {
-    HttpConnection connection(nullptr, ServerLimits());
-    connection.headers[ByteString("accept-encoding")] = c.value;
+    HttpConnection connection{ServerLimits()};
+    connection.request.headers[ByteString("accept-encoding")] = c.value;
     connection.InterpretHead();
-    EXPECT_EQ(connection.acceptedEncodings, c.bits) << c.value;
+    EXPECT_EQ(connection.request.acceptedEncodings, c.bits) << c.value;
   }
 }
 
@@ -295,18 +296,18 @@ TEST_F(InterpretHead, RefererLosesItsErrorCodePart) {
       {"http://h/p?ErrorCode=3", "http://h/p?ErrorCode=3"},
   };
   for (const Case& c : cases) {
-    HttpConnection connection(nullptr, ServerLimits());
-    connection.headers[ByteString("referer")] = c.value;
+    HttpConnection connection{ServerLimits()};
+    connection.request.headers[ByteString("referer")] = c.value;
     connection.InterpretHead();
-    EXPECT_STREQ(connection.referer.CStr(), c.referer) << c.value;
+    EXPECT_STREQ(connection.request.referer.CStr(), c.referer) << c.value;
   }
 }
 
 TEST_F(ConnectionTest, WriteHeaderBuildsTheLinesInOrder) {
   RecordSends();
-  connection_.hasUserIdCookie = 1;
+  connection_.request.hasUserIdCookie = 1;
   HttpTime before = platform::CurrentTime();
-  int result = connection_.WriteHeader(200, "OK", "Last-Modified: x", "text/css", 42);
+  int result = connection_.WriteHeader(200, "Last-Modified: x", "text/css", 42);
   HttpTime after = platform::CurrentTime();
   ASSERT_EQ(g_sends.size(), 1u);  // the whole block in one send
   EXPECT_EQ(result, static_cast<int>(g_sends[0].size()));
@@ -317,10 +318,10 @@ TEST_F(ConnectionTest, WriteHeaderBuildsTheLinesInOrder) {
 
 TEST_F(ConnectionTest, WriteHeaderLeavesOutEmptyTypesNegativeLengthsAndEmptyExtras) {
   RecordSends();
-  connection_.hasUserIdCookie = 1;
+  connection_.request.hasUserIdCookie = 1;
   HttpTime before = platform::CurrentTime();
-  connection_.WriteHeader(501, "Not Implemented", nullptr, nullptr, -1);
-  connection_.WriteHeader(304, "Not Modified", "", "", 0);
+  connection_.WriteHeader(501, nullptr, nullptr, -1);
+  connection_.WriteHeader(304, "", "", 0);
   HttpTime after = platform::CurrentTime();
   ASSERT_EQ(g_sends.size(), 2u);
   EXPECT_EQ(MaskDate(g_sends[0], before, after),
@@ -333,30 +334,30 @@ TEST_F(ConnectionTest, WriteHeaderLeavesOutEmptyTypesNegativeLengthsAndEmptyExtr
 
 TEST_F(ConnectionTest, ExtraHeadersEndWithExactlyOneLineEnd) {
   RecordSends();
-  connection_.hasUserIdCookie = 1;
+  connection_.request.hasUserIdCookie = 1;
   const char* extras[] = {"Location: /a", "Location: /a\r\n", "Location: /a\n", "Location: /a\r\n\r\n\n"};
   for (const char* extra : extras) {
     g_sends.clear();
-    connection_.WriteHeader(302, "Moved Temporarily", extra, nullptr, -1);
+    connection_.WriteHeader(302, extra, nullptr, -1);
     ASSERT_EQ(g_sends.size(), 1u);
     const std::string& head = g_sends[0];
     EXPECT_EQ(head.substr(head.find("Location")), "Location: /a\r\nConnection: close\r\n\r\n") << extra;
   }
   g_sends.clear();
-  connection_.WriteHeader(302, "Moved Temporarily", "A: 1\r\nB: 2", nullptr, 7);
+  connection_.WriteHeader(302, "A: 1\r\nB: 2", nullptr, 7);
   EXPECT_NE(g_sends[0].find("Content-Length: 7\r\nA: 1\r\nB: 2\r\nConnection: close\r\n\r\n"), std::string::npos);
   // Only line ends: nothing is added.
   g_sends.clear();
-  connection_.WriteHeader(302, "Moved Temporarily", "\r\n", nullptr, 7);
+  connection_.WriteHeader(302, "\r\n", nullptr, 7);
   EXPECT_NE(g_sends[0].find("Content-Length: 7\r\nConnection: close\r\n\r\n"), std::string::npos);
 }
 
 TEST_F(ConnectionTest, FirstVisitCookieSitsAfterContentLengthBeforeExtras) {
   RecordSends();
-  connection_.hasUserIdCookie = 0;
-  connection_.userId.ScanText(kCookieId);
+  connection_.request.hasUserIdCookie = 0;
+  connection_.request.userId.ScanText(kCookieId);
   HttpTime before = platform::CurrentTime();
-  connection_.WriteHeader(200, "OK", "Location: /x\r\n", "text/html", 0);
+  connection_.WriteHeader(200, "Location: /x\r\n", "text/html", 0);
   HttpTime after = platform::CurrentTime();
   ASSERT_EQ(g_sends.size(), 1u);
   EXPECT_EQ(MaskCookie(MaskDate(g_sends[0], before, after), kCookieId, before, after),
@@ -366,7 +367,7 @@ TEST_F(ConnectionTest, FirstVisitCookieSitsAfterContentLengthBeforeExtras) {
 }
 
 TEST_F(ConnectionTest, UserIdCookieLineExpiresInThirtyDays) {
-  connection_.userId.ScanText(kCookieId);
+  connection_.request.userId.ScanText(kCookieId);
   HttpTime before = platform::CurrentTime();
   std::string line = connection_.BuildUserIdCookie().CStr();
   HttpTime after = platform::CurrentTime();
@@ -378,9 +379,9 @@ TEST_F(ConnectionTest, UserIdCookieLineExpiresInThirtyDays) {
 
 TEST_F(ConnectionTest, ErrorPageIsSentWithItsTerminatingZero) {
   RecordSends();
-  connection_.hasUserIdCookie = 1;
+  connection_.request.hasUserIdCookie = 1;
   HttpTime before = platform::CurrentTime();
-  connection_.SendErrorPage(404, "Not Found", nullptr, "The requested URL /x was not found on this server.");
+  connection_.SendErrorPage(404, nullptr, "The requested URL /x was not found on this server.");
   HttpTime after = platform::CurrentTime();
   const std::string page =
       "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\r\n"
@@ -399,8 +400,8 @@ TEST_F(ConnectionTest, ErrorPageIsSentWithItsTerminatingZero) {
 
 TEST_F(ConnectionTest, ErrorPageWithoutDetailHasNoParagraph) {
   RecordSends();
-  connection_.hasUserIdCookie = 1;
-  connection_.SendErrorPage(500, "Internal Server Error", nullptr, "");
+  connection_.request.hasUserIdCookie = 1;
+  connection_.SendErrorPage(500, nullptr, "");
   ASSERT_EQ(g_sends.size(), 2u);
   EXPECT_EQ(g_sends[1].find("<P>"), std::string::npos);
   EXPECT_NE(g_sends[1].find("<H1>Internal Server Error</H1>\r\n<HR>"), std::string::npos);
@@ -408,7 +409,7 @@ TEST_F(ConnectionTest, ErrorPageWithoutDetailHasNoParagraph) {
 
 TEST_F(ConnectionTest, SendHtmlSendsPiecesOfAtMost8192Bytes) {
   RecordSends();
-  connection_.hasUserIdCookie = 1;
+  connection_.request.hasUserIdCookie = 1;
   std::string body(20000, 'x');
   for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 26);
   EXPECT_EQ(connection_.SendHtml(body.data(), static_cast<int>(body.size()), ""), 1);
@@ -422,7 +423,7 @@ TEST_F(ConnectionTest, SendHtmlSendsPiecesOfAtMost8192Bytes) {
 
 TEST_F(ConnectionTest, SendHtmlContinuesWhereAShortSendStopped) {
   RecordSends();
-  connection_.hasUserIdCookie = 1;
+  connection_.request.hasUserIdCookie = 1;
   std::string body(10000, 'x');
   for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7);
   g_sendLimit = 3000;
@@ -433,7 +434,7 @@ TEST_F(ConnectionTest, SendHtmlContinuesWhereAShortSendStopped) {
 
 TEST_F(ConnectionTest, SendHtmlStopsAtTheFirstFailedSend) {
   RecordSends();
-  connection_.hasUserIdCookie = 1;
+  connection_.request.hasUserIdCookie = 1;
   std::string body(30000, 'x');
   g_failAfterSends = 2;  // the header and one piece
   EXPECT_EQ(connection_.SendHtml(body.data(), static_cast<int>(body.size()), ""), 1);
@@ -441,10 +442,9 @@ TEST_F(ConnectionTest, SendHtmlStopsAtTheFirstFailedSend) {
 }
 
 TEST_F(ConnectionTest, RepliesReachTheClientSocket) {
-  connection_.hasUserIdCookie = 1;
+  connection_.request.hasUserIdCookie = 1;
   connection_.SendHtml("hi", 2, "");
   connection_.CloseSocket();
-  pair_.ReleaseServer();  // closed by the connection
   connection_.CloseSocket();  // a second close does nothing
   testing::Response r = testing::ParseResponse(testing::ReceiveAll(pair_.client));
   EXPECT_EQ(r.statusLine, "HTTP/1.1 200 OK");

@@ -8,6 +8,7 @@
 
 #include "common/plugin_settings.h"
 #include "http/http_connection.h"
+#include "http/web_root.h"
 #include "http/http_server.h"
 #include "http/http_time.h"
 #include "http/mime_table.h"
@@ -24,7 +25,8 @@ using testing::MaskDate;
 using testing::ParseResponse;
 using testing::Response;
 
-constexpr std::uint16_t kPort = 18300;
+// The port the suite's server listens on, chosen by the system.
+std::uint16_t g_port = 0;
 constexpr const char kCookieId[] = "0123ABCD-4567-89EF-0A1B-2C3D4E5F6071";
 constexpr const char kServerLine[] = "Server: Corvane Ambervox TOVA CUSTOM/4.4.0.0 Server\r\n";
 const std::string kPlaylistTemplate = "<html>\r\n<body>%%NO_SUCH_MARKER%%\r\n</body></html>\n";
@@ -46,7 +48,10 @@ std::string ErrorPage(int status, const std::string& reason, const std::string& 
 class RouterTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    root_ = new testing::TempWebRoot;
+    site_ = new testing::ServedSite("playlist.html");
+    root_ = &site_->root;
+    settings_ = &site_->settings;
+    server_ = &site_->server;
     root_->Write("playlist.html", kPlaylistTemplate);
     root_->Write("style.css", "body { color: red; }\n");
     root_->Write("banner.PNG", "not really a png");
@@ -58,44 +63,32 @@ class RouterTest : public ::testing::Test {
     root_->Write("my page.txt", "space in the name");
     root_->Write("tune.mp3", std::string("ID3\0\x01\x02", 6));
     root_->WriteOutside("secret.txt", "outside the web root");
-    settings_ = new PluginSettings;
-    settings_->SetWebRoot(root_->Root().c_str());
-    settings_->SetPlaylistFile("playlist.html");
-    cache_ = new PlaylistCache;
-    queue_ = new RequestQueue(cache_);
-    server_ = new HttpServer(queue_, settings_);
-    ASSERT_TRUE(server_->Start(kPort));
+    ASSERT_TRUE(site_->Start());
+    g_port = site_->port;
   }
-  static void TearDownTestSuite() {
-    delete server_;
-    delete queue_;
-    delete cache_;
-    delete settings_;
-    delete root_;
-  }
+  static void TearDownTestSuite() { delete site_; }
   void TearDown() override { settings_->SetWebRoot(root_->Root().c_str()); }
 
   static Response Ask(const std::string& target, const std::string& moreHeaders = "") {
-    return ParseResponse(Exchange(kPort, Get(target, moreHeaders)));
+    return ParseResponse(Exchange(g_port, Get(target, moreHeaders)));
   }
 
+  static testing::ServedSite* site_;
+  // Parts of the site.
   static testing::TempWebRoot* root_;
   static PluginSettings* settings_;
-  static PlaylistCache* cache_;
-  static RequestQueue* queue_;
   static HttpServer* server_;
 };
 
 testing::TempWebRoot* RouterTest::root_ = nullptr;
 PluginSettings* RouterTest::settings_ = nullptr;
-PlaylistCache* RouterTest::cache_ = nullptr;
-RequestQueue* RouterTest::queue_ = nullptr;
+testing::ServedSite* RouterTest::site_ = nullptr;
 HttpServer* RouterTest::server_ = nullptr;
 
 TEST_F(RouterTest, SiteRootRedirectsToThePlaylist) {
   HttpTime before = platform::CurrentTime();
-  std::string slash = Exchange(kPort, Get("/"));
-  std::string empty = Exchange(kPort, "GET\r\nCookie: UserID=" + std::string(kCookieId) + "\r\n\r\n");
+  std::string slash = Exchange(g_port, Get("/"));
+  std::string empty = Exchange(g_port, "GET\r\nCookie: UserID=" + std::string(kCookieId) + "\r\n\r\n");
   HttpTime after = platform::CurrentTime();
   const std::string expected = "HTTP/1.1 302 Moved Temporarily\r\n" + std::string(kServerLine) +
                                "Date: <date>\r\nLocation: /playlist.cgi\r\nConnection: close\r\n\r\n";
@@ -105,14 +98,14 @@ TEST_F(RouterTest, SiteRootRedirectsToThePlaylist) {
 
 TEST_F(RouterTest, OtherMethodsAreNotImplemented) {
   HttpTime before = platform::CurrentTime();
-  std::string post = Exchange(kPort, "POST /playlist.cgi HTTP/1.1\r\nCookie: UserID=" + std::string(kCookieId) +
+  std::string post = Exchange(g_port, "POST /playlist.cgi HTTP/1.1\r\nCookie: UserID=" + std::string(kCookieId) +
                                          "\r\nContent-Length: 3\r\n\r\nabc");
   HttpTime after = platform::CurrentTime();
   EXPECT_EQ(MaskDate(post, before, after), "HTTP/1.1 501 Not Implemented\r\n" + std::string(kServerLine) +
                                                "Date: <date>\r\nConnection: close\r\n\r\n");
   for (const char* method : {"get", "HEAD", "Get"}) {
     Response r = ParseResponse(
-        Exchange(kPort, std::string(method) + " /style.css HTTP/1.1\r\nCookie: UserID=" + kCookieId + "\r\n\r\n"));
+        Exchange(g_port, std::string(method) + " /style.css HTTP/1.1\r\nCookie: UserID=" + kCookieId + "\r\n\r\n"));
     EXPECT_EQ(r.statusLine, "HTTP/1.1 501 Not Implemented") << method;
     EXPECT_TRUE(r.body.empty());
   }
@@ -120,7 +113,7 @@ TEST_F(RouterTest, OtherMethodsAreNotImplemented) {
 
 TEST_F(RouterTest, FirstVisitGetsExactlyOneCookieAfterTheLengthAndBeforeExtras) {
   const std::string request = "GET /style.css HTTP/1.1\r\n\r\n";
-  Response file = ParseResponse(Exchange(kPort, request));
+  Response file = ParseResponse(Exchange(g_port, request));
   EXPECT_EQ(file.Count("Set-Cookie"), 1);
   EXPECT_EQ(file.IndexOf("Set-Cookie"), file.IndexOf("Content-Length") + 1);
   EXPECT_EQ(file.IndexOf("Last-Modified"), file.IndexOf("Set-Cookie") + 1);
@@ -130,10 +123,10 @@ TEST_F(RouterTest, FirstVisitGetsExactlyOneCookieAfterTheLengthAndBeforeExtras) 
   EXPECT_EQ(id.ScanText(cookie.substr(7).c_str()), 11);
   EXPECT_NE(id, UserId());
 
-  Response redirect = ParseResponse(Exchange(kPort, "GET / HTTP/1.1\r\n\r\n"));
+  Response redirect = ParseResponse(Exchange(g_port, "GET / HTTP/1.1\r\n\r\n"));
   EXPECT_EQ(redirect.Count("Set-Cookie"), 1);
   EXPECT_EQ(redirect.IndexOf("Set-Cookie") + 1, redirect.IndexOf("Location"));
-  Response missing = ParseResponse(Exchange(kPort, "GET /missing.txt HTTP/1.1\r\n\r\n"));
+  Response missing = ParseResponse(Exchange(g_port, "GET /missing.txt HTTP/1.1\r\n\r\n"));
   EXPECT_EQ(missing.Count("Set-Cookie"), 1);
   EXPECT_EQ(missing.IndexOf("Set-Cookie"), missing.IndexOf("Content-Length") + 1);
   // Each first visit is a new browser.
@@ -148,7 +141,7 @@ TEST_F(RouterTest, KnownBrowserGetsNoCookie) {
 
 TEST_F(RouterTest, MissingFileIsAnsweredWithTheNotFoundPage) {
   HttpTime before = platform::CurrentTime();
-  std::string raw = Exchange(kPort, Get("/missing.txt"));
+  std::string raw = Exchange(g_port, Get("/missing.txt"));
   HttpTime after = platform::CurrentTime();
   std::string page = ErrorPage(404, "Not Found", "The requested URL /missing.txt was not found on this server.");
   EXPECT_EQ(MaskDate(raw, before, after),
@@ -195,7 +188,7 @@ TEST_F(RouterTest, IfModifiedSinceGivesNotModifiedUpToTheFileTime) {
   std::string lastModified = Ask("/style.css").Get("Last-Modified");
   ASSERT_FALSE(lastModified.empty());
   HttpTime before = platform::CurrentTime();
-  std::string raw = Exchange(kPort, Get("/style.css", "If-Modified-Since: " + lastModified + "\r\n"));
+  std::string raw = Exchange(g_port, Get("/style.css", "If-Modified-Since: " + lastModified + "\r\n"));
   HttpTime after = platform::CurrentTime();
   EXPECT_EQ(MaskDate(raw, before, after), "HTTP/1.1 304 Not Modified\r\n" + std::string(kServerLine) +
                                               "Date: <date>\r\nContent-Type: text/html\r\nContent-Length: 0\r\n"
@@ -334,7 +327,7 @@ TEST_F(RouterTest, MissingPlaylistTemplateIsNotFound) {
 
 TEST_F(RouterTest, AdminAloneGetsThePasswordForm) {
   HttpTime before = platform::CurrentTime();
-  std::string raw = Exchange(kPort, Get("/admin.cgi"));
+  std::string raw = Exchange(g_port, Get("/admin.cgi"));
   HttpTime after = platform::CurrentTime();
   const std::string form =
       "<html><head></head><body><form method=\"GET\" action=\"admin.cgi\">Enter Admin Password <input type=text "
@@ -355,12 +348,12 @@ TEST_F(RouterTest, RequestPageAnswersEveryRequestTarget) {
 }
 
 TEST_F(RouterTest, BadHeadsAreRefusedWithBadRequest) {
-  Response split = ParseResponse(Exchange(kPort, "GET /style.css HTTP/1.1\r\nReferer: a\rLocation: evil\r\n\r\n"));
+  Response split = ParseResponse(Exchange(g_port, "GET /style.css HTTP/1.1\r\nReferer: a\rLocation: evil\r\n\r\n"));
   EXPECT_EQ(split.statusLine, "HTTP/1.1 400 Bad Request");
   EXPECT_EQ(split.Count("Location"), 0);
   std::string big = "GET /style.css HTTP/1.1\r\n";
   while (big.size() < 70000) big += "X-Filler: " + std::string(100, 'f') + "\r\n";
-  Response large = ParseResponse(Exchange(kPort, big + "\r\n"));
+  Response large = ParseResponse(Exchange(g_port, big + "\r\n"));
   EXPECT_EQ(large.statusLine, "HTTP/1.1 400 Bad Request");
   EXPECT_NE(large.body.find("<TITLE>400 Bad Request</TITLE>"), std::string::npos);
 }
@@ -371,7 +364,7 @@ TEST_F(RouterTest, FilesOfFourGibibytesAndMoreCarryTheirWholeLength) {
   root_->Write("huge.bin", "");
   std::filesystem::resize_file(root_->PathOf("huge.bin"), size, error);  // sparse where the system allows
   ASSERT_FALSE(error) << error.message();
-  platform::Socket s = testing::ConnectClient(kPort);
+  platform::Socket s = testing::ConnectClient(g_port);
   ASSERT_NE(s, platform::kInvalidSocket);
   testing::SendText(s, Get("/huge.bin"));
   Response r = ParseResponse(testing::ReceiveHead(s));

@@ -29,8 +29,8 @@ using testing::ReceiveAll;
 using testing::SendText;
 using testing::WaitUntil;
 
-// Every test uses its own ports, so that no port is bound twice in a row.
-constexpr std::uint16_t kBasePort = 18100;
+// Every server listens on a port the system chooses (StartOnAnyPort), so
+// that no test depends on a fixed port.
 
 const std::string kRequest = "GET /missing.txt HTTP/1.1\r\nCookie: UserID=0123ABCD-4567-89EF-0A1B-2C3D4E5F6071\r\n\r\n";
 
@@ -57,34 +57,48 @@ class ServerTest : public ::testing::Test {
 TEST_F(ServerTest, StartAndStopAlternateAndAnswerOnlyOnce) {
   HttpServer server(&queue_, &settings_);
   EXPECT_FALSE(server.Stop());
-  ASSERT_TRUE(server.Start(kBasePort));
+  const std::uint16_t first = testing::FreePort();
+  const std::uint16_t other = testing::FreePort();
+  ASSERT_NE(first, 0);
+  ASSERT_NE(other, 0);
+  ASSERT_NE(first, other);
+  ASSERT_TRUE(server.Start(first));
   EXPECT_TRUE(server.IsRunning());
-  EXPECT_FALSE(server.Start(kBasePort));
-  EXPECT_FALSE(server.Start(kBasePort + 1));  // still running on the first port only
-  EXPECT_TRUE(IsNotFound(Exchange(kBasePort, kRequest)));
-  EXPECT_FALSE(PortAccepts(kBasePort + 1));
+  EXPECT_EQ(server.Port(), first);
+  EXPECT_FALSE(server.Start(first));
+  EXPECT_FALSE(server.Start(other));  // still running on the first port only
+  EXPECT_FALSE(server.StartOnAnyPort());
+  EXPECT_TRUE(IsNotFound(Exchange(first, kRequest)));
+  EXPECT_FALSE(PortAccepts(other));
   EXPECT_TRUE(server.Stop());
   EXPECT_FALSE(server.IsRunning());
+  EXPECT_EQ(server.Port(), 0);
   EXPECT_FALSE(server.Stop());
-  EXPECT_FALSE(PortAccepts(kBasePort));
+  EXPECT_FALSE(PortAccepts(first));
 
   // Stop, then Start on another port: served there, not on the old one.
-  ASSERT_TRUE(server.Start(kBasePort + 2));
-  EXPECT_TRUE(IsNotFound(Exchange(kBasePort + 2, kRequest)));
-  EXPECT_FALSE(PortAccepts(kBasePort));
+  ASSERT_TRUE(server.Start(other));
+  EXPECT_TRUE(IsNotFound(Exchange(other, kRequest)));
+  EXPECT_FALSE(PortAccepts(first));
   EXPECT_TRUE(server.Stop());
-  ASSERT_TRUE(server.Start(kBasePort + 3));
-  EXPECT_TRUE(IsNotFound(Exchange(kBasePort + 3, kRequest)));
+  // Then on a port the system chooses, which the server reports.
+  ASSERT_TRUE(server.StartOnAnyPort());
+  const std::uint16_t any = static_cast<std::uint16_t>(server.Port());
+  ASSERT_NE(any, 0);
+  EXPECT_TRUE(IsNotFound(Exchange(any, kRequest)));
   EXPECT_TRUE(server.Stop());
+  EXPECT_FALSE(PortAccepts(any));
 }
 
 TEST_F(ServerTest, DestroyingARunningServerStopsIt) {
+  std::uint16_t port = 0;
   {
     HttpServer server(&queue_, &settings_);
-    ASSERT_TRUE(server.Start(kBasePort + 4));
-    EXPECT_TRUE(PortAccepts(kBasePort + 4));
+    ASSERT_TRUE(server.StartOnAnyPort());
+    port = static_cast<std::uint16_t>(server.Port());
+    EXPECT_TRUE(PortAccepts(port));
   }
-  EXPECT_FALSE(PortAccepts(kBasePort + 4));
+  EXPECT_FALSE(PortAccepts(port));
 }
 
 std::atomic<int> g_threadsStarted{0};
@@ -95,21 +109,21 @@ platform::ThreadHandle CountingStartThread(platform::ThreadProc proc, void* argu
 }
 
 TEST_F(ServerTest, BusyPortFailsWithoutThreadsAndAFreePortWorksLater) {
-  testing::EnsureSocketLibrary();
-  platform::Socket squatter = platform::ListenTcp(kBasePort + 5, 1);
+  std::uint16_t busy = 0;
+  platform::Socket squatter = testing::ListenOnFreePort(&busy, 1);
   ASSERT_NE(squatter, platform::kInvalidSocket);
   HttpServerServices services;
   services.startThread = &CountingStartThread;
   g_threadsStarted = 0;
   HttpServer server(&queue_, &settings_, ServerLimits(), services);
-  EXPECT_FALSE(server.Start(kBasePort + 5));
+  EXPECT_FALSE(server.Start(busy));
   EXPECT_FALSE(server.IsRunning());
   EXPECT_EQ(g_threadsStarted, 0);
   EXPECT_FALSE(server.Stop());
   platform::CloseSocket(squatter);
-  ASSERT_TRUE(server.Start(kBasePort + 6));
+  ASSERT_TRUE(server.StartOnAnyPort());
   EXPECT_EQ(g_threadsStarted, 2);  // the listener and the reaper
-  EXPECT_TRUE(IsNotFound(Exchange(kBasePort + 6, kRequest)));
+  EXPECT_TRUE(IsNotFound(Exchange(static_cast<std::uint16_t>(server.Port()), kRequest)));
   EXPECT_TRUE(server.Stop());
 }
 
@@ -132,21 +146,23 @@ TEST_F(ServerTest, MissingSocketLibraryFailsStartAndTheProcessGoesOn) {
   services.startThread = &CountingStartThread;
   g_threadsStarted = 0;
   HttpServer server(&queue_, &settings_, ServerLimits(), services);
+  const std::uint16_t port = testing::FreePort();
   ::testing::internal::CaptureStdout();
-  bool started = server.Start(kBasePort + 7);
+  bool started = server.Start(port);
   std::string printed = ::testing::internal::GetCapturedStdout();
   EXPECT_FALSE(started);
   EXPECT_EQ(printed, "Socket error: cannot find winsock.dll\n");
   EXPECT_FALSE(server.IsRunning());
   EXPECT_EQ(g_threadsStarted, 0);
   EXPECT_FALSE(server.Stop());
-  EXPECT_FALSE(PortAccepts(kBasePort + 7));
+  EXPECT_FALSE(PortAccepts(port));
 }
 
 TEST_F(ServerTest, StopReturnsWhileAClientHoldsAHalfSentRequest) {
   HttpServer server(&queue_, &settings_);
-  ASSERT_TRUE(server.Start(kBasePort + 8));
-  platform::Socket client = ConnectClient(kBasePort + 8);
+  ASSERT_TRUE(server.StartOnAnyPort());
+  const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
+  platform::Socket client = ConnectClient(port);
   ASSERT_NE(client, platform::kInvalidSocket);
   ASSERT_TRUE(SendText(client, "GET /missing.txt HTT"));
   ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 1; }));
@@ -158,10 +174,11 @@ TEST_F(ServerTest, StopReturnsWhileAClientHoldsAHalfSentRequest) {
 
 TEST_F(ServerTest, TwoHundredClientsAtOnceAreAllAnsweredAndReaped) {
   HttpServer server(&queue_, &settings_);
-  ASSERT_TRUE(server.Start(kBasePort + 9));
+  ASSERT_TRUE(server.StartOnAnyPort());
+  const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   std::vector<platform::Socket> clients;
   for (int i = 0; i < 200; ++i) {
-    platform::Socket s = ConnectClient(kBasePort + 9);
+    platform::Socket s = ConnectClient(port);
     ASSERT_NE(s, platform::kInvalidSocket) << i;
     clients.push_back(s);
   }
@@ -182,12 +199,13 @@ TEST_F(ServerTest, ClientsBeyondTheThreadLimitWaitInTheListenQueue) {
   ServerLimits limits;
   limits.maxConnectionThreads = 3;
   HttpServer server(&queue_, &settings_, limits);
-  ASSERT_TRUE(server.Start(kBasePort + 10));
+  ASSERT_TRUE(server.StartOnAnyPort());
+  const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   std::vector<platform::Socket> idle;
-  for (int i = 0; i < 3; ++i) idle.push_back(ConnectClient(kBasePort + 10));
+  for (int i = 0; i < 3; ++i) idle.push_back(ConnectClient(port));
   ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 3; }));
 
-  platform::Socket waiting = ConnectClient(kBasePort + 10);
+  platform::Socket waiting = ConnectClient(port);
   ASSERT_NE(waiting, platform::kInvalidSocket);
   ASSERT_TRUE(SendText(waiting, kRequest));
   platform::SetReceiveTimeout(waiting, 300);
@@ -208,8 +226,9 @@ TEST_F(ServerTest, HeadThatNeverCompletesIsClosedAfterTheTimeOut) {
   ServerLimits limits;
   limits.headTimeoutMilliseconds = 300;
   HttpServer server(&queue_, &settings_, limits);
-  ASSERT_TRUE(server.Start(kBasePort + 11));
-  platform::Socket client = ConnectClient(kBasePort + 11);
+  ASSERT_TRUE(server.StartOnAnyPort());
+  const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
+  platform::Socket client = ConnectClient(port);
   ASSERT_TRUE(SendText(client, "GET /missing.txt HTTP/1.1\r\nHost: x\r\n"));
   EXPECT_EQ(ReceiveAll(client), "");  // the server closes it, unanswered
   EXPECT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 0; }));
@@ -222,8 +241,9 @@ TEST_F(ServerTest, PeerThatStopsReadingIsClosedAfterTheSendStall) {
   ServerLimits limits;
   limits.sendStallMilliseconds = 300;
   HttpServer server(&queue_, &settings_, limits);
-  ASSERT_TRUE(server.Start(kBasePort + 12));
-  platform::Socket client = ConnectClient(kBasePort + 12);
+  ASSERT_TRUE(server.StartOnAnyPort());
+  const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
+  platform::Socket client = ConnectClient(port);
   ASSERT_TRUE(SendText(client, "GET /big.bin HTTP/1.1\r\n\r\n"));
   ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 1; }));
   // The client reads nothing; the server's send stalls once the socket
@@ -245,12 +265,13 @@ TEST_F(ServerTest, ConnectionWithoutAThreadIsClosedAndDestroyed) {
   HttpServerServices services;
   services.startThread = &StartThreadFailingConnections;
   HttpServer server(&queue_, &settings_, ServerLimits(), services);
-  ASSERT_TRUE(server.Start(kBasePort + 13));
+  ASSERT_TRUE(server.StartOnAnyPort());
+  const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   g_failConnectionThreads = true;
-  EXPECT_EQ(Exchange(kBasePort + 13, kRequest), "");
+  EXPECT_EQ(Exchange(port, kRequest), "");
   EXPECT_EQ(server.ConnectionCount(), 0);
   g_failConnectionThreads = false;
-  EXPECT_TRUE(IsNotFound(Exchange(kBasePort + 13, kRequest)));
+  EXPECT_TRUE(IsNotFound(Exchange(port, kRequest)));
   EXPECT_TRUE(server.Stop());
 }
 
@@ -269,8 +290,9 @@ TEST_F(ServerTest, ConnectionThatCannotReachTheReaperCleansUpAfterItself) {
   services.postThreadMessage = &PostFailingForConnections;
   g_failedPosts = 0;
   HttpServer server(&queue_, &settings_, ServerLimits(), services);
-  ASSERT_TRUE(server.Start(kBasePort + 14));
-  for (int i = 0; i < 3; ++i) EXPECT_TRUE(IsNotFound(Exchange(kBasePort + 14, kRequest)));
+  ASSERT_TRUE(server.StartOnAnyPort());
+  const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(IsNotFound(Exchange(port, kRequest)));
   // The socket is closed under the lock after the connection left the set.
   EXPECT_EQ(server.ConnectionCount(), 0);
   EXPECT_GE(g_failedPosts, 3);
@@ -308,9 +330,10 @@ TEST_F(ServerTest, StopOnTheUserInterfaceThreadAnswersMessagesOfBlockedConnectio
   HttpServerServices services;
   services.connectionSend = &SendAskingTheUiWindowFirst;
   HttpServer server(&queue_, &settings_, ServerLimits(), services);
-  ASSERT_TRUE(server.Start(kBasePort + 15));
+  ASSERT_TRUE(server.StartOnAnyPort());
+  const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
 
-  platform::Socket client = ConnectClient(kBasePort + 15);
+  platform::Socket client = ConnectClient(port);
   ASSERT_TRUE(SendText(client, kRequest));
   // This thread does not handle messages until Stop: the connection thread
   // is now blocked in its message to the window.

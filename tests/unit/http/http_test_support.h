@@ -1,7 +1,8 @@
 // Helpers for the HTTP server tests: a loopback client that sends raw
 // request bytes and reads the whole answer, a parsed view of an answer, a
-// socket pair made through a listener, a temporary web root, and checks of
-// the time-dependent header values (Date, cookie expiry) against the clock.
+// socket pair made through a listener, a temporary web root, a running
+// server on it, and checks of the time-dependent header values (Date,
+// cookie expiry) against the clock.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,10 +22,17 @@
 #include <vector>
 
 #include "common/byte_string.h"
+#include "common/plugin_settings.h"
+#include "http/http_server.h"
 #include "http/http_time.h"
 #include "platform/files.h"
 #include "platform/sockets.h"
 #include "platform/threads.h"
+#include "requests/playlist_cache.h"
+#include "requests/request_queue.h"
+#include "support/free_port.h"
+#include "support/temp_folder.h"
+#include "support/wait_until.h"
 
 namespace ambervox {
 
@@ -34,17 +42,6 @@ inline void PrintTo(const ByteString& text, std::ostream* out) {
 }
 
 namespace testing {
-
-// Windows sockets must be started before a test's own sockets are made (a
-// server's Start/Stop pair its own start-up and clean-up). Started once,
-// left running until the process ends.
-inline void EnsureSocketLibrary() {
-  static const bool started = [] {
-    std::string error;
-    return platform::SocketsStartup(&error);
-  }();
-  (void)started;
-}
 
 inline bool SendText(platform::Socket s, const std::string& bytes) {
   std::size_t sent = 0;
@@ -193,18 +190,16 @@ inline std::string MaskCookie(const std::string& raw, const std::string& userIdT
   return raw.substr(0, start) + "Set-Cookie: <cookie " + userIdText + ">" + raw.substr(end + 9);
 }
 
-// A connected pair of sockets made through a listener on `port`. The
-// listener stays open for the rest of the test program, so that many pairs
-// can be made without binding the port again.
+// A connected pair of sockets made through a listener on a port the system
+// chose. The listener stays open for the rest of the test program, so that
+// many pairs can be made through it.
 struct SocketPair {
   platform::Socket client = platform::kInvalidSocket;
   platform::Socket server = platform::kInvalidSocket;
 
-  explicit SocketPair(std::uint16_t port) {
-    EnsureSocketLibrary();
-    static std::map<std::uint16_t, platform::Socket> listeners;
-    platform::Socket& listener = listeners[port];
-    if (listener == 0 || listener == platform::kInvalidSocket) listener = platform::ListenTcp(port, 16);
+  SocketPair() {
+    static std::uint16_t port = 0;
+    static const platform::Socket listener = ListenOnFreePort(&port, 16);
     if (listener == platform::kInvalidSocket) return;
     client = ConnectClient(port);
     std::string peer;
@@ -225,23 +220,15 @@ struct SocketPair {
   }
 };
 
-// A fresh folder under the system's temporary folder, removed with its
-// contents when the object goes.
+// A web root in a fresh folder under the system's temporary folder (a
+// TempFolder), removed with its contents when the object goes. The root is
+// written with the system's own separators, as a DJ would set it.
 class TempWebRoot {
  public:
-  TempWebRoot() {
-    std::random_device seed;
-    std::mt19937_64 random(seed() ^ static_cast<std::uint64_t>(
-                                         std::chrono::steady_clock::now().time_since_epoch().count()));
-    char name[64];
-    std::snprintf(name, sizeof name, "ambervox-http-%016llx", static_cast<unsigned long long>(random()));
-    base_ = std::filesystem::temp_directory_path() / name;
-    root_ = base_ / "web";
+  TempWebRoot()
+      : base_(std::filesystem::temp_directory_path()),
+        root_(std::filesystem::path(base_.File("web")).make_preferred()) {
     std::filesystem::create_directories(root_);
-  }
-  ~TempWebRoot() {
-    std::error_code ignored;
-    std::filesystem::remove_all(base_, ignored);
   }
   TempWebRoot(const TempWebRoot&) = delete;
   TempWebRoot& operator=(const TempWebRoot&) = delete;
@@ -251,29 +238,42 @@ class TempWebRoot {
   // `relative` (with "/" separators) inside the web root; folders are made.
   void Write(const std::string& relative, const std::string& bytes) const { WriteAt(root_ / relative, bytes); }
   // `name` beside the web root, outside it.
-  void WriteOutside(const std::string& name, const std::string& bytes) const { WriteAt(base_ / name, bytes); }
+  void WriteOutside(const std::string& name, const std::string& bytes) const {
+    WriteAt(std::filesystem::path(base_.File(name)).make_preferred(), bytes);
+  }
   std::filesystem::path PathOf(const std::string& relative) const { return root_ / relative; }
 
  private:
   static void WriteAt(const std::filesystem::path& path, const std::string& bytes) {
     std::filesystem::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    TempFolder::WriteBytes(path.string(), bytes);
   }
-  std::filesystem::path base_;
+  TempFolder base_;
   std::filesystem::path root_;
 };
 
-// Polls `condition` every 5 ms for up to `seconds`.
-template <typename Condition>
-bool WaitUntil(Condition condition, int seconds = 20) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    platform::SleepMilliseconds(5);
+// A running server with a web root, settings, cache and queue of its own,
+// on a port the system chose: what the suites that talk to a server over
+// loopback share. `playlistFile` is the skin file of the playlist page.
+struct ServedSite {
+  explicit ServedSite(const char* playlistFile) {
+    settings.SetWebRoot(root.Root().c_str());
+    settings.SetPlaylistFile(playlistFile);
   }
-  return true;
-}
+  // Starts the server; false when it cannot.
+  bool Start() {
+    if (!server.StartOnAnyPort()) return false;
+    port = static_cast<std::uint16_t>(server.Port());
+    return true;
+  }
+
+  TempWebRoot root;
+  PluginSettings settings;
+  PlaylistCache cache;
+  RequestQueue queue{&cache};
+  HttpServer server{&queue, &settings};
+  std::uint16_t port = 0;
+};
 
 }  // namespace testing
 }  // namespace ambervox

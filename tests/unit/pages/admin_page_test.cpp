@@ -19,7 +19,7 @@ namespace {
 using testing::MaskDate;
 using testing::PageTestBed;
 using testing::Redirect;
-using testing::Songs;
+using testing::NumberedSongs;
 
 class CountingRefresher : public CacheRefresher {
  public:
@@ -39,10 +39,12 @@ struct Answer {
 };
 
 Answer Ask(PageTestBed& bed, const std::string& target, const std::string& referer = "") {
-  bed.connection.referer = referer.c_str();
+  bed.connection.request.referer = referer.c_str();
   int isAdmin = -1;
   HttpTime before = platform::CurrentTime();
-  bool answered = bed.connection.HandleAdminCommand(target.c_str(), &isAdmin);
+  bed.connection.request.target = target.c_str();
+  bool answered = HandleAdminCommand(bed.page);
+  isAdmin = bed.page.state.isAdmin ? 1 : 0;
   return {answered, isAdmin, MaskDate(bed.Sent(), before, platform::CurrentTime())};
 }
 
@@ -61,7 +63,7 @@ TEST(AdminPageTest, WithoutThePasswordNothingIsDoneAndTheAnswerIsCode10) {
       {"", "/admin.cgi?pass=%&action=clearrequest"},
   };
   for (const auto& c : cases) {
-    PageTestBed bed(Songs(3));
+    PageTestBed bed(NumberedSongs(3));
     bed.Queue(1, 2);
     bed.settings.SetAdminPassword(c.setting);
     Answer a = Ask(bed, c.target, "http://dj/admin.cgi");
@@ -76,7 +78,7 @@ TEST(AdminPageTest, WithoutThePasswordNothingIsDoneAndTheAnswerIsCode10) {
 TEST(AdminPageTest, WithThePasswordAndNoCommandTheRouterRendersTheOperatorsView) {
   for (const char* target : {"/admin.cgi?pass=s3cret", "/admin.cgi?pass=s3cret&action=Play",
                              "/admin.cgi?pass=s3cret&action=", "/admin.cgi?current=25&pass=s3cret&action=reboot"}) {
-    PageTestBed bed(Songs(3));
+    PageTestBed bed(NumberedSongs(3));
     Answer a = Ask(bed, target);
     EXPECT_FALSE(a.answered) << target;
     EXPECT_EQ(a.isAdmin, 1) << target;
@@ -91,7 +93,7 @@ TEST(AdminPageTest, TransportCommandsGoToThePlayerAndBackToTheOperatorsView) {
     const char* command;
   } cases[] = {{"play", "play"}, {"prev", "prev"}, {"pause", "pause"}, {"stop", "stop"}, {"next", "next"}};
   for (const auto& c : cases) {
-    PageTestBed bed(Songs(3));
+    PageTestBed bed(NumberedSongs(3));
     bed.settings.SetAdminPassword("a b&c");
     Answer a = Ask(bed, std::string("/admin.cgi?pass=a+b%26c&action=") + c.action, "http://dj/playlist.cgi");
     EXPECT_TRUE(a.answered);
@@ -102,7 +104,7 @@ TEST(AdminPageTest, TransportCommandsGoToThePlayerAndBackToTheOperatorsView) {
 
 TEST(AdminPageTest, NextSendsTheEndOfSongNoticeOnlyWhenRequestsWait) {
   for (bool waiting : {false, true}) {
-    PageTestBed bed(Songs(5));
+    PageTestBed bed(NumberedSongs(5));
     if (waiting) bed.Queue(3, 2);
     std::mutex lock;
     std::vector<std::uint32_t> messages;
@@ -148,7 +150,7 @@ TEST(AdminPageTest, DeleteAndClearGoBackWithTheirResult) {
       {"/admin.cgi?pass=s3cret&action=clearrequest", "", "/playlist.cgi?pass=s3cret&errorCode=11", {}},
   };
   for (const auto& c : cases) {
-    PageTestBed bed(Songs(10));
+    PageTestBed bed(NumberedSongs(10));
     bed.Queue(4, 2);
     bed.Queue(5, 3);
     bed.Queue(6, 4);
@@ -164,11 +166,11 @@ TEST(AdminPageTest, DeleteAndClearGoBackWithTheirResult) {
 }
 
 TEST(AdminPageTest, RefreshCacheStartsTheRefreshWithoutASettingsWindow) {
-  PageTestBed bed(Songs(3));
+  PageTestBed bed(NumberedSongs(3));
   EXPECT_EQ(Ask(bed, "/admin.cgi?pass=s3cret&action=refreshcache").sent, Redirect("/admin.cgi?pass=s3cret"));
   CountingRefresher refresher;
-  PageTestBed wired(Songs(3));
-  wired.connection.cacheRefresher = &refresher;
+  PageTestBed wired(NumberedSongs(3));
+  wired.site.refresher = &refresher;
   EXPECT_EQ(Ask(wired, "/admin.cgi?pass=s3cret&action=refreshcache").sent, Redirect("/admin.cgi?pass=s3cret"));
   EXPECT_EQ(refresher.calls, 1);
   EXPECT_TRUE(refresher.lastWindowWasNull);

@@ -19,9 +19,10 @@ using testing::Exchange;
 using testing::PageTestBed;
 using testing::ParseResponse;
 using testing::Response;
-using testing::Songs;
+using testing::NumberedSongs;
 
-constexpr std::uint16_t kPort = 18600;
+// The port the suite's server listens on, chosen by the system.
+std::uint16_t g_port = 0;
 constexpr const char kCookie[] = "Cookie: UserID=0123ABCD-4567-89EF-0A1B-2C3D4E5F6071\r\n";
 const std::string kCancelText = "\x83\x4C\x83\x83\x83\x93\x83\x5A\x83\x8B";  // キャンセル in CP932
 
@@ -63,13 +64,14 @@ class PagesServerTest : public ::testing::Test {
   static void SetUpTestSuite() {
     root_ = new testing::TempWebRoot;
     root_->Write("playlist.html", kTemplate);
-    bed_ = new PageTestBed(Songs(20));
+    bed_ = new PageTestBed(NumberedSongs(20));
     bed_->settings.SetWebRoot(root_->Root().c_str());
     bed_->settings.SetPlaylistFile("playlist.html");
     bed_->settings.SetMaxEntries(2);
     server_ = new HttpServer(&bed_->queue, &bed_->settings);
     server_->SetCacheRefresher(&refresher_);
-    ASSERT_TRUE(server_->Start(kPort));
+    ASSERT_TRUE(server_->StartOnAnyPort());
+    g_port = static_cast<std::uint16_t>(server_->Port());
   }
   static void TearDownTestSuite() {
     delete server_;
@@ -79,7 +81,7 @@ class PagesServerTest : public ::testing::Test {
   void SetUp() override { bed_->queue.ClearAll(); }
 
   static Response Get(const std::string& target, const std::string& moreHeaders = "") {
-    return ParseResponse(Exchange(kPort, "GET " + target + " HTTP/1.1\r\n" + kCookie + moreHeaders + "\r\n"));
+    return ParseResponse(Exchange(g_port, "GET " + target + " HTTP/1.1\r\n" + kCookie + moreHeaders + "\r\n"));
   }
 
   static testing::TempWebRoot* root_;
@@ -94,7 +96,7 @@ HttpServer* PagesServerTest::server_ = nullptr;
 CountingRefresher PagesServerTest::refresher_;
 
 TEST_F(PagesServerTest, ARequestLeadsBackToAPageThatShowsItsResultAndTheQueue) {
-  const std::string origin = "http://127.0.0.1:" + std::to_string(kPort);
+  const std::string origin = "http://127.0.0.1:" + std::to_string(g_port);
   Response redirect = Get("/request.cgi?listpos=12", "Referer: " + origin + "/playlist.cgi?current=0\r\n");
   ASSERT_EQ(redirect.statusLine, "HTTP/1.1 302 Moved Temporarily");
   ASSERT_EQ(redirect.Get("Location"), origin + "/playlist.cgi?current=0&errorCode=1");

@@ -1,7 +1,6 @@
-// Helpers for the page tests: a simulated player on a window thread of its
-// own, a real playlist cache and request queue, the settings, and a
-// connection attached to them whose sends are captured (the page handlers
-// are driven directly, without a socket).
+// Helpers for the page tests: the PageBed (tests/support/page_bed.h) with
+// a connection whose sends are captured, so that the page handlers are
+// driven directly, without a socket.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,41 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "common/plugin_settings.h"
-#include "common/user_id.h"
-#include "http/http_connection.h"
-#include "platform/window.h"
-#include "requests/playlist_cache.h"
-#include "requests/request_queue.h"
-#include "simulated_player.h"
+#include "support/page_bed.h"
+#include "support/test_data.h"
 #include "unit/http/http_test_support.h"
 
 namespace ambervox {
 namespace testing {
-
-inline UserId User(std::uint32_t n) {
-  UserId id;
-  id.data1 = 0xA0000000u + n;
-  id.data2 = 0x0B0C;
-  id.data4[7] = static_cast<std::uint8_t>(n);
-  return id;
-}
-
-// "Artist i - Song i", 200 s each.
-inline std::vector<SimulatedEntry> Songs(int count) {
-  std::vector<SimulatedEntry> songs;
-  for (int i = 0; i < count; ++i) {
-    songs.push_back(
-        {"song" + std::to_string(i) + ".mp3", "Artist " + std::to_string(i) + " - Song " + std::to_string(i), 200});
-  }
-  return songs;
-}
-
-inline std::vector<SimulatedEntry> Titled(const std::vector<std::string>& titles) {
-  std::vector<SimulatedEntry> songs;
-  for (const std::string& t : titles) songs.push_back({t + ".mp3", t, 100});
-  return songs;
-}
 
 // What a capturing connection sent, by its (made-up) socket number.
 inline std::mutex& SentLock() {
@@ -63,29 +33,9 @@ inline int CaptureSend(platform::Socket s, const char* data, int length) {
   return length;
 }
 
-class PageTestBed {
+class PageTestBed : public PageBed {
  public:
-  explicit PageTestBed(std::vector<SimulatedEntry> songs)
-      : player(std::move(songs)),
-        window("AmbervoxPagesPlayer", "Pages test player", &SimulatedPlayer::WindowProcedure),
-        queue(&cache),
-        connection(&settings, ServerLimits()) {
-    player.Attach(window.window());
-    cache.SetPlayerWindow(window.window());
-    cache.Rebuild();
-    queue.SetHostWindow(window.window());
-    QueueLimits open;
-    open.maxRequestsPerIP = 0;
-    queue.SetLimits(open);
-    static std::atomic<int> nextSocket{100000};
-    fakeSocket_ = nextSocket++;
-    connection.Attach(fakeSocket_, &queue, nullptr, 0, "192.168.0.7");
-    connection.sendFunction = &CaptureSend;
-    connection.userId = User(1);
-    connection.hasUserIdCookie = 1;
-    settings.SetAdminPassword("s3cret");
-  }
-  ~PageTestBed() { player.Detach(); }
+  explicit PageTestBed(std::vector<SimulatedEntry> songs) : PageTestBed(std::move(songs), NextSocket()) {}
 
   void SetSongs(std::vector<SimulatedEntry> songs) {
     player.SetPlaylist(std::move(songs));
@@ -96,34 +46,28 @@ class PageTestBed {
     ASSERT_EQ(kAccepted, queue.AddRequest(index, ByteString::Format("10.0.0.%d", requester), User(requester), false));
   }
 
-  // One template line through RenderTemplateLine: what it appended, or
-  // "<not a marker line>" when it declined the line.
+  // One template line through RenderTemplateLine with `errorCode` and
+  // `isAdmin` in the page state: what it appended, or "<not a marker
+  // line>" when it declined the line.
   std::string Line(const std::string& line, int errorCode = 0, bool isAdmin = false) {
-    ByteString page("");
-    bool handled = connection.RenderTemplateLine(ByteString(line.data(), static_cast<int>(line.size())), page,
-                                                 !connection.searchWord.IsEmpty(), !connection.startsWith.IsEmpty(),
-                                                 errorCode, isAdmin);
-    return handled ? std::string(page.Data(), static_cast<std::size_t>(page.Length())) : "<not a marker line>";
+    ByteString text("");
+    page.state.errorCode = errorCode;
+    page.state.isAdmin = isAdmin;
+    bool handled = RenderTemplateLine(page, ByteString(line.data(), static_cast<int>(line.size())), text);
+    return handled ? std::string(text.Data(), static_cast<std::size_t>(text.Length())) : "<not a marker line>";
   }
-  // Parses `target` as the router does for the playlist page and builds the
-  // rows, starting from the page state of a fresh connection; returns
-  // isAdmin.
+  // Parses `target` as the site does for the playlist page and builds the
+  // rows, starting from the page state of a fresh request; returns isAdmin.
   int Playlist(const std::string& target, int* errorCode = nullptr) {
-    connection.current = 0;
-    connection.displayMode = 0;
-    connection.searchWord.Clear();
-    connection.startsWith.Clear();
-    connection.hasMorePages = 0;
-    int code = 0;
-    int isAdmin = 0;
-    connection.ParsePlaylistParams(target.c_str(), &code, &isAdmin);
-    connection.BuildPlaylistPage(!connection.searchWord.IsEmpty(), !connection.startsWith.IsEmpty());
-    if (errorCode != nullptr) *errorCode = code;
-    return isAdmin;
+    page.state = PageState();
+    ParsePlaylistParams(page, target.c_str());
+    BuildPlaylistPage(page);
+    if (errorCode != nullptr) *errorCode = page.state.errorCode;
+    return page.state.isAdmin ? 1 : 0;
   }
   std::vector<int> RowIndexes() const {
     std::vector<int> indexes;
-    for (const PageRow& row : connection.pageRows) indexes.push_back(row.playlistIndex);
+    for (const PageRow& row : page.state.rows) indexes.push_back(row.playlistIndex);
     return indexes;
   }
   std::string Sent() const {
@@ -131,14 +75,18 @@ class PageTestBed {
     return SentBytes()[fakeSocket_];
   }
 
-  SimulatedPlayer player;
-  platform::WindowThread window;
-  PlaylistCache cache;
-  RequestQueue queue;
-  PluginSettings settings;
-  HttpConnection connection;
-
  private:
+  // Each bed sends through a socket number of its own, so that beds never
+  // see each other's bytes.
+  PageTestBed(std::vector<SimulatedEntry> songs, platform::Socket fakeSocket)
+      : PageBed(std::move(songs), "s3cret", &CaptureSend, fakeSocket, "192.168.0.7"), fakeSocket_(fakeSocket) {
+    connection.request.userId = User(1);
+  }
+  static platform::Socket NextSocket() {
+    static std::atomic<int> next{100000};
+    return ++next;
+  }
+
   platform::Socket fakeSocket_ = 0;
 };
 

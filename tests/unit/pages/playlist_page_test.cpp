@@ -12,7 +12,7 @@ namespace ambervox {
 namespace {
 
 using testing::PageTestBed;
-using testing::Songs;
+using testing::NumberedSongs;
 using testing::Titled;
 
 const std::string kNext = "\x8E\x9F\x82\xD6...&gt;";  // 次へ...&gt;
@@ -49,7 +49,7 @@ TEST(PlaylistPageTest, PagesOfMaxEntriesWithTheirLinks) {
       {0, "/playlist.cgi", 0, -1, "", ""},
   };
   for (const PagingCase& c : cases) {
-    PageTestBed bed(Songs(c.titles));
+    PageTestBed bed(NumberedSongs(c.titles));
     bed.Playlist(c.target);
     EXPECT_EQ(bed.RowIndexes(), c.lastRow >= c.firstRow ? Range(c.firstRow, c.lastRow) : std::vector<int>())
         << c.target;
@@ -59,10 +59,10 @@ TEST(PlaylistPageTest, PagesOfMaxEntriesWithTheirLinks) {
 }
 
 TEST(PlaylistPageTest, NoEntriesPerPageShowsNoRowsAndLinksToTheSamePage) {
-  PageTestBed bed(Songs(5));
+  PageTestBed bed(NumberedSongs(5));
   bed.settings.SetMaxEntries(0);
   bed.Playlist("/playlist.cgi?current=3");
-  EXPECT_TRUE(bed.connection.pageRows.empty());
+  EXPECT_TRUE(bed.page.state.rows.empty());
   EXPECT_EQ(bed.Line("%%NAV_NEXT%%\n"), Link("current=3", kNext) + "\n");
   EXPECT_EQ(bed.Line("<tr>%%PLAYLISTENTRY%%</tr>\n"), "");
 }
@@ -72,7 +72,7 @@ TEST(PlaylistPageTest, SearchWordIsDecodedAndMatchedCharacterByCharacter) {
   PageTestBed bed(Titled({"\x82\xA0\x82\xA2 - Song", "\x83\x82\xA0 - Trap", "Plain - x", "X - \x82\xA0"}));
   bed.settings.SetMaxEntries(1);
   bed.Playlist("/playlist.cgi?psearch=%82%A0");
-  EXPECT_EQ(bed.connection.searchWord, ByteString("\x82\xA0"));
+  EXPECT_EQ(bed.page.state.searchWord, ByteString("\x82\xA0"));
   EXPECT_EQ(bed.RowIndexes(), std::vector<int>({0}));
   EXPECT_EQ(bed.Line("%%NAV_NEXT%%\n"), Link("psearch=%82%A0&current=1", kNext) + "\n");
   bed.Playlist("/playlist.cgi?psearch=%82%A0&current=1");
@@ -103,8 +103,8 @@ TEST(PlaylistPageTest, SearchAndLeadingTextFollowTheCacheAcrossARebuild) {
   bed.Playlist("/playlist.cgi?startswith=BETA");
   EXPECT_EQ(bed.RowIndexes(), std::vector<int>({2}));
   // The rows show the titles as the player has them, not lower-cased.
-  ASSERT_EQ(bed.connection.pageRows.size(), 1u);
-  EXPECT_EQ(bed.connection.pageRows[0].title, ByteString("Beta - Three"));
+  ASSERT_EQ(bed.page.state.rows.size(), 1u);
+  EXPECT_EQ(bed.page.state.rows[0].title, ByteString("Beta - Three"));
 }
 
 TEST(PlaylistPageTest, LeadingTextDecidesTheRowsButLinksCarryOnlyTheSearchWord) {
@@ -140,25 +140,25 @@ TEST(PlaylistPageTest, RowsRepeatTheLineAndTheOperatorsCarryThePassword) {
 }
 
 TEST(PlaylistPageTest, QueryFillsOnlyWhatItCarries) {
-  PageTestBed bed(Songs(3));
-  int code = -7;
-  int isAdmin = 1;
-  bed.connection.displayMode = 4;
-  bed.connection.current = 9;
-  bed.connection.ParsePlaylistParams("/playlist.cgi?errorCode=12&displayMode=&psearch=a+b%41", &code, &isAdmin);
-  EXPECT_EQ(code, 12);
-  EXPECT_EQ(isAdmin, 0);
-  EXPECT_EQ(bed.connection.displayMode, 4);
-  EXPECT_EQ(bed.connection.current, 9);
-  EXPECT_EQ(bed.connection.searchWord, ByteString("a bA"));
-  bed.connection.ParsePlaylistParams("/playlist.cgi?displayMode=-2&errorCode=&current= +7", &code, &isAdmin);
-  EXPECT_EQ(code, 12);
-  EXPECT_EQ(bed.connection.displayMode, -2);
-  EXPECT_EQ(bed.connection.current, 7);
+  PageTestBed bed(NumberedSongs(3));
+  bed.page.state.errorCode = -7;
+  bed.page.state.isAdmin = true;
+  bed.page.state.displayMode = 4;
+  bed.page.state.current = 9;
+  ParsePlaylistParams(bed.page, "/playlist.cgi?errorCode=12&displayMode=&psearch=a+b%41");
+  EXPECT_EQ(bed.page.state.errorCode, 12);
+  EXPECT_FALSE(bed.page.state.isAdmin);
+  EXPECT_EQ(bed.page.state.displayMode, 4);
+  EXPECT_EQ(bed.page.state.current, 9);
+  EXPECT_EQ(bed.page.state.searchWord, ByteString("a bA"));
+  ParsePlaylistParams(bed.page, "/playlist.cgi?displayMode=-2&errorCode=&current= +7");
+  EXPECT_EQ(bed.page.state.errorCode, 12);
+  EXPECT_EQ(bed.page.state.displayMode, -2);
+  EXPECT_EQ(bed.page.state.current, 7);
 }
 
 TEST(PlaylistPageTest, PasswordMatchesRawOrDecodedAndNeverAnEmptySetting) {
-  PageTestBed bed(Songs(1));
+  PageTestBed bed(NumberedSongs(1));
   bed.settings.SetAdminPassword("a b&c=%\x82\xA0");
   for (const char* target : {"/playlist.cgi?pass=a+b%26c%3D%25%82%A0", "/playlist.cgi?pass=a%20b%26c%3D%25%82%A0"}) {
     EXPECT_EQ(bed.Playlist(target), 1) << target;

@@ -15,15 +15,16 @@ using testing::MaskCookie;
 using testing::MaskDate;
 using testing::PageTestBed;
 using testing::Redirect;
-using testing::Songs;
+using testing::NumberedSongs;
 using testing::User;
 
 // Runs the handler for `target` with `referer` and returns what it sent,
 // the Date masked.
 std::string Ask(PageTestBed& bed, const std::string& target, const std::string& referer = "") {
-  bed.connection.referer = referer.c_str();
+  bed.connection.request.referer = referer.c_str();
   HttpTime before = platform::CurrentTime();
-  bed.connection.HandleRequestPage(target.c_str());
+  bed.connection.request.target = target.c_str();
+  HandleRequestPage(bed.page);
   return MaskDate(bed.Sent(), before, platform::CurrentTime());
 }
 
@@ -52,14 +53,14 @@ TEST(RequestPageTest, RedirectsBackToTheRefererWithTheResult) {
       {"/playlist.cgi?listpos=4", "http://dj/p.cgi", "http://dj/p.cgi", 0},
   };
   for (const RedirectCase& c : cases) {
-    PageTestBed bed(Songs(10));
+    PageTestBed bed(NumberedSongs(10));
     EXPECT_EQ(Ask(bed, c.target, c.referer), Redirect(c.location)) << c.target;
     EXPECT_EQ(bed.queue.RequestCount(), c.queued) << c.target;
   }
 }
 
 TEST(RequestPageTest, RequestIsForThePlaylistIndexFromThisBrowser) {
-  PageTestBed bed(Songs(10));
+  PageTestBed bed(NumberedSongs(10));
   Ask(bed, "/request.cgi?listpos=5");
   ByteString title;
   RequestEntry entry;
@@ -71,10 +72,11 @@ TEST(RequestPageTest, RequestIsForThePlaylistIndexFromThisBrowser) {
 }
 
 TEST(RequestPageTest, WithoutTheCookieNothingIsQueuedAndTheAnswerCarriesOne) {
-  PageTestBed bed(Songs(10));
-  bed.connection.hasUserIdCookie = 0;
+  PageTestBed bed(NumberedSongs(10));
+  bed.connection.request.hasUserIdCookie = 0;
   HttpTime before = platform::CurrentTime();
-  bed.connection.HandleRequestPage("/request.cgi?listpos=3");
+  bed.connection.request.target = "/request.cgi?listpos=3";
+  HandleRequestPage(bed.page);
   HttpTime after = platform::CurrentTime();
   EXPECT_EQ(MaskCookie(MaskDate(bed.Sent(), before, after), User(1).ToText().CStr(), before, after),
             "HTTP/1.1 302 Moved Temporarily\r\nServer: Corvane Ambervox TOVA CUSTOM/4.4.0.0 Server\r\nDate: "
@@ -84,13 +86,13 @@ TEST(RequestPageTest, WithoutTheCookieNothingIsQueuedAndTheAnswerCarriesOne) {
 }
 
 TEST(RequestPageTest, OnlyTheRequestingBrowserMayCancel) {
-  PageTestBed bed(Songs(10));
+  PageTestBed bed(NumberedSongs(10));
   bed.Queue(4, 2);  // another browser's
   bed.Queue(6, 1);  // this browser's
   EXPECT_EQ(Ask(bed, "/request.cgi?action=delete&listpos=1", "http://dj/playlist.cgi"),
             Redirect("http://dj/playlist.cgi?errorCode=14"));
   EXPECT_EQ(bed.queue.RequestCount(), 2);
-  PageTestBed own(Songs(10));
+  PageTestBed own(NumberedSongs(10));
   own.Queue(4, 2);
   own.Queue(6, 1);
   EXPECT_EQ(Ask(own, "/request.cgi?action=delete&listpos=2"), Redirect("/playlist.cgi?errorCode=11"));
@@ -99,7 +101,7 @@ TEST(RequestPageTest, OnlyTheRequestingBrowserMayCancel) {
   ASSERT_EQ(own.queue.RequestCount(), 1);
   ASSERT_TRUE(own.queue.GetEntry(0, title, entry));
   EXPECT_EQ(entry.playlistIndex, 4);
-  PageTestBed zero(Songs(10));
+  PageTestBed zero(NumberedSongs(10));
   zero.Queue(6, 1);
   EXPECT_EQ(Ask(zero, "/request.cgi?action=delete&listpos=0"), Redirect("/playlist.cgi?errorCode=12"));
 }
@@ -123,7 +125,7 @@ TEST(RequestPageTest, TheOperatorBypassesTheLimitsButNotThePlaylistBounds) {
       {"", "/request.cgi?listpos=1&pass=%", "/playlist.cgi?errorCode=9"},
   };
   for (const auto& c : cases) {
-    PageTestBed bed(Songs(10));
+    PageTestBed bed(NumberedSongs(10));
     bed.queue.SetLimits(none);
     bed.settings.SetAdminPassword(c.password);
     EXPECT_EQ(Ask(bed, c.target), Redirect(c.location)) << c.target;

@@ -13,7 +13,7 @@ namespace ambervox {
 namespace {
 
 using testing::PageTestBed;
-using testing::Songs;
+using testing::NumberedSongs;
 using testing::Titled;
 
 const std::string kCancelText = "\x83\x4C\x83\x83\x83\x93\x83\x5A\x83\x8B";  // キャンセル in CP932
@@ -21,17 +21,17 @@ const std::string kCancelText = "\x83\x4C\x83\x83\x83\x93\x83\x5A\x83\x8B";  // 
 std::string Message(int code) { return MessageTable::Text(code); }
 
 TEST(TemplateRendererTest, OnlyTheFirstFamilyOnALineIsExpanded) {
-  PageTestBed bed(Songs(3));
-  bed.connection.searchWord = "word";
+  PageTestBed bed(NumberedSongs(3));
+  bed.page.state.searchWord = "word";
   EXPECT_EQ(bed.Line("<p>%%SEARCH_WORD%%: %%ERROR%%</p>\r\n", 1), "<p>%%SEARCH_WORD%%: " + Message(1) + "</p>\r\n");
   EXPECT_EQ(bed.Line("%%SEARCH_WORD%% %%SEARCH_WORD%%\n"), "word word\n");
-  bed.connection.displayMode = 7;
+  bed.page.state.displayMode = 7;
   EXPECT_EQ(bed.Line("%%DISPLAYMODE%% %%CURRENTSONG%%\n"), "%%DISPLAYMODE%% Artist 0 - Song 0\n");
   EXPECT_EQ(bed.Line("%%NAV_PREV%%%%ADMINPASSWORD%%\n", 0, false), "%%NAV_PREV%%\n");
 }
 
 TEST(TemplateRendererTest, ErrorShowsTheMessageOfCodesOneToFourteenOnly) {
-  PageTestBed bed(Songs(1));
+  PageTestBed bed(NumberedSongs(1));
   for (int code : {0, -1, 15, 100}) EXPECT_EQ(bed.Line("[%%ERROR%%]\r\n", code), "[]\r\n") << code;
   EXPECT_EQ(bed.Line("[%%ERROR%%]\r\n", 13),
             "[\x81\x79\x83\x47\x83\x89\x81\x5B\x81\x7A \x83\x4E\x83\x62\x83\x4C\x81\x5B\x82\xAA\x96\xB3\x8C\xF8\x82"
@@ -40,8 +40,8 @@ TEST(TemplateRendererTest, ErrorShowsTheMessageOfCodesOneToFourteenOnly) {
 }
 
 TEST(TemplateRendererTest, ReferrerIsShownOnlyWithAMessage) {
-  PageTestBed bed(Songs(1));
-  bed.connection.referer = "http://dj/playlist.cgi?current=25";
+  PageTestBed bed(NumberedSongs(1));
+  bed.connection.request.referer = "http://dj/playlist.cgi?current=25";
   const std::string line = "<meta http-equiv=\"refresh\" content=\"3;URL=%%HTTP_REFERRER%%\"> %%HTTP_REFERRER%%\r\n";
   EXPECT_EQ(bed.Line(line, 0), "<meta http-equiv=\"refresh\" content=\"3;\"> \r\n");
   EXPECT_EQ(bed.Line(line, 1),
@@ -51,7 +51,7 @@ TEST(TemplateRendererTest, ReferrerIsShownOnlyWithAMessage) {
 
 TEST(TemplateRendererTest, ReferrerAndArtistsCannotBringMarkupIntoThePage) {
   PageTestBed bed(Titled({"<b>\"Q\"</b> - one"}));
-  bed.connection.referer = "http://evil/?a=\"><script>x('1')</script>&b";
+  bed.connection.request.referer = "http://evil/?a=\"><script>x('1')</script>&b";
   EXPECT_EQ(bed.Line("<a href=\"%%HTTP_REFERRER%%\">\n", 1),
             "<a href=\"http://evil/?a=&quot;&gt;&lt;script&gt;x(&#39;1&#39;)&lt;/script&gt;&amp;b\">\n");
   EXPECT_EQ(bed.Line("<option value=\"%%ARTISTSELECT%%\">\n"),
@@ -59,7 +59,7 @@ TEST(TemplateRendererTest, ReferrerAndArtistsCannotBringMarkupIntoThePage) {
 }
 
 TEST(TemplateRendererTest, RowMarkersWithoutTheirFamilyAndOtherSpellingsStayText) {
-  PageTestBed bed(Songs(2));
+  PageTestBed bed(NumberedSongs(2));
   bed.Queue(0, 1);
   for (const char* line : {"%%PLAYLISTPOS%% %%PLAYLISTPOSVAL%% %%QUEUELISTPOS%% %%QUEUELISTUSERCANCEL%%\r\n",
                            "%%error%% %%Error%% %ERROR% %%CURRENT_SONG%%\n", "plain\r\n", ""}) {
@@ -105,7 +105,7 @@ TEST(TemplateRendererTest, QueueRowsCarryTheCancelLinkOnTheListenersOwnRowOnly) 
 }
 
 TEST(TemplateRendererTest, OperatorMarkersAreEmptyForListeners) {
-  PageTestBed bed(Songs(1));
+  PageTestBed bed(NumberedSongs(1));
   bed.settings.SetAdminPassword("p w&\x82\xA0");
   const std::string encoded = "p%20w%26%82%A0";
   for (const char* marker : {"%%ADMINWINAMPCONTROL%%", "%%ADMINHIDDENFIELD%%", "%%ADMINPASSWORD%%"}) {
@@ -144,10 +144,10 @@ TEST(TemplateRendererTest, PlayingTimeIsAskedForEachLine) {
 
 TEST(TemplateRendererTest, EscapesTitlesAndSearchWordsButNotSkinTexts) {
   PageTestBed bed(Titled({"Tom & Jerry - <live> \"'"}));
-  bed.connection.searchWord = "a<b";
+  bed.page.state.searchWord = "a<b";
   EXPECT_EQ(bed.Line("%%CURRENTSONG%%\n"), "Tom &amp; Jerry - &lt;live&gt; &quot;&#39;\n");
   EXPECT_EQ(bed.Line("%%SEARCH_WORD%%\n"), "a&lt;b\n");
-  bed.connection.displayMode = -3;
+  bed.page.state.displayMode = -3;
   EXPECT_EQ(bed.Line("%%DISPLAYMODE%%\n"), "-3\n");
 }
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/files.h"
-#include "unit/platform/temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace ambervox {
 namespace platform {

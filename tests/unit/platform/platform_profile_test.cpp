@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/system.h"
-#include "unit/platform/temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace ambervox {
 namespace platform {

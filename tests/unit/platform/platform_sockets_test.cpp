@@ -10,6 +10,7 @@
 #include "platform/sockets.h"
 #include "platform/system.h"
 #include "platform/threads.h"
+#include "support/free_port.h"
 
 namespace ambervox {
 namespace platform {
@@ -28,20 +29,9 @@ class SocketsTest : public ::testing::Test {
   }
   void TearDown() override { SocketsCleanup(); }
 
-  // Listens on a free port picked at random (tests of other builds may run
-  // at the same time on this machine).
-  static Socket ListenOnFreePort(std::uint16_t* port) {
-    std::uint32_t random = 0;
-    std::uint16_t unused16 = 0;
-    std::uint8_t unused8[8];
-    CreateGuid(&random, &unused16, &unused16, unused8);
-    for (int attempt = 0; attempt < 200; ++attempt) {
-      *port = static_cast<std::uint16_t>(30000 + (random + attempt * 97u) % 30000);
-      Socket s = ListenTcp(*port, 5);
-      if (s != kInvalidSocket) return s;
-    }
-    return kInvalidSocket;
-  }
+  // Listens on a port the system chooses (tests of other builds may run at
+  // the same time on this machine).
+  static Socket ListenOnFreePort(std::uint16_t* port) { return testing::ListenOnFreePort(port); }
 
   // Receives exactly `length` bytes (or less if the peer ends).
   static std::string ReceiveBytes(Socket s, int length) {

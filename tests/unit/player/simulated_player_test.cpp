@@ -7,16 +7,15 @@
 #include "platform/window.h"
 #include "player/player_host.h"
 #include "player/player_messages.h"
+#include "support/test_data.h"
 
 namespace ambervox {
 namespace {
 
+// One artist; each song 100 + i seconds long.
 std::vector<SimulatedEntry> Songs(int count) {
-  std::vector<SimulatedEntry> songs;
-  for (int i = 0; i < count; ++i) {
-    songs.push_back({"song" + std::to_string(i) + ".mp3", "Artist - Song " + std::to_string(i), 100 + i});
-  }
-  return songs;
+  return testing::Songs(count, [](int i) { return "Artist - Song " + std::to_string(i); }, "",
+                        [](int i) { return 100 + i; });
 }
 
 class SimulatedPlayerTest : public ::testing::Test {

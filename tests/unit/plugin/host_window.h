@@ -13,17 +13,11 @@
 
 #include "platform/window.h"
 #include "simulated_player.h"
+#include "support/test_data.h"
 
 namespace ambervox {
 namespace testing {
 
-inline std::vector<SimulatedEntry> Songs(int count) {
-  std::vector<SimulatedEntry> songs;
-  for (int i = 0; i < count; ++i) {
-    songs.push_back({"C:\\Music\\song" + std::to_string(i) + ".mp3", "Artist " + std::to_string(i) + " - Song", 200});
-  }
-  return songs;
-}
 
 class HostWindow {
  public:

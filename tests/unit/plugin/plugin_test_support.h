@@ -14,39 +14,13 @@
 #include "platform/threads.h"
 #include "player/player_messages.h"
 #include "plugin/plugin.h"
-#include "unit/platform/temp_folder.h"
+#include "support/free_port.h"
+#include "support/temp_folder.h"
+#include "support/wait_until.h"
 #include "unit/plugin/host_window.h"
 
 namespace ambervox {
 namespace testing {
-
-// True as soon as `condition` holds; false when it still does not after 20 s.
-inline bool WaitUntil(const std::function<bool()>& condition) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    platform::SleepMilliseconds(5);
-  }
-  return true;
-}
-
-// A port that nothing listens on right now.
-inline int FreePort() {
-  std::uint32_t a = 0;
-  std::uint16_t b = 0;
-  std::uint16_t c = 0;
-  std::uint8_t d[8] = {};
-  platform::CreateGuid(&a, &b, &c, d);
-  for (int i = 0; i < 200; ++i) {
-    int port = 20000 + static_cast<int>((a + static_cast<std::uint32_t>(i) * 7919u) % 30000u);
-    platform::Socket s = platform::ListenTcp(static_cast<std::uint16_t>(port), 1);
-    if (s != platform::kInvalidSocket) {
-      platform::CloseSocket(s);
-      return port;
-    }
-  }
-  return 0;
-}
 
 // True when something accepts connections on 127.0.0.1:port.
 inline bool Listening(int port) {

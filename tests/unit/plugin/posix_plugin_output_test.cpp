@@ -46,6 +46,19 @@ TEST_F(PluginOutput, AServerThatCannotStartIsReportedAndTheNextConfigureTriesAga
   EXPECT_TRUE(Listening(port));
 }
 
+TEST_F(PluginOutput, APortSettingOutsideTheTcpRangeIsReportedAndOpensNoPort) {
+  // 65536 more than a free port: cut to 16 bits it would name that port.
+  const int port = FreePort();
+  ASSERT_NE(port, 0);
+  WriteIni("bDisabled=FALSE\r\nPort=" + std::to_string(65536 + port) + "\r\n");
+
+  ::testing::internal::CaptureStderr();
+  Init();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), std::string(kPluginDescription) + ": " + kStartFailure + "\n");
+  EXPECT_FALSE(plugin_.Server().IsRunning());
+  EXPECT_FALSE(Listening(port));
+}
+
 TEST_F(PluginOutput, ACompletedRefreshWritesOneDebuggerLine) {
   Init();
   ::testing::internal::CaptureStderr();

@@ -16,10 +16,14 @@
 #include "requests/playlist_cache.h"
 #include "requests/request_queue.h"
 #include "simulated_player.h"
-#include "unit/platform/temp_folder.h"
+#include "support/test_data.h"
+#include "support/temp_folder.h"
 
 namespace ambervox {
 namespace {
+
+using testing::Songs;
+using testing::User;
 
 using testing::TempFolder;
 
@@ -94,20 +98,6 @@ class FakeRefresher : public CacheRefresher {
   bool answer = true;
   std::vector<platform::WindowHandle> notifyWindows;
 };
-
-std::vector<SimulatedEntry> Songs(int count) {
-  std::vector<SimulatedEntry> songs;
-  for (int i = 0; i < count; ++i) {
-    songs.push_back({"song" + std::to_string(i) + ".mp3", "Artist " + std::to_string(i) + " - Song", 200});
-  }
-  return songs;
-}
-
-UserId User(std::uint32_t n) {
-  UserId id;
-  id.data1 = n;
-  return id;
-}
 
 std::string Str(const ByteString& value) { return std::string(value.Data(), static_cast<std::size_t>(value.Length())); }
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "unit/platform/temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace ambervox {
 namespace {
@@ -51,9 +51,9 @@ TEST_F(SettingsStoreTest, MissingFileGivesEveryDefaultAndLeavesThePluginDisabled
   EXPECT_EQ(std::string(settings_.WebRoot().CStr()), "c:\\");
   EXPECT_EQ(std::string(settings_.PlaylistFile().CStr()), "");
   EXPECT_EQ(std::string(settings_.AdminPassword().CStr()), "");
-  EXPECT_EQ(std::string(settings_.SkinPlaylistNext().CStr()), PluginSettings::kDefaultSkinPlaylistNext);
-  EXPECT_EQ(std::string(settings_.SkinPlaylistPrev().CStr()), PluginSettings::kDefaultSkinPlaylistPrev);
-  EXPECT_EQ(std::string(settings_.SkinUserCancel().CStr()), PluginSettings::kDefaultSkinUserCancel);
+  EXPECT_EQ(std::string(settings_.SkinPlaylistNext().CStr()), kDefaultSkinPlaylistNext);
+  EXPECT_EQ(std::string(settings_.SkinPlaylistPrev().CStr()), kDefaultSkinPlaylistPrev);
+  EXPECT_EQ(std::string(settings_.SkinUserCancel().CStr()), kDefaultSkinUserCancel);
   EXPECT_TRUE(settings_.Disabled());
   EXPECT_EQ(settings_.Port(), 80);
   EXPECT_EQ(settings_.MaxEntries(), 25);

@@ -16,28 +16,15 @@
 #include "platform/window.h"
 #include "player/player_messages.h"
 #include "simulated_player.h"
+#include "support/expect_finishes.h"
 
 namespace ambervox {
 namespace {
 
-// Runs `work` on a thread of its own and waits for it. A lock held across a
-// message to the player leaves that thread blocked for good; the program then
-// ends with a failure instead of hanging (the thread cannot be abandoned while
-// it uses the test's objects).
-void ExpectFinishes(const char* what, std::function<void()> work) {
-  auto done = std::make_shared<std::promise<void>>();
-  std::future<void> finished = done->get_future();
-  std::thread worker([work, done] {
-    work();
-    done->set_value();
-  });
-  if (finished.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
-    std::fprintf(stderr, "FAILED: %s did not finish: a lock is held while the player is asked\n", what);
-    std::fflush(stderr);
-    std::_Exit(1);
-  }
-  worker.join();
-}
+using testing::ExpectFinishes;
+
+// What a test that does not finish suggests.
+constexpr const char kSuspect[] = "a lock is held while the player is asked";
 
 using Titles = std::vector<std::optional<std::string>>;
 
@@ -283,10 +270,10 @@ TEST_F(PlaylistCacheTest, ThePlayerIsAskedLengthAndPositionWithoutTheLock) {
       seenByPlayer = cache_.EntryCount();
     }
   });
-  ExpectFinishes("Rebuild", [this] { cache_.Rebuild(); });
+  ExpectFinishes("Rebuild", kSuspect, [this] { cache_.Rebuild(); });
   EXPECT_EQ(2, seenByPlayer.load());
   seenByPlayer = -1;
-  ExpectFinishes("GetCurrentTitle", [this] {
+  ExpectFinishes("GetCurrentTitle", kSuspect, [this] {
     ByteString title;
     cache_.GetCurrentTitle(title);
   });

@@ -14,6 +14,7 @@
 #include "platform/window.h"
 #include "requests/request_queue.h"
 #include "simulated_player.h"
+#include "support/test_data.h"
 
 namespace ambervox {
 namespace {
@@ -26,14 +27,13 @@ constexpr int kLongPlaylist = 48;
 constexpr int kShortPlaylist = 40;
 constexpr int kIndexRange = 50;  // some requests lie outside every playlist
 
+// Seven artists, so that the per-artist limits come into play.
 std::vector<SimulatedEntry> Songs(int count) {
-  std::vector<SimulatedEntry> songs;
-  for (int i = 0; i < count; ++i) {
-    songs.push_back({"song" + std::to_string(i) + ".mp3", "Artist " + std::to_string(i % 7) + " - Song", 200});
-  }
-  return songs;
+  return testing::Songs(count, [](int i) { return testing::ArtistAndSong(i % 7); });
 }
 
+// The requester's number is the whole of its identity's first field, which
+// the checks below read back.
 UserId User(int requester) {
   UserId id;
   id.data1 = static_cast<std::uint32_t>(requester);

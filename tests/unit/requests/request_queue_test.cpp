@@ -16,46 +16,20 @@
 #include "platform/window.h"
 #include "player/player_messages.h"
 #include "simulated_player.h"
+#include "support/test_data.h"
+#include "support/expect_finishes.h"
 
 namespace ambervox {
 namespace {
 
-// Runs `work` on a thread of its own and waits for it. A lock held across a
-// message to the player leaves that thread blocked for good; the program then
-// ends with a failure instead of hanging (the thread cannot be abandoned while
-// it uses the test's objects).
-void ExpectFinishes(const char* what, std::function<void()> work) {
-  auto done = std::make_shared<std::promise<void>>();
-  std::future<void> finished = done->get_future();
-  std::thread worker([work, done] {
-    work();
-    done->set_value();
-  });
-  if (finished.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
-    std::fprintf(stderr, "FAILED: %s did not finish: the queue and the cache or the player wait for each other\n",
-                 what);
-    std::fflush(stderr);
-    std::_Exit(1);
-  }
-  worker.join();
-}
+using testing::ExpectFinishes;
+using testing::Songs;
+using testing::User;
 
-UserId User(std::uint32_t n) {
-  UserId id;
-  id.data1 = n;
-  id.data4[7] = static_cast<std::uint8_t>(n);
-  return id;
-}
+// What a test that does not finish suggests.
+constexpr const char kSuspect[] = "the queue and the cache or the player wait for each other";
 
 ByteString Address(int n) { return ByteString::Format("192.168.0.%d", n); }
-
-std::vector<SimulatedEntry> Songs(int count) {
-  std::vector<SimulatedEntry> songs;
-  for (int i = 0; i < count; ++i) {
-    songs.push_back({"song" + std::to_string(i) + ".mp3", "Artist " + std::to_string(i) + " - Song", 200});
-  }
-  return songs;
-}
 
 QueueLimits Limits(int maxQueueSize, int maxRequestsPerIP, int maxConsecutivePerIP, int recentlyPlayedQueueSize) {
   QueueLimits limits;
@@ -360,7 +334,7 @@ TEST_F(RequestQueueTest, PlayNextSendsToThePlayerWithoutTheLock) {
   player_.SetObserver([&](std::uint32_t message, std::uintptr_t, std::intptr_t) {
     if (message == platform::kMsgUser || message == platform::kMsgCommand) countsSeen.push_back(queue_.RequestCount());
   });
-  ExpectFinishes("PlayNext", [this] { queue_.PlayNext(); });
+  ExpectFinishes("PlayNext", kSuspect, [this] { queue_.PlayNext(); });
   player_.SetObserver(nullptr);
   EXPECT_EQ((std::vector<int>{1, 1}), countsSeen);
 }
@@ -385,7 +359,7 @@ TEST_F(RequestQueueTest, QueueOperationsNeverHoldTheQueueLockWhileWaitingForTheC
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     countSeen = queue_.RequestCount();
   });
-  ExpectFinishes("Rebuild", [this] { cache_.Rebuild(); });
+  ExpectFinishes("Rebuild", kSuspect, [this] { cache_.Rebuild(); });
   player_.SetObserver(nullptr);
   ASSERT_TRUE(adder.joinable());
   adder.join();

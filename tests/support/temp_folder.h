@@ -1,5 +1,6 @@
 // TempFolder: a fresh folder for one test, under AMBERVOX_TEST_TMP (created
-// when missing) or else the system's temporary folder; removed with its
+// when missing) or else the system's temporary folder, or under a root the
+// test names; removed with its
 // contents when the object goes. Paths use '/' separators, which both
 // builds accept.
 #pragma once
@@ -20,10 +21,9 @@ namespace testing {
 
 class TempFolder {
  public:
-  TempFolder() {
-    const char* base = std::getenv("AMBERVOX_TEST_TMP");
-    std::filesystem::path root =
-        base != nullptr && *base != '\0' ? std::filesystem::path(base) : std::filesystem::temp_directory_path();
+  TempFolder() : TempFolder(DefaultRoot()) {}
+  // A fresh folder under `root`.
+  explicit TempFolder(const std::filesystem::path& root) {
     std::uint32_t a = 0;
     std::uint16_t b = 0;
     std::uint16_t c = 0;
@@ -40,6 +40,11 @@ class TempFolder {
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
+
+  static std::filesystem::path DefaultRoot() {
+    const char* base = std::getenv("AMBERVOX_TEST_TMP");
+    return base != nullptr && *base != '\0' ? std::filesystem::path(base) : std::filesystem::temp_directory_path();
+  }
 
   bool Exists() const { return std::filesystem::is_directory(path_); }
   // The path of `name` inside the folder.

@@ -1,0 +1,176 @@
+// ServeRequest and the table of routes: which page or file answers which
+// request target.
+//
+// A new page is one more row of kRoutes and its handler. The rows are tried
+// in order and the first whose rule matches the target answers it; the last
+// row takes every target, as a file below the web root.
+#include "pages/site.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/plugin_settings.h"
+#include "http/http_status.h"
+#include "http/mime_table.h"
+#include "http/web_root.h"
+#include "platform/files.h"
+#include "requests/request_queue.h"
+
+namespace ambervox {
+namespace {
+
+constexpr const char kInternalErrorDetail[] =
+    "The server encountered an internal error or misconfiguration and was unable to complete your request.";
+
+// How a route's path is compared with the request target.
+enum class PathRule {
+  kExact,   // the whole target equals the path
+  kPrefix,  // the target begins with the path (an empty path: every target)
+};
+
+struct Route {
+  PathRule rule;
+  const char* path;
+  // Answers the request; 1 when a page or file was answered, 0 otherwise.
+  int (*answer)(Page& page);
+};
+
+bool Matches(const Route& route, const ByteString& target) {
+  return route.rule == PathRule::kExact ? target.Equals(route.path) : target.StartsWith(route.path);
+}
+
+// A skin file (text/html) rendered line by line with the page's state, then
+// sent compressed as the browser allows.
+int SendTemplatePage(Page& page, std::FILE* file) {
+  HttpConnection& connection = page.connection;
+  BuildPlaylistPage(page);
+  ByteString text;
+  char* const buffer = connection.LineBuffer();
+  while (std::fgets(buffer, HttpConnection::kLineBufferSize, file) != nullptr) {
+    ByteString line(buffer);
+    if (!RenderTemplateLine(page, line, text)) text.Append(line);
+  }
+  int encoding = kEncodingNone;
+  if (page.Request().acceptedEncodings & kAcceptsGzip) {
+    encoding = kEncodingGzip;
+  } else if (page.Request().acceptedEncodings & kAcceptsDeflate) {
+    encoding = kEncodingDeflate;
+  }
+  // The zero byte after the text is part of the body (see SendErrorPage).
+  if (!connection.SendCompressed(text.Data(), text.Length() + 1, encoding)) {
+    connection.SendErrorPage(kStatusInternalServerError, nullptr, kInternalErrorDetail);
+  }
+  return 1;
+}
+
+// A file below the web root: `filePath` as the target names it or, for the
+// playlist and admin pages, the skin file. Templates (text/html) are
+// rendered, everything else is sent as it is.
+int SendWebRootFile(Page& page, const ByteString& filePath, bool fromTarget, const char* contentType) {
+  HttpConnection& connection = page.connection;
+  const ByteString& target = page.Request().target;
+  if (const char* byExtension = MimeTable::ContentTypeForTarget(target)) contentType = byExtension;
+  if (filePath.StartsWith("/.") || (fromTarget && HasParentSegment(filePath))) {
+    SendBadPath(connection, filePath);
+    return 0;
+  }
+  ByteString fullPath = BuildFullPath(page.site.settings->WebRoot(), filePath);
+  platform::FileInfo info;
+  platform::ScopedFile file;
+  if (platform::FindFileInfo(fullPath.CStr(), &info)) file.reset(platform::OpenFileForReading(fullPath.CStr()));
+  if (file == nullptr) {
+    ByteString detail = ByteString::Format("The requested URL %s was not found on this server.", target.CStr());
+    connection.SendErrorPage(kStatusNotFound, nullptr, detail.CStr());
+    return 0;
+  }
+  if (contentType != nullptr && std::strcmp(contentType, "text/html") == 0) {
+    return SendTemplatePage(page, file.get());
+  }
+  return SendStaticFile(connection, file.get(), contentType, info);
+}
+
+int RedirectToPlaylist(Page& page) {
+  page.connection.WriteHeader(kStatusMovedTemporarily, "Location: /playlist.cgi", nullptr, -1);
+  return 0;
+}
+
+int SendPasswordForm(Page& page) {
+  ByteString form("<html><head></head><body>");
+  form.Append(
+      "<form method=\"GET\" action=\"admin.cgi\">Enter Admin Password <input type=text name=pass> <input "
+      "type=Submit></form>");
+  form.Append("</body></html>");
+  page.connection.WriteHeader(kStatusOk, "", "text/html", form.Length() + 1);
+  page.connection.SendBytes(form.Data(), form.Length() + 1);
+  return 1;
+}
+
+// The playlist page: the skin file named by the Playlistfile setting,
+// rendered with the query's page state.
+int ServePlaylistPage(Page& page) {
+  ParsePlaylistParams(page, page.Request().target);
+  return SendWebRootFile(page, page.site.settings->PlaylistFile(), false, "text/html");
+}
+
+// An operator's command, or with the password alone the operator's view of
+// the playlist page.
+int ServeAdminPage(Page& page) {
+  if (HandleAdminCommand(page)) return 1;
+  return ServePlaylistPage(page);
+}
+
+int ServeRequestPage(Page& page) {
+  HandleRequestPage(page);
+  return 1;
+}
+
+int ServeFile(Page& page) { return SendWebRootFile(page, page.Request().target, true, nullptr); }
+
+// In order of precedence.
+constexpr Route kRoutes[] = {
+    {PathRule::kExact, "", &RedirectToPlaylist},
+    {PathRule::kExact, "/", &RedirectToPlaylist},
+    {PathRule::kExact, "/admin.cgi", &SendPasswordForm},
+    {PathRule::kPrefix, "/admin.cgi", &ServeAdminPage},
+    {PathRule::kPrefix, "/request.cgi", &ServeRequestPage},
+    {PathRule::kPrefix, "/playlist.cgi", &ServePlaylistPage},
+    {PathRule::kPrefix, "", &ServeFile},
+};
+
+}  // namespace
+
+PlaylistCache* Site::Cache() const { return queue != nullptr ? queue->Cache() : nullptr; }
+
+int ServeRequest(HttpConnection& connection, const Site& site) {
+  HttpRequest& request = connection.request;
+  connection.StartAnswer();
+
+  HeadResult head = connection.ReadRequest(request.method, request.target);
+  if (head == HeadResult::kIncomplete) return 0;
+  if (head != HeadResult::kComplete) {
+    // Nothing of this head is interpreted; the answer still identifies the
+    // browser like every other answer does.
+    request.userId.CreateNew();
+    const char* detail = head == HeadResult::kTooLarge ? "Request header too large." : "Invalid request header.";
+    connection.SendErrorPage(kStatusBadRequest, nullptr, detail);
+    return 0;
+  }
+  connection.InterpretHead();
+
+  if (!request.method.Equals("GET")) {
+    connection.WriteHeader(kStatusNotImplemented, nullptr, nullptr, -1);
+    return 0;
+  }
+  // "/?query" and "/&query" are the playlist page with that query.
+  if (request.target.StartsWith("/?") || request.target.StartsWith("/&")) {
+    request.target = ByteString("/playlist.cgi?") + request.target.Mid(2);
+  }
+
+  Page page(connection, site);
+  for (const Route& route : kRoutes) {
+    if (Matches(route, request.target)) return route.answer(page);
+  }
+  return 0;  // not reached: the last route takes every target
+}
+
+}  // namespace ambervox

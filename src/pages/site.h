@@ -1,0 +1,98 @@
+// The site: what the server answers on every connection. ServeRequest reads
+// the request head and hands the request to the page or file that its path
+// names, through one table of routes (site.cpp). The pages are functions of
+// a Page: the connection (the request as read, and the answer), the Site
+// (the shared objects they read and change) and the PageState (what the
+// query asked for and the rows chosen for it), which belongs to the page.
+//
+// Threads: ServeRequest runs on a connection's own thread; a Page is made
+// and used there and nowhere else. The Site's objects are shared by every
+// connection and lock themselves.
+#pragma once
+
+#include <vector>
+
+#include "common/byte_string.h"
+#include "http/http_connection.h"
+
+namespace ambervox {
+
+class CacheRefresher;
+class PlaylistCache;
+class PluginSettings;
+class RequestQueue;
+
+// The objects the pages work with, none owned. The server hands one copy to
+// each connection.
+struct Site {
+  // The password, the skin texts, g_MaxEntries, the web root and the skin
+  // file. Never null.
+  PluginSettings* settings = nullptr;
+  // Null only in tests that never reach the queue or the playlist.
+  RequestQueue* queue = nullptr;
+  // What the admin page's "refreshcache" starts; null: the command only
+  // redirects.
+  CacheRefresher* refresher = nullptr;
+
+  // The queue's playlist cache, or null without a queue.
+  PlaylistCache* Cache() const;
+};
+
+// One row of the playlist page: a playlist index and its cached title.
+struct PageRow {
+  int playlistIndex = 0;
+  ByteString title;
+};
+
+// The page's request state: what the query of the playlist and admin pages
+// asked for (ParsePlaylistParams), whether the operator's password came
+// with it, and the rows chosen for it (BuildPlaylistPage). Starts empty for
+// every request; a query value that is absent or empty leaves its field as
+// it is.
+struct PageState {
+  int current = 0;          // the match the page starts at ("current")
+  int displayMode = 0;      // shown again by %%DISPLAYMODE%%
+  ByteString searchWord;    // "psearch", decoded
+  ByteString startsWith;    // "startswith", decoded
+  int errorCode = 0;        // the ResultCode to show ("errorCode")
+  bool isAdmin = false;     // the operator's password came with the request
+  bool hasMorePages = false;
+  std::vector<PageRow> rows;
+
+  bool HasSearchWord() const { return !searchWord.IsEmpty(); }
+  bool HasStartsWith() const { return !startsWith.IsEmpty(); }
+};
+
+// What every page handler receives.
+struct Page {
+  Page(HttpConnection& pageConnection, const Site& pageSite) : connection(pageConnection), site(pageSite) {}
+
+  const HttpRequest& Request() const { return connection.request; }
+
+  HttpConnection& connection;
+  const Site& site;
+  PageState state;
+};
+
+// What a connection's thread runs: reads the head, interprets it and
+// answers it. 1 when a page or file was answered, 0 otherwise.
+int ServeRequest(HttpConnection& connection, const Site& site);
+
+// The page handlers, in the files named.
+//
+// admin_page.cpp: /admin.cgi with a query. True when it answered (a
+// redirect); false when the operator's password came without a command, so
+// that the caller shows the operator's view of the playlist page.
+bool HandleAdminCommand(Page& page);
+// request_page.cpp: /request.cgi, a request or a withdrawal, answered with
+// a redirect back.
+void HandleRequestPage(Page& page);
+// playlist_page.cpp: the query of the playlist and admin pages into
+// page.state, and the rows it asks for.
+void ParsePlaylistParams(Page& page, const ByteString& target);
+void BuildPlaylistPage(Page& page);
+// template_renderer.cpp: expands the markers of one skin line into `out`.
+// False, appending nothing, when the line holds no marker.
+bool RenderTemplateLine(const Page& page, const ByteString& line, ByteString& out);
+
+}  // namespace ambervox

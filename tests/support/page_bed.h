@@ -1,0 +1,90 @@
+// PageBed: what a page is rendered against outside a running server: a
+// simulated player on a window thread of its own (as the player's window is
+// to the plug-in), the playlist cache rebuilt from it, a request queue
+// without fairness limits, the settings, and one connection with the Site
+// and a Page on it. The page tests capture what the connection sends; the
+// benchmarks drop it. Made and used on one thread.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/plugin_settings.h"
+#include "common/user_id.h"
+#include "http/http_connection.h"
+#include "pages/site.h"
+#include "platform/window.h"
+#include "requests/playlist_cache.h"
+#include "requests/request_queue.h"
+#include "simulated_player.h"
+
+namespace ambervox {
+namespace testing {
+
+class PageBed {
+ public:
+  // `socket` is a made-up socket number that `send` receives; it is never
+  // closed.
+  PageBed(std::vector<SimulatedEntry> songs, const char* password, HttpConnection::SendFunction send,
+          platform::Socket socket, const char* peer)
+      : player(std::move(songs)),
+        window("AmbervoxPagesPlayer", "Pages test player", &SimulatedPlayer::WindowProcedure),
+        queue(&cache),
+        connection(ServerLimits(), send),
+        page(connection, site) {
+    player.Attach(window.window());
+    cache.SetPlayerWindow(window.window());
+    cache.Rebuild();
+    queue.SetHostWindow(window.window());
+    QueueLimits open;
+    open.maxRequestsPerIP = 0;
+    queue.SetLimits(open);
+    settings.SetAdminPassword(password);
+    site.settings = &settings;
+    site.queue = &queue;
+    connection.Attach(platform::ScopedSocket(socket), peer);
+    connection.request.hasUserIdCookie = true;
+  }
+  ~PageBed() {
+    connection.ReleaseSocket();  // made up: nothing to close
+    player.Detach();
+  }
+  PageBed(const PageBed&) = delete;
+  PageBed& operator=(const PageBed&) = delete;
+
+  // The page as the site assembles a skin: the rows first, then each line
+  // rendered or, holding no marker, kept.
+  ByteString Render(const std::vector<ByteString>& lines) {
+    BuildPlaylistPage(page);
+    ByteString text;
+    for (const ByteString& line : lines) {
+      if (!RenderTemplateLine(page, line, text)) text.Append(line);
+    }
+    return text;
+  }
+
+  SimulatedPlayer player;
+  platform::WindowThread window;
+  PlaylistCache cache;
+  RequestQueue queue;
+  PluginSettings settings;
+  Site site;
+  HttpConnection connection;
+  Page page;
+};
+
+// The lines of the default skin's playlist page, as the site reads them.
+inline std::vector<ByteString> DefaultSkinLines(const char* sourceDir) {
+  std::vector<ByteString> lines;
+  std::FILE* file = std::fopen((std::string(sourceDir) + "/skins/default/playlist.html").c_str(), "rb");
+  if (file == nullptr) return lines;
+  char buffer[HttpConnection::kLineBufferSize];
+  while (std::fgets(buffer, sizeof buffer, file) != nullptr) lines.emplace_back(buffer);
+  std::fclose(file);
+  return lines;
+}
+
+}  // namespace testing
+}  // namespace ambervox
