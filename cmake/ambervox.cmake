@@ -31,9 +31,9 @@ function(ambervox_unit_tests dir)
     add_executable(${n} ${t})
     target_include_directories(${n} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
     target_link_libraries(${n} PRIVATE ${ARGN} ambervox_gtest)
-    add_test(NAME ${AMBERVOX_PLATFORM}.${dir}.${n} COMMAND ${n})
-    set_tests_properties(${AMBERVOX_PLATFORM}.${dir}.${n} PROPERTIES
-      TIMEOUT 300 LABELS "${AMBERVOX_PLATFORM};unit"
-      ENVIRONMENT "TZ=UTC;AMBERVOX_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp")
+    add_test(NAME ${AMBERVOX_BUILD_NAME}.${dir}.${n} COMMAND ${n})
+    set_tests_properties(${AMBERVOX_BUILD_NAME}.${dir}.${n} PROPERTIES
+      TIMEOUT 300 LABELS "${AMBERVOX_BUILD_NAME};unit"
+      ENVIRONMENT "TZ=UTC;AMBERVOX_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp;AMBERVOX_WINE_ARCH=${AMBERVOX_WINE_ARCH}")
   endforeach()
 endfunction()

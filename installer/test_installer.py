@@ -21,7 +21,8 @@ import pytest
 SOURCE = os.environ.get("AMBERVOX_SOURCE_DIR", os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 
-from ambervox_host import Build, Host, free_port, get, read_ini, wait_until, write_playlist  # noqa: E402
+from ambervox_host import (Build, Host, choose_wine, free_port, get, read_ini, wait_until,  # noqa: E402
+                           write_playlist)
 
 VERSION = os.environ.get("AMBERVOX_VERSION", "")
 SKIN = os.path.join(SOURCE, "skins", "default")
@@ -37,23 +38,25 @@ class Wine:
     def __init__(self, root):
         self.prefix = os.path.join(root, "prefix")
         self.log_path = os.path.join(root, "wine.log")
-        subprocess.run(["bash", os.path.join(SOURCE, "tools", "wine-prefix.sh"), self.prefix], check=True)
         self.env = dict(os.environ)
+        self.wine, self.wineserver = choose_wine(self.env)
+        subprocess.run(["bash", os.path.join(SOURCE, "tools", "wine-prefix.sh"), self.prefix], check=True,
+                       env=self.env)
         for name in ("LC_ALL", "LC_CTYPE", "DISPLAY"):
             self.env.pop(name, None)
         self.env.update(WINEPREFIX=self.prefix, LANG="ja_JP.UTF-8", WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         # Output to a file: Wine's helper processes must not hold ctest's pipe.
         self.log = open(self.log_path, "ab")
-        subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL, stdout=self.log,
+        subprocess.run([self.wineserver, "-p"], env=self.env, stdin=subprocess.DEVNULL, stdout=self.log,
                        stderr=self.log, check=True)
 
     def run(self, *args):
-        return subprocess.run(["wine"] + list(args), env=self.env, stdin=subprocess.DEVNULL, stdout=self.log,
+        return subprocess.run([self.wine] + list(args), env=self.env, stdin=subprocess.DEVNULL, stdout=self.log,
                               stderr=self.log, timeout=WINE_TIMEOUT).returncode
 
     def reg(self, *args):
-        return subprocess.run(["wine", "reg"] + list(args), env=self.env, stdin=subprocess.DEVNULL,
+        return subprocess.run([self.wine, "reg"] + list(args), env=self.env, stdin=subprocess.DEVNULL,
                               capture_output=True, timeout=WINE_TIMEOUT)
 
     def key_exists(self, key):
@@ -65,7 +68,7 @@ class Wine:
         return os.path.join(self.prefix, "drive_c", *windows_path[3:].split("\\"))
 
     def stop(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL, stdout=self.log,
+        subprocess.run([self.wineserver, "-k"], env=self.env, stdin=subprocess.DEVNULL, stdout=self.log,
                        stderr=self.log)
         self.log.close()
 

@@ -10,7 +10,8 @@ SUDO=$(need_root)
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev lld pkg-config
       zlib1g-dev libicu-dev libgtest-dev libgmock-dev libbenchmark-dev
       mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix libz-mingw-w64-dev
-      wine wine32:i386 xvfb xauth locales fonts-ipafont-gothic
+      g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+      wine wine32:i386 wine64 xvfb xauth locales fonts-ipafont-gothic
       python3-pytest curl
       nsis zip chromium chromium-driver python3-selenium
       imagemagick x11-apps)

@@ -32,6 +32,11 @@ void JoinThread(ThreadHandle thread);
 // True once the thread has ended (also when it was ended from outside, as
 // the system does with every other thread at process exit).
 bool HasThreadEnded(ThreadHandle thread);
+// True while the process is ending and only module clean-up runs. Win32:
+// ExitProcess has ended every other thread wherever it stood, possibly
+// inside a lock, so clean-up must not wait for them or take their locks.
+// POSIX: always false; exit() leaves the other threads running.
+bool IsProcessExiting();
 // Releases the handle (after JoinThread; a handle may also be closed while
 // the thread still runs, which detaches it).
 void CloseThreadHandle(ThreadHandle thread);

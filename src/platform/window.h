@@ -67,7 +67,8 @@ bool HasPendingSentMessages();
 std::uint32_t RegisterMessageName(const char* name);
 
 // Replaces a window's procedure by `hook` and remembers the previous one.
-// One instance per window; Restore (or destruction) puts the previous
+// One window per instance; several instances may subclass the same window,
+// each on top of the one before. Restore (or destruction) puts the previous
 // procedure back. Install and Restore run on the window's owner thread.
 // A Unicode window is subclassed with the wide functions, any other with the
 // ANSI ones, so the window keeps its kind and its text messages pass
@@ -98,6 +99,7 @@ class WindowSubclass {
   std::intptr_t previous_ = 0;  // WNDPROC on Win32, WindowProc on POSIX
   WindowProc hook_ = nullptr;
   bool wide_ = false;           // installed with the wide functions
+  int slot_ = -1;               // Win32: which thunk and window properties are ours
 };
 
 // Top-level windows from the top of the z-order (first child of the desktop,

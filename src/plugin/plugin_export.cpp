@@ -4,10 +4,17 @@
 // plug-in's static library), so that tests linking that library get no
 // process-wide objects and the export is always part of the module.
 //
-// The Plugin is a namespace-scope object: constructed when the library is
-// loaded, destroyed when it is unloaded. Nothing else in the library runs
-// code at load time, so its construction order is just its members' order.
+// The Plugin is constructed when the library is loaded and destroyed when
+// it is unloaded, but not when the process ends: on Windows every other
+// thread has then been ended wherever it stood, maybe holding a lock of the
+// server or the queue, and a destructor that stops the server would wait for
+// it for ever. The system reclaims the sockets and memory itself. Nothing
+// else in the library runs code at load time, so its construction order is
+// just its members' order.
+#include <new>
+
 #include "platform/export.h"
+#include "platform/threads.h"
 #include "plugin/plugin.h"
 #include "plugin/plugin_record.h"
 #include "plugin/settings_store.h"
@@ -15,7 +22,14 @@
 namespace ambervox {
 namespace {
 
-Plugin thePlugin;
+alignas(Plugin) unsigned char pluginStorage[sizeof(Plugin)];
+Plugin& thePlugin = *new (pluginStorage) Plugin;
+
+struct PluginUnloader {
+  ~PluginUnloader() {
+    if (!platform::IsProcessExiting()) thePlugin.~Plugin();
+  }
+} thePluginUnloader;
 
 int InitEntry();
 void ConfigEntry();

@@ -4,7 +4,8 @@ module and its plugin.ini, the host process and its console, and HTTP.
 The build under test is described by the environment that ctest sets
 (tests/e2e/CMakeLists.txt): AMBERVOX_PLATFORM (posix or win32),
 AMBERVOX_HOST, AMBERVOX_PLUGIN, AMBERVOX_NEIGHBOUR (the second plug-in of
-tests/e2e/neighbour/), AMBERVOX_SOURCE_DIR, AMBERVOX_BUILD_DIR.
+tests/e2e/neighbour/), AMBERVOX_SOURCE_DIR, AMBERVOX_BUILD_DIR, and for a
+Windows build AMBERVOX_WINE_ARCH (win32, or win64 for the 64-bit test build).
 The Windows build runs under Wine with the Japanese locale (code page 932).
 """
 
@@ -32,6 +33,27 @@ DEFAULTS = {
     "g_RecentlyPlayedQueueSize": "0",
 }
 PLUGIN_DESCRIPTION = "Ambervox Plugin TOVA CUSTOM 4.4.0"
+# The Wine loader and server for each kind of Windows build, as
+# tools/wine-arch.sh chooses them: the wrappers pick the 32-bit loader
+# whenever it is installed, so the 64-bit pair is called directly.
+WINE_PROGRAMS = {"win32": ("wine", "wineserver"),
+                 "win64": ("/usr/lib/wine/wine64", "/usr/lib/wine/wineserver64")}
+
+
+def choose_wine(env):
+    """Sets in `env` the Wine loader (AMBERVOX_WINE), server
+    (AMBERVOX_WINESERVER) and WINEARCH for AMBERVOX_WINE_ARCH (default
+    win32); returns (loader, server)."""
+    arch = env.get("AMBERVOX_WINE_ARCH") or "win32"
+    loader, server = WINE_PROGRAMS[arch]
+    env.update(AMBERVOX_WINE_ARCH=arch, WINEARCH=arch, AMBERVOX_WINE=loader, AMBERVOX_WINESERVER=server)
+    if arch == "win32":
+        env.pop("WINELOADER", None)
+        env.pop("WINESERVER", None)
+    else:
+        # Wine starts its helper processes and its server with these.
+        env.update(WINELOADER=loader, WINESERVER=server)
+    return loader, server
 
 
 class Build:
@@ -61,8 +83,10 @@ class Build:
         return os.path.join(self.source, "skins", "default")
 
     def _prepare_wine(self):
+        choose_wine(self.env)
         prefix = self.env.get("WINEPREFIX") or os.path.join(self.build_dir, "wineprefix")
-        subprocess.run(["bash", os.path.join(self.source, "tools", "wine-prefix.sh"), prefix], check=True)
+        subprocess.run(["bash", os.path.join(self.source, "tools", "wine-prefix.sh"), prefix], check=True,
+                       env=self.env)
         self.env["WINEPREFIX"] = prefix
         self.env["LANG"] = "ja_JP.UTF-8"
         for name in ("LC_ALL", "LC_CTYPE", "DISPLAY"):
@@ -71,7 +95,7 @@ class Build:
         self.env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
 
     def host_command(self):
-        return ["wine", self.host] if self.is_win32 else [self.host]
+        return [self.env["AMBERVOX_WINE"], self.host] if self.is_win32 else [self.host]
 
     def folder_setting(self, path):
         """A folder as the plug-in's settings name it on this build."""

@@ -64,7 +64,7 @@ class Driver:
     def __init__(self, env):
         path = os.environ.get("AMBERVOX_SHEET_DRIVER")
         assert path, "AMBERVOX_SHEET_DRIVER is not set (tests/e2e/CMakeLists.txt)"
-        self.process = subprocess.Popen(["wine", path], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+        self.process = subprocess.Popen([env["AMBERVOX_WINE"], path], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, env=env)
         self._lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
@@ -553,12 +553,14 @@ def x11_prefix(build):
     stamp = os.path.join(prefix, ".ambervox-x11")
     if os.path.exists(stamp):
         return prefix
-    subprocess.run(["bash", os.path.join(build.source, "tools", "wine-prefix.sh"), prefix], check=True)
+    subprocess.run(["bash", os.path.join(build.source, "tools", "wine-prefix.sh"), prefix], check=True,
+                   env=build.env)
     env = dict(build.env, WINEPREFIX=prefix, WINEDEBUG="-all")
     env.pop("DISPLAY", None)
-    for command in (["wine", "reg", "delete", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/f"],
-                    ["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"],
-                    ["wineserver", "-w"]):
+    wine, wineserver = env["AMBERVOX_WINE"], env["AMBERVOX_WINESERVER"]
+    for command in ([wine, "reg", "delete", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/f"],
+                    [wine, "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"],
+                    [wineserver, "-w"]):
         subprocess.run(command, env=env, check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
     open(stamp, "w").close()
@@ -609,5 +611,5 @@ def test_each_page_is_drawn_with_legible_japanese_labels(build, install, x_displ
     finally:
         sheet_driver.close()
         host.close()
-        subprocess.run(["wineserver", "-k"], env=drawing.env, stdin=subprocess.DEVNULL,
+        subprocess.run([drawing.env["AMBERVOX_WINESERVER"], "-k"], env=drawing.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

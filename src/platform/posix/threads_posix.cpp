@@ -143,6 +143,8 @@ void JoinThreadHandlingMessages(ThreadHandle thread) {
 
 bool HasThreadEnded(ThreadHandle thread) { return thread != nullptr && thread->finished.load(); }
 
+bool IsProcessExiting() { return false; }
+
 void CloseThreadHandle(ThreadHandle thread) {
   if (thread == nullptr) return;
   bool detach = false;

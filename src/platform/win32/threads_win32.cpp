@@ -74,6 +74,15 @@ bool HasThreadEnded(ThreadHandle thread) {
   return thread && WaitForSingleObject(ToHandle(thread), 0) == WAIT_OBJECT_0;
 }
 
+bool IsProcessExiting() {
+  // ntdll's own answer (from Windows XP on); looked up on each call, since
+  // a function-local static's guard could be held by an ended thread.
+  using ShutdownInProgress = BOOLEAN(WINAPI*)();
+  auto inProgress = reinterpret_cast<ShutdownInProgress>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlDllShutdownInProgress")));
+  return inProgress != nullptr && inProgress() != FALSE;
+}
+
 void CloseThreadHandle(ThreadHandle thread) {
   if (thread) CloseHandle(ToHandle(thread));
 }

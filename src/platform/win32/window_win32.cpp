@@ -3,11 +3,16 @@
 // A window made by CreateTopLevelWindow belongs to a class registered once per
 // class name in this module, whose stdcall window procedure forwards every
 // message to the portable WindowProc kept in the window's GWLP_USERDATA.
-// WindowSubclass replaces GWLP_WNDPROC by one stdcall thunk that finds the
-// portable hook in a window property.
+// WindowSubclass replaces GWLP_WNDPROC by a stdcall thunk that finds the
+// portable hook in window properties. Each subclass of a window takes a slot
+// of its own: its own thunk and its own pair of properties, so that two
+// subclasses on one window (ours twice, or ours under and over another
+// plug-in's) each reach their own hook and previous procedure.
 #include "platform/win32/win32_api.h"
 
+#include <array>
 #include <string>
+#include <utility>
 
 #include "platform/window.h"
 
@@ -20,9 +25,24 @@ namespace {
 
 HINSTANCE ThisModule() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
-// Window properties of a subclassed window.
-const char kHookProperty[] = "Ambervox.SubclassHook";
-const char kPreviousProperty[] = "Ambervox.SubclassPrevious";
+// The window properties of each subclass slot: the portable hook (removed
+// by Restore) and the procedure that was in place before (kept while the
+// thunk must stay in the chain). A slot is free while neither is set.
+constexpr int kSubclassSlots = 8;
+struct SlotProperties {
+  const char* hook;
+  const char* previous;
+};
+constexpr SlotProperties kSlotProperties[kSubclassSlots] = {
+    {"Ambervox.SubclassHook.0", "Ambervox.SubclassPrevious.0"},
+    {"Ambervox.SubclassHook.1", "Ambervox.SubclassPrevious.1"},
+    {"Ambervox.SubclassHook.2", "Ambervox.SubclassPrevious.2"},
+    {"Ambervox.SubclassHook.3", "Ambervox.SubclassPrevious.3"},
+    {"Ambervox.SubclassHook.4", "Ambervox.SubclassPrevious.4"},
+    {"Ambervox.SubclassHook.5", "Ambervox.SubclassPrevious.5"},
+    {"Ambervox.SubclassHook.6", "Ambervox.SubclassPrevious.6"},
+    {"Ambervox.SubclassHook.7", "Ambervox.SubclassPrevious.7"},
+};
 
 // Whether the message that this thread's innermost procedure of this module
 // is handling came in its wide form: DefaultWindowProc must hand it on in
@@ -65,10 +85,11 @@ LRESULT CALLBACK ClassWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
   }
 }
 
-template <bool kWide>
+template <bool kWide, int kSlot>
 LRESULT CALLBACK SubclassThunk(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto hook = reinterpret_cast<WindowProc>(GetPropA(hwnd, kHookProperty));
-  auto previous = reinterpret_cast<WNDPROC>(GetPropA(hwnd, kPreviousProperty));
+  const SlotProperties& slot = kSlotProperties[kSlot];
+  auto hook = reinterpret_cast<WindowProc>(GetPropA(hwnd, slot.hook));
+  auto previous = reinterpret_cast<WNDPROC>(GetPropA(hwnd, slot.previous));
   LRESULT result = 0;
   if (hook) {
     DispatchForm form(kWide);
@@ -85,14 +106,29 @@ LRESULT CALLBACK SubclassThunk(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     result = DefaultProc<kWide>(hwnd, message, wParam, lParam);
   }
   if (message == WM_NCDESTROY) {
-    RemovePropA(hwnd, kHookProperty);
-    RemovePropA(hwnd, kPreviousProperty);
+    RemovePropA(hwnd, slot.hook);
+    RemovePropA(hwnd, slot.previous);
   }
   return result;
 }
 
-LONG_PTR ThunkOf(bool wide) {
-  return wide ? reinterpret_cast<LONG_PTR>(&SubclassThunk<true>) : reinterpret_cast<LONG_PTR>(&SubclassThunk<false>);
+template <bool kWide, std::size_t... kSlot>
+constexpr std::array<WNDPROC, sizeof...(kSlot)> MakeThunks(std::index_sequence<kSlot...>) {
+  return {&SubclassThunk<kWide, static_cast<int>(kSlot)>...};
+}
+constexpr auto kAnsiThunks = MakeThunks<false>(std::make_index_sequence<kSubclassSlots>{});
+constexpr auto kWideThunks = MakeThunks<true>(std::make_index_sequence<kSubclassSlots>{});
+
+LONG_PTR ThunkOf(bool wide, int slot) {
+  return reinterpret_cast<LONG_PTR>(wide ? kWideThunks[slot] : kAnsiThunks[slot]);
+}
+
+// The first slot of `hwnd` that no subclass holds, or -1.
+int FreeSlot(HWND hwnd) {
+  for (int slot = 0; slot < kSubclassSlots; ++slot) {
+    if (!GetPropA(hwnd, kSlotProperties[slot].hook) && !GetPropA(hwnd, kSlotProperties[slot].previous)) return slot;
+  }
+  return -1;
 }
 
 LONG_PTR GetProcedure(HWND hwnd, bool wide) {
@@ -282,30 +318,32 @@ WindowSubclass::~WindowSubclass() { Restore(); }
 bool WindowSubclass::Install(WindowHandle window, WindowProc hook) {
   HWND hwnd = ToHwnd(window);
   if (window_ || !hook || !IsWindow(hwnd)) return false;
-  // One subclass per window: the property is taken.
-  if (GetPropA(hwnd, kHookProperty) || GetPropA(hwnd, kPreviousProperty)) return false;
+  const int slot = FreeSlot(hwnd);
+  if (slot < 0) return false;
+  const SlotProperties& names = kSlotProperties[slot];
   // A Unicode window subclassed through the ANSI functions would become an
   // ANSI window: its caption would pass through the ANSI code page.
   const bool wide = IsWindowUnicode(hwnd) != 0;
-  if (!SetPropA(hwnd, kHookProperty, reinterpret_cast<HANDLE>(hook))) return false;
+  if (!SetPropA(hwnd, names.hook, reinterpret_cast<HANDLE>(hook))) return false;
   // The previous procedure is recorded before the thunk can run.
   auto previous = GetProcedure(hwnd, wide);
-  if (!previous || !SetPropA(hwnd, kPreviousProperty, reinterpret_cast<HANDLE>(previous))) {
-    RemovePropA(hwnd, kHookProperty);
-    RemovePropA(hwnd, kPreviousProperty);
+  if (!previous || !SetPropA(hwnd, names.previous, reinterpret_cast<HANDLE>(previous))) {
+    RemovePropA(hwnd, names.hook);
+    RemovePropA(hwnd, names.previous);
     return false;
   }
   SetLastError(0);
-  previous = SetProcedure(hwnd, wide, ThunkOf(wide));
+  previous = SetProcedure(hwnd, wide, ThunkOf(wide, slot));
   if (!previous && GetLastError() != 0) {
-    RemovePropA(hwnd, kHookProperty);
-    RemovePropA(hwnd, kPreviousProperty);
+    RemovePropA(hwnd, names.hook);
+    RemovePropA(hwnd, names.previous);
     return false;
   }
   window_ = window;
   previous_ = previous;
   hook_ = hook;
   wide_ = wide;
+  slot_ = slot;
   return true;
 }
 
@@ -323,20 +361,23 @@ bool WindowSubclass::Restore() {
   if (!window_) return true;
   HWND hwnd = ToHwnd(window_);
   bool removed = true;
+  const SlotProperties& names = kSlotProperties[slot_];
   if (IsWindow(hwnd)) {
-    if (GetProcedure(hwnd, wide_) == ThunkOf(wide_)) {
+    if (GetProcedure(hwnd, wide_) == ThunkOf(wide_, slot_)) {
       SetProcedure(hwnd, wide_, previous_);
-      RemovePropA(hwnd, kPreviousProperty);
+      RemovePropA(hwnd, names.previous);
     } else {
       // Someone replaced the procedure after us and calls the thunk as its
       // previous one; putting ours back would cut that one off, so the
       // thunk stays and, with the hook gone, passes everything to previous_.
+      // The slot stays taken while its thunk is in the chain.
       removed = false;
     }
-    RemovePropA(hwnd, kHookProperty);
+    RemovePropA(hwnd, names.hook);
   }
   window_ = nullptr;
   hook_ = nullptr;
+  slot_ = -1;
   // Left in place, CallPrevious still passes messages on.
   if (removed) previous_ = 0;
   return removed;

@@ -53,6 +53,13 @@ std::intptr_t Hook(WindowHandle window, std::uint32_t message, std::uintptr_t wP
   return g_subclass->CallPrevious(window, message, wParam, lParam);
 }
 
+WindowSubclass* g_other = nullptr;
+
+std::intptr_t OtherHook(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  const std::intptr_t result = g_other->CallPrevious(window, message, wParam, lParam);
+  return message == kAsk ? 20000 + result : result;
+}
+
 TEST(Win32WindowTest, SubclassChainsToANativeProcedureAndRestoresIt) {
   NativeWindow native;
   ASSERT_TRUE(native.hwnd());
@@ -64,15 +71,21 @@ TEST(Win32WindowTest, SubclassChainsToANativeProcedureAndRestoresIt) {
   EXPECT_EQ(1105, SendMessageA(native.hwnd(), kAsk, 5, 0));
   EXPECT_EQ(1, g_hookCalls.load());
 
-  // A second subclass on the same window is refused.
+  // A second subclass on the same window goes on top of the first and
+  // reaches the first through its own previous procedure.
   WindowSubclass other;
-  EXPECT_FALSE(other.Install(W(native.hwnd()), Hook));
+  g_other = &other;
+  ASSERT_TRUE(other.Install(W(native.hwnd()), OtherHook));
+  EXPECT_EQ(21105, SendMessageA(native.hwnd(), kAsk, 5, 0));
+  EXPECT_EQ(2, g_hookCalls.load());
+  EXPECT_TRUE(other.Restore());
+  EXPECT_EQ(1105, SendMessageA(native.hwnd(), kAsk, 5, 0));
 
   subclass.Restore();
   EXPECT_FALSE(subclass.IsInstalled());
   EXPECT_EQ(reinterpret_cast<LONG_PTR>(NativeProc), GetWindowLongPtrA(native.hwnd(), GWLP_WNDPROC));
   EXPECT_EQ(105, SendMessageA(native.hwnd(), kAsk, 5, 0));
-  EXPECT_EQ(1, g_hookCalls.load());
+  EXPECT_EQ(3, g_hookCalls.load());
   // Installing again after Restore works: nothing was left behind.
   EXPECT_TRUE(other.Install(W(native.hwnd()), Hook));
   g_subclass = &other;

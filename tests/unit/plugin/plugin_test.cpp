@@ -232,7 +232,10 @@ TEST_F(PluginRefresh, TheCompletionRunsNoMessageSentMeanwhile) {
 // Quit with another subclass on top of ours: our hook cannot come off, so it
 // stays and passes every message on (the player still advances).
 TEST_F(PluginHook, QuitUnderAnotherSubclassLeavesAHookThatOnlyPassesMessagesOn) {
-  WriteIni("bDisabled=FALSE\r\nPort=0\r\n");
+  // A port that opens: a server that cannot start shows a modal message box.
+  const int port = FreePort();
+  ASSERT_NE(port, 0);
+  WriteIni("bDisabled=FALSE\r\nPort=" + std::to_string(port) + "\r\n");
   Init();
   static platform::WindowSubclass above;
   bool installed = false;
