@@ -99,7 +99,7 @@ class WindowSubclass {
   std::intptr_t previous_ = 0;  // WNDPROC on Win32, WindowProc on POSIX
   WindowProc hook_ = nullptr;
   bool wide_ = false;           // installed with the wide functions
-  int slot_ = -1;               // Win32: which thunk and window properties are ours
+  [[maybe_unused]] int slot_ = -1;  // Win32: which thunk and window properties are ours
 };
 
 // Top-level windows from the top of the z-order (first child of the desktop,
