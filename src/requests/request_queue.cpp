@@ -144,7 +144,10 @@ bool RequestQueue::DeleteAt(int position, long long identity) {
 ResultCode RequestQueue::DeleteAtForUser(int position, const UserId& userId, long long identity) {
   LockHolder hold(lock_);
   auto it = FindLocked(position, identity, &userId);
-  if (it == requests_.end()) return kInvalidPosition;
+  if (it == requests_.end()) {
+    // Not the user's own: someone else's, or gone.
+    return FindLocked(position, identity, nullptr) != requests_.end() ? kNotRequester : kInvalidPosition;
+  }
   if (it->userId != userId) return kNotRequester;
   requests_.erase(it);
   return kRequestDeleted;

@@ -94,8 +94,8 @@ class RequestQueue {
   bool DeleteAt(int position, long long identity = kNoIdentity) EXCLUDES(lock_);
   // kRequestDeleted, kInvalidPosition, or kNotRequester when the request was
   // made with another UserId (the address does not matter here). With an
-  // identity only the user's own requests are looked at: a request of that
-  // index that is not theirs is kInvalidPosition, theirs being gone.
+  // identity the user's own request of that index is removed; when only
+  // another user's is queued, kNotRequester.
   ResultCode DeleteAtForUser(int position, const UserId& userId, long long identity = kNoIdentity) EXCLUDES(lock_);
   // Empties the request list and the history.
   void ClearAll() EXCLUDES(lock_);

@@ -377,7 +377,7 @@ TEST_F(RequestQueueTest, ALinkNamingItsRequestRemovesThatRequestOrNothing) {
   EXPECT_EQ((std::vector<int>{6}), QueuedIndexes());
   EXPECT_FALSE(queue_.DeleteAt(0, 4)) << "index 4 already played";
   EXPECT_EQ(kInvalidPosition, queue_.DeleteAtForUser(0, User(1), 4));
-  EXPECT_EQ(kInvalidPosition, queue_.DeleteAtForUser(0, User(1), 6)) << "not the listener's own";
+  EXPECT_EQ(kNotRequester, queue_.DeleteAtForUser(0, User(1), 6));
   EXPECT_EQ((std::vector<int>{6}), QueuedIndexes());
   EXPECT_EQ(kRequestDeleted, queue_.DeleteAtForUser(5, User(3), 6));
   EXPECT_EQ(0, queue_.RequestCount());
