@@ -136,10 +136,11 @@ bool PlaylistCache::GetEntry(int index, PlaylistEntry& entry) const {
 
 bool PlaylistCache::GetTitleOfFile(int hint, const ByteString& filePath, ByteString& title) const {
   LockHolder hold(lock_);
-  // Named here, under the lock: the search's predicate reads it.
-  const std::vector<ByteString>& paths = filePaths_;
-  const int index = FindSongFrom(hint, static_cast<int>(paths.size()),
-                                 [&](int i) { return paths[static_cast<std::size_t>(i)] == filePath; });
+  // Taken here, under the lock, for the search's predicate, which runs
+  // while the lock is still held.
+  const ByteString* const paths = filePaths_.data();
+  const int index = FindSongFrom(hint, static_cast<int>(filePaths_.size()),
+                                 [&](int i) { return paths[i] == filePath; });
   if (index < 0) return false;
   title = titles_[static_cast<std::size_t>(index)];
   return true;
