@@ -10,6 +10,9 @@
 
 namespace ambervox {
 
+// The number of fields of the text form.
+constexpr int kUserIdFields = 11;
+
 struct UserId {
   std::uint32_t data1 = 0;
   std::uint16_t data2 = 0;

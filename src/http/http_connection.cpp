@@ -170,8 +170,12 @@ void HttpConnection::InterpretHead() {
   if (!value.IsEmpty()) {
     ParseCookies(value);
     auto found = r.cookies.find(ByteString("UserID"));
-    if (found != r.cookies.end() && !found->second.IsEmpty()) {
-      r.userId.ScanText(found->second.CStr());
+    // A value that does not scan whole is no identity: browsers whose
+    // cookies broke alike would otherwise share one, and could withdraw each
+    // other's requests. They are treated as having none and get a new one.
+    UserId scanned;
+    if (found != r.cookies.end() && scanned.ScanText(found->second.CStr()) == kUserIdFields) {
+      r.userId = scanned;
       r.hasUserIdCookie = true;
     }
   }

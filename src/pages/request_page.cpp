@@ -43,7 +43,8 @@ void HandleRequestPage(Page& page) {
         result = requestQueue->AddRequest(listpos, request.peerAddress, request.userId, !isAdmin);
       } else {
         // The queue rows show 1-based positions.
-        result = requestQueue->DeleteAtForUser(listpos == INT_MIN ? -1 : listpos - 1, request.userId);
+        result = requestQueue->DeleteAtForUser(listpos == INT_MIN ? -1 : listpos - 1, request.userId,
+                                               LinkedRequest(requestTarget));
       }
     }
   }

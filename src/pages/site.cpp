@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/number.h"
 #include "common/plugin_settings.h"
+#include "common/query_params.h"
 #include "http/http_status.h"
 #include "http/mime_table.h"
 #include "http/web_root.h"
@@ -138,6 +140,17 @@ constexpr Route kRoutes[] = {
 };
 
 }  // namespace
+
+long long LinkedRequest(const ByteString& target) {
+  QueryParams query;
+  ParseQueryString(target, &query);
+  const ByteString text = query.Get("index");
+  if (text.IsEmpty()) return RequestQueue::kNoIdentity;
+  for (int i = 0; i < text.Length(); ++i) {
+    if (text.At(i) < '0' || text.At(i) > '9') return -2;
+  }
+  return ParseNumber(text.CStr());
+}
 
 PlaylistCache* Site::Cache() const { return queue != nullptr ? queue->Cache() : nullptr; }
 

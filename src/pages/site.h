@@ -74,6 +74,11 @@ struct Page {
   PageState state;
 };
 
+// The request that a delete or cancel link names by its "index" value (the
+// playlist index it was drawn for): RequestQueue::kNoIdentity when the link
+// carries none, -2 (no request's) when its value is no index.
+long long LinkedRequest(const ByteString& target);
+
 // What a connection's thread runs: reads the head, interprets it and
 // answers it. 1 when a page or file was answered, 0 otherwise.
 int ServeRequest(HttpConnection& connection, const Site& site);

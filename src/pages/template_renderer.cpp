@@ -200,7 +200,8 @@ void ExpandQueueRows(const Page& page, const ByteString& line, ByteString& out) 
     if (isAdmin) {
       shownPosition = "<a href=\"admin.cgi?pass=";
       shownPosition.Append(password);
-      shownPosition.AppendFormat("&action=delete&listpos=%d\">Delete</a>&nbsp;%d", position, position);
+      shownPosition.AppendFormat("&action=delete&listpos=%d&index=%d\">Delete</a>&nbsp;%d", position,
+                                 entry.playlistIndex, position);
     } else {
       shownPosition = Decimal(position);
     }
@@ -214,7 +215,8 @@ void ExpandQueueRows(const Page& page, const ByteString& line, ByteString& out) 
       cancel.Append("</font>");
     } else if (entry.userId == page.Request().userId) {
       // Only the browser that made the request may withdraw it.
-      cancel = ByteString::Format("<a href=\"request.cgi?action=delete&listpos=%d\">", position);
+      cancel = ByteString::Format("<a href=\"request.cgi?action=delete&listpos=%d&index=%d\">", position,
+                                  entry.playlistIndex);
       cancel.Append(cancelText);
       cancel.Append("</a>");
     }

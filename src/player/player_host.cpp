@@ -1,5 +1,6 @@
 #include "player/player_host.h"
 
+#include <atomic>
 #include <new>
 
 #include "player/player_messages.h"
@@ -9,6 +10,17 @@ namespace {
 
 // Set when a read-only question of this thread gave up on the player.
 thread_local bool playerStalled = false;
+
+// The player answers every file and title question in one buffer, which the
+// next such answer overwrites, whichever thread asked. Each question takes a
+// ticket before it asks; a copy made after another question took a ticket
+// may hold that question's answer, and is asked for again. This is sure for
+// the way the plug-in asks: from the player's own thread (whose question is
+// answered and copied before any other thread's can be answered) and from
+// one other thread at a time (the cache rebuild).
+std::atomic<unsigned> textTickets{0};
+// Beyond this many tries the last copy is kept.
+constexpr int kTextTries = 64;
 
 }  // namespace
 
@@ -38,17 +50,22 @@ int PlayerHost::GetPlaylistLength() const { return static_cast<int>(Ask(0, kIpcG
 int PlayerHost::GetPlaylistPosition() const { return static_cast<int>(Ask(0, kIpcGetPlaylistPosition, -1)); }
 
 bool PlayerHost::CopyText(std::intptr_t code, int index, ByteString& text) const {
-  const char* address = reinterpret_cast<const char*>(Ask(static_cast<std::uintptr_t>(index), code, 0));
-  // The text belongs to the player and may change with its next answer, so
-  // it is copied before anything else is asked.
-  try {
-    text = ByteString(address);
-  } catch (const ByteStringError&) {
-    return false;
-  } catch (const std::bad_alloc&) {
-    return false;
+  for (int attempt = 1;; ++attempt) {
+    const unsigned ticket = ++textTickets;
+    const char* address = reinterpret_cast<const char*>(Ask(static_cast<std::uintptr_t>(index), code, 0));
+    // The text belongs to the player and may change with its next answer, so
+    // it is copied before anything else is asked.
+    bool copied = true;
+    try {
+      text = ByteString(address);
+    } catch (const ByteStringError&) {
+      copied = false;
+    } catch (const std::bad_alloc&) {
+      copied = false;
+    }
+    if (!copied) return false;
+    if (textTickets.load() == ticket || attempt == kTextTries) return true;
   }
-  return true;
 }
 
 bool PlayerHost::GetPlaylistFile(int index, ByteString& text) const {

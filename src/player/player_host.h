@@ -16,7 +16,9 @@
 // every command that changes the player's state.
 //
 // Texts come back from the player as an address in its own memory, valid
-// only until its next answer; they are copied at once. A host without a
+// only until its next text answer to any thread; they are copied at once,
+// and asked for again when another thread's text question may have
+// overwritten them before the copy. A host without a
 // window (nullptr) sends nothing and every answer is 0.
 #pragma once
 

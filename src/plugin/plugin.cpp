@@ -51,6 +51,7 @@ Plugin::Plugin() : queue_(&cache_), server_(&queue_, &settings_) {
 Plugin::~Plugin() {
   // Quit normally did all of this; a library unloaded without quit must
   // still not leave threads running on the objects about to go.
+  quitting_.store(true);
   try {
     server_.Stop();
   } catch (...) {
@@ -110,6 +111,7 @@ void Plugin::Configure() {
 }
 
 void Plugin::Quit() {
+  quitting_.store(true);
   server_.Stop();
   // No connection is left to start a refresh; one that is still running
   // sends messages to this thread's window until it ends.
@@ -167,6 +169,9 @@ unsigned Plugin::RefreshThread(void* plugin) {
 }
 
 void Plugin::RunRefresh() {
+  // Notices that come while this rebuild reads the playlist may not be in
+  // what it reads: they mark the cache stale again for the next refresh.
+  playlistChanged_.store(false);
   try {
     cache_.Rebuild();
   } catch (...) {
@@ -205,6 +210,14 @@ void Plugin::FinishCacheRefresh(std::intptr_t notifyWindow) {
   if (window != nullptr && platform::IsWindowValid(window)) {
     platform::EnableChildControl(window, kReloadButtonId, true);
   }
+  if (playlistChanged_.load() && !quitting_.load()) StartCacheRefresh(nullptr);
+}
+
+void Plugin::PlaylistChanged() {
+  if (quitting_.load()) return;
+  playlistChanged_.store(true);
+  // While a refresh runs this starts nothing; its completion does.
+  StartCacheRefresh(nullptr);
 }
 
 void Plugin::WaitForRefresh() {
@@ -233,6 +246,8 @@ std::intptr_t Plugin::HandleHostMessage(platform::WindowHandle window, std::uint
     if (message == kMsgSongEnded) {
       // Answered here, the player does not advance by itself.
       if (!settings_.Disabled() && queue_.PlayNext()) return 1;
+    } else if (message == platform::kMsgUser && lParam == kIpcPlaylistModified) {
+      PlaylistChanged();
     } else if (refreshCompleteMessage_ != 0 && message == refreshCompleteMessage_) {
       FinishCacheRefresh(lParam);
     }

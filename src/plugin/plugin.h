@@ -2,7 +2,8 @@
 // do with them: init wires everything and starts the server, the config
 // entry applies the settings dialog's outcome, quit stops and saves; the
 // hook on the player's main window plays a waiting request when a song ends;
-// the cache is refreshed on a background thread on demand.
+// the cache is refreshed on a background thread on demand and whenever the
+// player says its playlist changed.
 //
 // The library holds exactly one instance (plugin_export.cpp), constructed
 // when the library is loaded and destroyed when it is unloaded; tests make
@@ -94,8 +95,13 @@ class Plugin : public CacheRefresher {
   std::intptr_t HandleHostMessage(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                                   std::intptr_t lParam);
   // The completion message arrived: join and forget the thread, enable the
-  // notify window's reload button.
+  // notify window's reload button, and start the next refresh when the
+  // playlist changed after this one began reading it.
   void FinishCacheRefresh(std::intptr_t notifyWindow) EXCLUDES(refreshLock_);
+  // The player's playlist changed: the cache is marked stale and a refresh
+  // started unless one runs, which then starts the next when it completes.
+  // A burst of notices costs one or two rebuilds. Never blocks.
+  void PlaylistChanged() EXCLUDES(refreshLock_);
   // Quit and destruction: waits for a running refresh, handling the messages
   // it sends meanwhile, and forgets it.
   void WaitForRefresh() EXCLUDES(refreshLock_);
@@ -135,6 +141,11 @@ class Plugin : public CacheRefresher {
   // Set when quit had to leave the hook in place: it then only passes
   // messages on.
   std::atomic<bool> forwardOnly_{false};
+  // Set by a playlist-changed notice, cleared by the refresh that begins
+  // reading the playlist after it.
+  std::atomic<bool> playlistChanged_{false};
+  // From quit on, playlist changes start no refresh.
+  std::atomic<bool> quitting_{false};
 
   mutable Lock refreshLock_;
   bool refreshRunning_ GUARDED_BY(refreshLock_) = false;

@@ -47,6 +47,18 @@ ByteString LowerCaseOf(const ByteString& title) {
 
 }  // namespace
 
+int FindSongFrom(int hint, int count, const std::function<bool(int)>& isSong) {
+  if (count <= 0) return -1;
+  const int start = hint < 0 ? 0 : hint;
+  for (int i = start; i < count; ++i) {
+    if (isSong(i)) return i;
+  }
+  for (int i = 0; i < start && i < count; ++i) {
+    if (isSong(i)) return i;
+  }
+  return -1;
+}
+
 void PlaylistCache::SetPlayerWindow(platform::WindowHandle window) { playerWindow_.store(window); }
 
 bool PlaylistCache::Rebuild() {
@@ -119,6 +131,18 @@ bool PlaylistCache::GetEntry(int index, PlaylistEntry& entry) const {
   if (!InRange(index, titles_.size())) return false;
   entry.filePath = filePaths_[static_cast<std::size_t>(index)];
   entry.title = titles_[static_cast<std::size_t>(index)];
+  return true;
+}
+
+bool PlaylistCache::GetTitleOfFile(int hint, const ByteString& filePath, ByteString& title) const {
+  LockHolder hold(lock_);
+  // Taken here, under the lock, for the search's predicate, which runs
+  // while the lock is still held.
+  const ByteString* const paths = filePaths_.data();
+  const int index = FindSongFrom(hint, static_cast<int>(filePaths_.size()),
+                                 [&](int i) { return paths[i] == filePath; });
+  if (index < 0) return false;
+  title = titles_[static_cast<std::size_t>(index)];
   return true;
 }
 

@@ -22,6 +22,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <vector>
 
 #include "common/byte_string.h"
@@ -29,6 +30,12 @@
 #include "platform/window.h"
 
 namespace ambervox {
+
+// Where a song that was at `hint` stands now in a playlist of `count`
+// entries: the first index at or after `hint` for which `isSong` holds, else
+// the first before it; -1 when there is none. `isSong` is asked for `hint`
+// first, so a song that has not moved costs one question.
+int FindSongFrom(int hint, int count, const std::function<bool(int)>& isSong);
 
 // What the cache holds for one playlist position.
 struct PlaylistEntry {
@@ -53,6 +60,9 @@ class PlaylistCache {
   // The title and its lower-cased form, from one lookup.
   bool GetTitleAndLowerCase(int index, ByteString& title, ByteString& lowerCaseTitle) const EXCLUDES(lock_);
   bool GetEntry(int index, PlaylistEntry& entry) const EXCLUDES(lock_);
+  // The title of the entry holding `filePath`, searched from `hint` as
+  // FindSongFrom does; false and `title` untouched when no entry holds it.
+  bool GetTitleOfFile(int hint, const ByteString& filePath, ByteString& title) const EXCLUDES(lock_);
   // The cached title at the player's current position (asked without the
   // lock); false when that position lies outside the cached entries.
   bool GetCurrentTitle(ByteString& title) const EXCLUDES(lock_);

@@ -80,7 +80,9 @@ ResultCode RequestQueue::AddRequest(int playlistIndex, const ByteString& address
                                     bool checkLimits) {
   // Validated before the queue lock is taken: the cache takes its own lock,
   // and the two are never held together.
-  if (playlistIndex < 0 || cache_ == nullptr || playlistIndex >= cache_->EntryCount()) return kInvalidPosition;
+  // The song is copied from the same lookup that validates the index.
+  PlaylistEntry song;
+  if (playlistIndex < 0 || cache_ == nullptr || !cache_->GetEntry(playlistIndex, song)) return kInvalidPosition;
   const QueueLimits limits = GetLimits();
 
   LockHolder hold(lock_);
@@ -90,6 +92,7 @@ ResultCode RequestQueue::AddRequest(int playlistIndex, const ByteString& address
   }
   RequestEntry entry;
   entry.playlistIndex = playlistIndex;
+  entry.filePath = song.filePath;
   entry.requesterAddress = address;
   entry.userId = userId;
   try {
@@ -110,21 +113,41 @@ bool RequestQueue::GetEntry(int position, ByteString& title, RequestEntry& entry
   }
   entry = found;
   // After the queue lock is released: the cache lock is never taken inside
-  // it. GetTitle leaves `title` as it is when the index is beyond the cache.
-  return cache_ != nullptr && cache_->GetTitle(found.playlistIndex, title);
+  // it. The lookups leave `title` as it is when the cache has no such song.
+  if (cache_ == nullptr) return false;
+  // A request made before the cache knew file paths is shown by its index.
+  if (found.filePath.IsEmpty()) return cache_->GetTitle(found.playlistIndex, title);
+  return cache_->GetTitleOfFile(found.playlistIndex, found.filePath, title);
 }
 
-bool RequestQueue::DeleteAt(int position) {
+std::deque<RequestEntry>::iterator RequestQueue::FindLocked(int position, long long identity, const UserId* mine) {
+  if (identity == kNoIdentity) {
+    return InRange(position, requests_.size()) ? requests_.begin() + position : requests_.end();
+  }
+  auto named = [&](const RequestEntry& entry) {
+    return entry.playlistIndex == identity && (mine == nullptr || entry.userId == *mine);
+  };
+  if (InRange(position, requests_.size()) && named(requests_[static_cast<std::size_t>(position)])) {
+    return requests_.begin() + position;
+  }
+  return std::find_if(requests_.begin(), requests_.end(), named);
+}
+
+bool RequestQueue::DeleteAt(int position, long long identity) {
   LockHolder hold(lock_);
-  if (!InRange(position, requests_.size())) return false;
-  requests_.erase(requests_.begin() + position);
+  auto it = FindLocked(position, identity, nullptr);
+  if (it == requests_.end()) return false;
+  requests_.erase(it);
   return true;
 }
 
-ResultCode RequestQueue::DeleteAtForUser(int position, const UserId& userId) {
+ResultCode RequestQueue::DeleteAtForUser(int position, const UserId& userId, long long identity) {
   LockHolder hold(lock_);
-  if (!InRange(position, requests_.size())) return kInvalidPosition;
-  auto it = requests_.begin() + position;
+  auto it = FindLocked(position, identity, &userId);
+  if (it == requests_.end()) {
+    // Not the user's own: someone else's, or gone.
+    return FindLocked(position, identity, nullptr) != requests_.end() ? kNotRequester : kInvalidPosition;
+  }
   if (it->userId != userId) return kNotRequester;
   requests_.erase(it);
   return kRequestDeleted;
@@ -141,29 +164,52 @@ int RequestQueue::RequestCount() const {
   return static_cast<int>(requests_.size());
 }
 
+int RequestQueue::LocateSong(const RequestEntry& entry) const {
+  // A request made before the cache knew file paths plays by its index.
+  if (entry.filePath.IsEmpty()) return entry.playlistIndex;
+  const PlayerHost player(hostWindow_.load());
+  auto isSong = [&](int index) {
+    ByteString file;
+    // Out of memory, the file cannot be compared: taken as the song, as
+    // before requests knew their files.
+    if (!player.GetPlaylistFile(index, file)) return true;
+    return file == entry.filePath;
+  };
+  // The normal case, a playlist that has not changed, asks one question.
+  if (isSong(entry.playlistIndex)) return entry.playlistIndex;
+  return FindSongFrom(entry.playlistIndex, player.GetPlaylistLength(), isSong);
+}
+
 bool RequestQueue::PlayNext() {
-  RequestEntry next;
-  {
-    LockHolder hold(lock_);
-    if (requests_.empty()) return false;
-    next = requests_.front();
-    try {
-      history_.push_front(next);
-    } catch (const std::bad_alloc&) {
-      // The song is still played; only the recently-played rules miss it.
+  for (;;) {
+    RequestEntry next;
+    {
+      LockHolder hold(lock_);
+      if (requests_.empty()) return false;
+      next = requests_.front();
+      requests_.pop_front();
     }
-    requests_.pop_front();
+    // Outside the lock: these messages are answered on the user-interface
+    // thread, through the window hook, which may itself use the queue.
+    const int index = LocateSong(next);
+    if (index < 0) continue;  // the song left the playlist: the request goes
+    next.playlistIndex = index;
+    {
+      LockHolder hold(lock_);
+      try {
+        history_.push_front(next);
+      } catch (const std::bad_alloc&) {
+        // The song is still played; only the recently-played rules miss it.
+      }
+    }
+    PlayerHost(hostWindow_.load()).PlayIndex(index);
+
+    const QueueLimits limits = GetLimits();
+    const int keep = std::max(0, std::max(limits.recentlyPlayedQueueSize, limits.maxConsecutivePerIP));
+    LockHolder hold(lock_);
+    while (history_.size() > static_cast<std::size_t>(keep)) history_.pop_back();
+    return true;
   }
-
-  // Outside the lock: these messages are answered on the user-interface
-  // thread, through the window hook, which may itself use the queue.
-  PlayerHost(hostWindow_.load()).PlayIndex(next.playlistIndex);
-
-  const QueueLimits limits = GetLimits();
-  const int keep = std::max(0, std::max(limits.recentlyPlayedQueueSize, limits.maxConsecutivePerIP));
-  LockHolder hold(lock_);
-  while (history_.size() > static_cast<std::size_t>(keep)) history_.pop_back();
-  return true;
 }
 
 QueueLimits RequestQueue::GetLimits() const {

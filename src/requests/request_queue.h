@@ -30,7 +30,13 @@ namespace ambervox {
 
 // One request, copied in and out of the queue.
 struct RequestEntry {
-  int playlistIndex = 0;        // as cached by the playlist cache
+  // As cached by the playlist cache when the request was made; together
+  // with the queue's other entries it names the request in delete and
+  // cancel links, and it is where PlayNext looks for the song first.
+  int playlistIndex = 0;
+  // The song asked for: the file the cache held for playlistIndex then
+  // (empty when the cache knew none).
+  ByteString filePath;
   ByteString requesterAddress;  // dotted IPv4 text of the requesting connection
   UserId userId;                // the requesting browser
 };
@@ -74,16 +80,34 @@ class RequestQueue {
   // cache. False with both untouched when there is no such position; false
   // with `entry` filled and `title` untouched when the cache no longer holds
   // the entry's index.
+  // The title is the cache's for the entry's file wherever the playlist now
+  // holds it (searched from its index, as PlayNext does).
   bool GetEntry(int position, ByteString& title, RequestEntry& entry) const EXCLUDES(lock_);
-  bool DeleteAt(int position) EXCLUDES(lock_);
+
+  // Deletes take the 0-based `position` a page showed and, when the page
+  // named it, the request's playlist index (`identity`, kNoIdentity for a
+  // link that names none). With an identity the request with that index is
+  // removed wherever it now stands (the one at `position` when several
+  // share it), so a link drawn before the queue moved on never removes
+  // another request; without one, whatever stands at `position` is removed.
+  static constexpr long long kNoIdentity = -1;
+  bool DeleteAt(int position, long long identity = kNoIdentity) EXCLUDES(lock_);
   // kRequestDeleted, kInvalidPosition, or kNotRequester when the request was
-  // made with another UserId (the address does not matter here).
-  ResultCode DeleteAtForUser(int position, const UserId& userId) EXCLUDES(lock_);
+  // made with another UserId (the address does not matter here). With an
+  // identity the user's own request of that index is removed; when only
+  // another user's is queued, kNotRequester.
+  ResultCode DeleteAtForUser(int position, const UserId& userId, long long identity = kNoIdentity) EXCLUDES(lock_);
   // Empties the request list and the history.
   void ClearAll() EXCLUDES(lock_);
   int RequestCount() const EXCLUDES(lock_);
   // Moves the oldest request into the history and makes the player play its
-  // playlist index. False (and nothing sent) when no request waits.
+  // song: at its playlist index when the player still holds its file there
+  // (one question), else where the player now holds it (searched as
+  // FindSongFrom does). A request whose file the player no longer holds is
+  // dropped, not played nor remembered, and the next one is tried. False
+  // (and nothing played) when no request is left. Asks only the player,
+  // never the cache: it runs on the player's thread, which a rebuild holding
+  // the cache's lock may be waiting for.
   bool PlayNext() EXCLUDES(lock_);
 
   QueueLimits GetLimits() const;
@@ -101,6 +125,12 @@ class RequestQueue {
     std::atomic<int> maxConsecutivePerIP;
     std::atomic<int> recentlyPlayedQueueSize;
   };
+
+  // The index of the request at `position`, or of the first one passing
+  // `mine`, that has `identity` (any when kNoIdentity); end() when none.
+  std::deque<RequestEntry>::iterator FindLocked(int position, long long identity, const UserId* mine) REQUIRES(lock_);
+  // Where the player now holds `entry`'s song; -1 when nowhere.
+  int LocateSong(const RequestEntry& entry) const;
 
   ResultCode CheckLocked(const QueueLimits& limits, int playlistIndex, const ByteString& address,
                          const UserId& userId) const REQUIRES(lock_);

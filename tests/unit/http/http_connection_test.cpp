@@ -253,10 +253,15 @@ TEST_F(InterpretHead, LowerCaseHexCookieGivesTheSameUserId) {
   EXPECT_STREQ(connection_.request.userId.ToText().CStr(), kCookieId);
 }
 
-TEST_F(InterpretHead, MalformedCookieCountsAsPresentWithZeroParts) {
-  Interpret({{"cookie", "UserID=12zz"}});
-  EXPECT_EQ(connection_.request.hasUserIdCookie, 1);
-  EXPECT_STREQ(connection_.request.userId.ToText().CStr(), "00000012-0000-0000-0000-000000000000");
+// Browsers whose cookies broke alike must not share one identity.
+TEST_F(InterpretHead, AMalformedCookieIsNoIdentityAndGetsAFreshOne) {
+  UserId seen;  // all zero, what the broken cookies used to give
+  for (const char* cookie : {"UserID=12zz", "UserID=0123ABCD-4567-89EF-0A1B-2C3D4E5F60"}) {
+    Interpret({{"cookie", cookie}});
+    EXPECT_EQ(connection_.request.hasUserIdCookie, 0) << cookie;
+    EXPECT_NE(connection_.request.userId, seen) << cookie;
+    seen = connection_.request.userId;
+  }
 }
 
 TEST_F(InterpretHead, NoUserIdCookieGetsANewIdentity) {

@@ -2,6 +2,8 @@
 // with, byte for byte.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <string>
 
 #include "http/http_time.h"
@@ -104,6 +106,16 @@ TEST(RequestPageTest, OnlyTheRequestingBrowserMayCancel) {
   PageTestBed zero(NumberedSongs(10));
   zero.Queue(6, 1);
   EXPECT_EQ(Ask(zero, "/request.cgi?action=delete&listpos=0"), Redirect("/playlist.cgi?errorCode=12"));
+  // A link naming the request: the listener's own wherever it now stands;
+  // another's is not touched.
+  for (const char* target : {"/request.cgi?action=delete&listpos=1&index=4", "/request.cgi?action=delete&listpos=1&index=6"}) {
+    PageTestBed moved(NumberedSongs(10));
+    moved.Queue(4, 2);
+    moved.Queue(6, 1);
+    const bool own = target[std::strlen(target) - 1] == '6';
+    EXPECT_EQ(Ask(moved, target), Redirect(own ? "/playlist.cgi?errorCode=11" : "/playlist.cgi?errorCode=14"));
+    EXPECT_EQ(moved.queue.RequestCount(), own ? 1 : 2);
+  }
 }
 
 TEST(RequestPageTest, TheOperatorBypassesTheLimitsButNotThePlaylistBounds) {

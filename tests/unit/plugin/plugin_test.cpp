@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -116,6 +117,34 @@ TEST_F(PluginRefresh, OneAtATimeAndAgainAfterItsCompletion) {
   ASSERT_TRUE(RefreshFinished());
   EXPECT_EQ(plugin_.Cache().EntryCount(), 3);
   EXPECT_EQ(host_.Received(plugin_.RefreshCompleteMessage()), 2);
+}
+
+// The player announces every playlist change; a DJ dragging 200 files in
+// sends 200 notices. The cache follows with one rebuild for the burst, and
+// one more for a change announced while that rebuild was reading.
+TEST_F(PluginRefresh, APlaylistChangeBurstCostsOneRebuildAndALateChangeOneMore) {
+  Init();
+  host_.player().SetPlaylist(Songs(20));
+  bool changedDuringRebuild = false;
+  host_.player().SetObserver([&](std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (message != platform::kMsgUser || lParam != kIpcGetPlaylistTitle || wParam != 5 || changedDuringRebuild) return;
+    changedDuringRebuild = true;
+    host_.player().SetPlaylist(Songs(3));
+    platform::SendWindowMessage(host_.window(), platform::kMsgUser, 0, kIpcPlaylistModified);
+  });
+  host_.RunOnUi([&] {
+    for (int i = 0; i < 200; ++i) {
+      platform::SendWindowMessage(host_.window(), platform::kMsgUser, 0, kIpcPlaylistModified);
+    }
+  });
+  ASSERT_TRUE(WaitUntil([&] { return host_.Received(plugin_.RefreshCompleteMessage()) == 2; }));
+  ASSERT_TRUE(RefreshFinished());
+  // Time for a third rebuild, if one were wrongly started, to be counted.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  host_.player().SetObserver(nullptr);
+  EXPECT_TRUE(changedDuringRebuild);
+  EXPECT_EQ(plugin_.Cache().EntryCount(), 3);
+  EXPECT_EQ(host_.Received(plugin_.RefreshCompleteMessage()), 2) << "no third rebuild";
 }
 
 TEST_F(PluginRefresh, StartedFromManyThreadsAtOnceRunsOnce) {

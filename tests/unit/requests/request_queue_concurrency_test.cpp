@@ -1,6 +1,7 @@
 // Many connection threads add requests while the user-interface side plays
 // them and the refresh side rebuilds the cache. Every accepted request must
-// end up either still queued or played exactly once, and the queue must
+// end up either still queued, played exactly once or, when its song had left
+// the playlist, dropped, and the queue must
 // never hold more than its limits admit. Run under ThreadSanitizer as well.
 #include <gtest/gtest.h>
 
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "platform/window.h"
+#include "player/player_host.h"
+#include "player/player_messages.h"
 #include "requests/request_queue.h"
 #include "simulated_player.h"
 #include "support/test_data.h"
@@ -96,11 +99,14 @@ TEST(RequestQueueConcurrencyTest, AddingPlayingAndRebuildingTogetherLosesNothing
         }
       });
     }
-    long roundPlays = 0;
+    // Requests are played where the plug-in plays them: on the player's
+    // thread, when a song ends.
+    std::atomic<long> roundPlays{0};
+    player.SetObserver([&](std::uint32_t message, std::uintptr_t, std::intptr_t) {
+      if (message == kMsgSongEnded && queue.PlayNext()) ++roundPlays;
+    });
     std::thread playing([&] {
-      while (roundPlays < kPlaysPerRound) {
-        if (queue.PlayNext()) ++roundPlays;
-      }
+      while (roundPlays.load() < kPlaysPerRound) PlayerHost(thread.window()).NotifySongEnded();
       roundDone = true;
     });
     std::thread rebuilding([&] {
@@ -125,8 +131,9 @@ TEST(RequestQueueConcurrencyTest, AddingPlayingAndRebuildingTogetherLosesNothing
     for (std::thread& adder : adders) adder.join();
     rebuilding.join();
     watching.join();
+    player.SetObserver(nullptr);
 
-    plays += roundPlays;
+    plays += roundPlays.load();
     for (int a = 0; a < kAdders; ++a) {
       for (int i = 0; i < kIndexRange; ++i) accepted[static_cast<std::size_t>(i)] += acceptedBy[a][i];
       for (const auto& result : resultsBy[a]) results[result.first] += result.second;
@@ -169,10 +176,15 @@ TEST(RequestQueueConcurrencyTest, AddingPlayingAndRebuildingTogetherLosesNothing
     ASSERT_TRUE(entry.playlistIndex >= 0 && entry.playlistIndex < kLongPlaylist);
     ++waiting[static_cast<std::size_t>(entry.playlistIndex)];
   }
+  // The songs beyond the short playlist come and go: a request for one that
+  // was gone when its turn came was dropped, not played.
   for (int i = 0; i < kIndexRange; ++i) {
-    EXPECT_EQ(accepted[static_cast<std::size_t>(i)],
-              played[static_cast<std::size_t>(i)] + waiting[static_cast<std::size_t>(i)])
-        << "index " << i;
+    const long accounted = played[static_cast<std::size_t>(i)] + waiting[static_cast<std::size_t>(i)];
+    if (i < kShortPlaylist) {
+      EXPECT_EQ(accepted[static_cast<std::size_t>(i)], accounted) << "index " << i;
+    } else {
+      EXPECT_LE(accounted, accepted[static_cast<std::size_t>(i)]) << "index " << i;
+    }
   }
   for (int i = kLongPlaylist; i < kIndexRange; ++i) EXPECT_EQ(0, accepted[static_cast<std::size_t>(i)]);
 

@@ -310,19 +310,77 @@ TEST_F(RequestQueueTest, GetEntryCopiesTheRequestAndItsTitle) {
   EXPECT_TRUE(title.Equals("Artist 8 - Song"));
 }
 
-TEST_F(RequestQueueTest, AnEntryBeyondAShrunkCacheStaysQueuedAndIsPlayedByIndex) {
+// The DJ edits the playlist while requests wait: each request plays the song
+// that was asked for, wherever it went, and one whose song left is dropped.
+TEST_F(RequestQueueTest, ARequestPlaysItsSongWhereverTheDjMovedItAndIsDroppedWhenItLeft) {
+  queue_.SetLimits(Limits(10, 0, 0, 10));
   ASSERT_EQ(kAccepted, Add(8, 1));
-  player_.SetPlaylist(Songs(3));
+  ASSERT_EQ(kAccepted, Add(2, 2));
+  ASSERT_EQ(kAccepted, Add(5, 3));
+  ASSERT_TRUE(player_.MoveEntry(8, 0));  // song8 now at 0, song2 at 3
+  ASSERT_TRUE(player_.RemoveEntry(6));   // song5 (then at 6) leaves
   ASSERT_TRUE(cache_.Rebuild());
-  ByteString title("untouched");
+  // The rows show the songs asked for, not what their old indexes now hold.
+  ByteString title;
   RequestEntry entry;
-  EXPECT_FALSE(queue_.GetEntry(0, title, entry));
-  EXPECT_EQ(8, entry.playlistIndex) << "the entry is filled";
-  EXPECT_TRUE(title.Equals("untouched"));
-  EXPECT_EQ(1, queue_.RequestCount());
-  EXPECT_EQ(kInvalidPosition, Add(8, 2, false));
+  ASSERT_TRUE(queue_.GetEntry(0, title, entry));
+  EXPECT_TRUE(title.Equals("Artist 8 - Song")) << title.CStr();
+  EXPECT_FALSE(queue_.GetEntry(2, title, entry)) << "the song left the playlist";
+
   ASSERT_TRUE(queue_.PlayNext());
-  EXPECT_EQ((std::vector<std::string>{"set-position:8", "play"}), player_.TakeCommands());
+  EXPECT_EQ((std::vector<std::string>{"set-position:0", "play"}), player_.TakeCommands());
+  ASSERT_TRUE(queue_.PlayNext());
+  EXPECT_EQ((std::vector<std::string>{"set-position:3", "play"}), player_.TakeCommands());
+  // The last one's song is gone: nothing is played, so the player advances
+  // by itself, and the request is not remembered as played.
+  const int messages = player_.MessageCount();
+  EXPECT_FALSE(queue_.PlayNext());
+  EXPECT_TRUE(player_.TakeCommands().empty());
+  EXPECT_EQ(0, queue_.RequestCount());
+  EXPECT_GT(player_.MessageCount(), messages) << "the player was asked for the file";
+  // The history holds the two songs at the indexes they were played from.
+  EXPECT_EQ(kRecentlyPlayed, Check(3, 4));
+  EXPECT_EQ(kAccepted, Check(5, 4)) << "the dropped request is not in the history";
+}
+
+// An unchanged playlist costs PlayNext one question before it plays.
+TEST_F(RequestQueueTest, PlayNextAsksOnceWhenTheSongHasNotMoved) {
+  ASSERT_EQ(kAccepted, Add(4, 1));
+  const int before = player_.MessageCount();
+  ASSERT_TRUE(queue_.PlayNext());
+  EXPECT_EQ(before + 3, player_.MessageCount()) << "the file, the position, play";
+}
+
+// A file listed twice: the first copy at or after the request's index wins,
+// then the first before it.
+TEST_F(RequestQueueTest, AFileListedTwiceIsPlayedFromTheFirstCopyAtOrAfterTheRequestsIndex) {
+  std::vector<SimulatedEntry> songs = Songs(6);
+  songs[1].filePath = songs[4].filePath = std::string("twice.mp3");
+  player_.SetPlaylist(songs);
+  ASSERT_TRUE(cache_.Rebuild());
+  ASSERT_EQ(kAccepted, Add(1, 1, false));
+  ASSERT_EQ(kAccepted, Add(4, 2, false));
+  ASSERT_TRUE(player_.RemoveEntry(0));  // the copies now at 0 and 3
+  ASSERT_TRUE(queue_.PlayNext());       // asked at 1: the copy at 3
+  EXPECT_EQ((std::vector<std::string>{"set-position:3", "play"}), player_.TakeCommands());
+  ASSERT_TRUE(queue_.PlayNext());       // asked at 4: none after, the one at 0
+  EXPECT_EQ((std::vector<std::string>{"set-position:0", "play"}), player_.TakeCommands());
+}
+
+// Links drawn for a queue that has moved on: "Delete" on song 12 at position
+// 2, then song 11 ends; the link removes song 12, not song 13 that now
+// stands there, and a link whose request already played removes nothing.
+TEST_F(RequestQueueTest, ALinkNamingItsRequestRemovesThatRequestOrNothing) {
+  for (int requester : {1, 2, 3}) ASSERT_EQ(kAccepted, Add(requester + 3, requester));
+  ASSERT_TRUE(queue_.PlayNext());
+  EXPECT_TRUE(queue_.DeleteAt(1, 5));
+  EXPECT_EQ((std::vector<int>{6}), QueuedIndexes());
+  EXPECT_FALSE(queue_.DeleteAt(0, 4)) << "index 4 already played";
+  EXPECT_EQ(kInvalidPosition, queue_.DeleteAtForUser(0, User(1), 4));
+  EXPECT_EQ(kNotRequester, queue_.DeleteAtForUser(0, User(1), 6));
+  EXPECT_EQ((std::vector<int>{6}), QueuedIndexes());
+  EXPECT_EQ(kRequestDeleted, queue_.DeleteAtForUser(5, User(3), 6));
+  EXPECT_EQ(0, queue_.RequestCount());
 }
 
 // The player answers PlayNext's messages on its own thread, where the window
@@ -336,7 +394,25 @@ TEST_F(RequestQueueTest, PlayNextSendsToThePlayerWithoutTheLock) {
   });
   ExpectFinishes("PlayNext", kSuspect, [this] { queue_.PlayNext(); });
   player_.SetObserver(nullptr);
-  EXPECT_EQ((std::vector<int>{1, 1}), countsSeen);
+  EXPECT_EQ((std::vector<int>{1, 1, 1}), countsSeen);
+}
+
+// A song ends while a rebuild holds the cache's lock and waits for the
+// player's thread: PlayNext, run there, must find the moved song by asking
+// the player alone, or the two threads wait for each other.
+TEST_F(RequestQueueTest, PlayNextDuringARebuildFindsTheMovedSongWithoutTheCache) {
+  ASSERT_EQ(kAccepted, Add(7, 1));
+  ASSERT_TRUE(player_.MoveEntry(7, 2));
+  bool played = false;
+  player_.SetObserver([&](std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (message != platform::kMsgUser || lParam != kIpcGetPlaylistTitle || wParam != 5 || played) return;
+    played = true;
+    EXPECT_TRUE(queue_.PlayNext());
+  });
+  ExpectFinishes("Rebuild with PlayNext", kSuspect, [this] { cache_.Rebuild(); });
+  player_.SetObserver(nullptr);
+  ASSERT_TRUE(played);
+  EXPECT_EQ((std::vector<std::string>{"set-position:2", "play"}), player_.TakeCommands());
 }
 
 // While a rebuild holds the cache's lock and waits for the player, queue
