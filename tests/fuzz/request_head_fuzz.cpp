@@ -191,10 +191,16 @@ void CheckInterpretation(HttpConnection* connection, const HeadOutcome& head) {
   if (cookieHeader.empty()) FUZZ_CHECK(connection->request.cookies.empty());
   auto userIdCookie = connection->request.cookies.find(ByteString("UserID"));
   const bool hasCookie = userIdCookie != connection->request.cookies.end() && !userIdCookie->second.IsEmpty();
-  FUZZ_CHECK(connection->request.hasUserIdCookie == (hasCookie ? 1 : 0));
+  // A cookie that does not scan as a UserId is no identity: the browser
+  // counts as one without the cookie and gets a fresh one.
+  UserId scanned;
+  const bool scans = hasCookie && scanned.ScanText(userIdCookie->second.CStr()) == 11;
+  FUZZ_CHECK(connection->request.hasUserIdCookie == (scans ? 1 : 0));
+  if (scans) FUZZ_CHECK(connection->request.userId == scanned);
   if (hasCookie) {
     std::string text = fuzz::Std(userIdCookie->second);
     if (IsWellFormedUserId(text)) {
+      FUZZ_CHECK(scans);
       std::string upper = text.substr(0, 36);
       for (char& c : upper) {
         if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
