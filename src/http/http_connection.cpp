@@ -247,7 +247,9 @@ void HttpConnection::SendErrorPage(int status, const char* extraHeaders, const c
   page.AppendFormat("<H1>%s</H1>\r\n", reason);
   if (detail != nullptr && *detail != '\0') {
     page.Append("<P>");
-    page.Append(detail);
+    // The detail may quote the request target: escaped, a target cannot
+    // bring markup onto the site that also serves the admin page.
+    page.Append(HtmlEscape(ByteString(detail)));
     page.Append("</P>\r\n");
   }
   page.Append("<HR>\r\n<ADDRESS><A HREF=\"");

@@ -116,7 +116,8 @@ class HttpConnection {
   void SendRedirect(const ByteString& location);
   // The Set-Cookie line for the request's userId, without its line end.
   ByteString BuildUserIdCookie() const;
-  // The generated status page, header and page sent at once.
+  // The generated status page, header and page sent at once. `detail` is
+  // plain text (it may quote the request) and is HTML-escaped.
   void SendErrorPage(int status, const char* extraHeaders, const char* detail);
   // 200 "OK", text/html, the body in pieces of at most 8192 bytes. Returns 1.
   int SendHtml(const char* data, int length, const char* extraHeaders);
