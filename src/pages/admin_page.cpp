@@ -7,6 +7,7 @@
 #include "common/plugin_settings.h"
 #include "common/query_params.h"
 #include "common/result_code.h"
+#include "common/text_operations.h"
 #include "pages/admin_actions.h"
 #include "pages/admin_password.h"
 #include "pages/redirect_location.h"
@@ -36,7 +37,7 @@ bool HandleAdminCommand(Page& page) {
     location = BackLocation(page.Request().referer, outcome.result, &password);
   } else {
     location = "Location: /admin.cgi?pass=";
-    location.Append(password);
+    location.Append(UrlEncode(password));
   }
   page.connection.SendRedirect(location);
   return true;

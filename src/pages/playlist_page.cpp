@@ -36,7 +36,7 @@ ByteString PageLink(const Page& page, long long start, const ByteString& text) {
   ByteString link;
   if (page.state.isAdmin) {
     link = "<a href=\"admin.cgi?pass=";
-    link.Append(page.site.settings->AdminPassword());
+    link.Append(UrlEncode(page.site.settings->AdminPassword()));
     link.Append("&");
   } else {
     link = "<a href=\"playlist.cgi?";
