@@ -38,7 +38,7 @@ struct HttpServer::Client {
 
 HttpServer::HttpServer(RequestQueue* queue, PluginSettings* settings, const ServerLimits& limits,
                        const HttpServerServices& services)
-    : requestQueue_(queue), settings_(settings), limits_(limits), services_(services) {}
+    : requestQueue_(queue), settings_(settings), limits_(limits), services_(services), adminLockout_(limits) {}
 
 HttpServer::~HttpServer() { Stop(); }
 
@@ -232,6 +232,7 @@ void HttpServer::StartConnection(platform::ScopedSocket socket, const std::strin
     site.settings = settings_;
     site.queue = requestQueue_;
     site.refresher = cacheRefresher_.load();
+    site.lockout = &adminLockout_;
     client = new Client(this, limits_, services_.connectionSend, site);
     client->connection.Attach(std::move(socket), peer.c_str());
     LockHolder hold(connectionsLock_);

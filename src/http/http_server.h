@@ -24,6 +24,7 @@
 #include <string>
 
 #include "http/server_limits.h"
+#include "pages/admin_lockout.h"
 #include "platform/lock.h"
 #include "platform/scoped_thread.h"
 #include "platform/sockets.h"
@@ -112,6 +113,8 @@ class HttpServer {
   PluginSettings* const settings_;
   const ServerLimits limits_;
   const HttpServerServices services_;
+  // Shared by every connection, kept across Stop and Start.
+  AdminLockout adminLockout_;
   std::atomic<CacheRefresher*> cacheRefresher_{nullptr};
 
   mutable Lock connectionsLock_;

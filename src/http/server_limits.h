@@ -28,12 +28,23 @@ constexpr int kMaxConnectionThreads = 512;
 // refused (Windows refuses a connection when the queue is full).
 constexpr int kListenBacklog = 128;
 
+// An address that sent this many wrong admin passwords within
+// kAdminFailureWindowMilliseconds has its admin attempts refused, without
+// comparing, for kAdminLockoutMilliseconds: a guesser gets ten tries a
+// minute at most, and the operator at another address is not hindered.
+constexpr int kAdminFailuresBeforeLockout = 10;
+constexpr int kAdminFailureWindowMilliseconds = 60 * 1000;
+constexpr int kAdminLockoutMilliseconds = 60 * 1000;
+
 struct ServerLimits {
   int maxHeadBytes = kMaxHeadBytes;
   int headTimeoutMilliseconds = kHeadTimeoutMilliseconds;
   int sendStallMilliseconds = kSendStallMilliseconds;
   int maxConnectionThreads = kMaxConnectionThreads;
   int listenBacklog = kListenBacklog;
+  int adminFailuresBeforeLockout = kAdminFailuresBeforeLockout;
+  int adminFailureWindowMilliseconds = kAdminFailureWindowMilliseconds;
+  int adminLockoutMilliseconds = kAdminLockoutMilliseconds;
 };
 
 }  // namespace ambervox
