@@ -70,11 +70,17 @@ HttpConnection::HttpConnection(const ServerLimits& limits, SendFunction send) : 
 void HttpConnection::Attach(platform::ScopedSocket socket, const char* peer) {
   socket_ = std::move(socket);
   request.peerAddress = peer;
+  awaitingHead_ = true;
 }
 
 void HttpConnection::StartAnswer() { platform::SetSendTimeout(socket_.Get(), limits_.sendStallMilliseconds); }
 
 HeadResult HttpConnection::ReadRequest(ByteString& requestMethod, ByteString& requestTarget) {
+  // Whatever the result, the connection no longer waits for a head.
+  struct HeadDone {
+    std::atomic<bool>& awaiting;
+    ~HeadDone() { awaiting = false; }
+  } headDone{awaitingHead_};
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits_.headTimeoutMilliseconds);
   std::map<ByteString, ByteString>& headers = request.headers;

@@ -15,6 +15,7 @@
 // it. No lock is needed.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 
@@ -102,6 +103,10 @@ class HttpConnection {
   // Receives and parses the request head into `method`, `target` and
   // `request.headers`.
   HeadResult ReadRequest(ByteString& method, ByteString& target);
+  // True from Attach until ReadRequest has returned: the connection still
+  // waits for its request head. Any thread (the server picks the connection
+  // to close when every thread is taken).
+  bool IsAwaitingHead() const { return awaitingHead_.load(); }
   // Fills `request.cookies` from a Cookie header value.
   void ParseCookies(const ByteString& text);
   // Referer, cookies and userId, accepted encodings, from the headers.
@@ -141,6 +146,7 @@ class HttpConnection {
   const ServerLimits limits_;
   SendFunction send_;
   platform::ScopedSocket socket_;
+  std::atomic<bool> awaitingHead_{false};
   char lineBuffer_[kLineBufferSize];
 };
 
