@@ -37,8 +37,7 @@ class AdminLockout {
   // value is noted, and the one that reaches the limit locks the address
   // out (its earlier failures are then forgotten, so that it starts afresh
   // when the lockout ends).
-  bool Check(const ByteString& address, const ByteString& pass, const ByteString& adminPassword)
-      EXCLUDES(lock_);
+  bool Check(const ByteString& address, const ByteString& pass, const ByteString& adminPassword) EXCLUDES(lock_);
 
  private:
   struct Entry {

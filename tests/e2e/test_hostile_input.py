@@ -18,10 +18,12 @@ OPERATOR_VIEW = b"Winamp Admin Control"
 def test_error_pages_quote_the_request_as_text_and_hidden_files_are_refused(build, install, start_host, tmp_path):
     root = os.path.join(str(tmp_path), "web")
     shutil.copytree(build.skin_dir, root)
-    for name in (".hidden", os.path.join("sub", ".secret"), os.path.join(".git", "config"), os.path.join("sub", "seen.txt")):
-        os.makedirs(os.path.dirname(os.path.join(root, name)), exist_ok=True)
-        with open(os.path.join(root, name), "wb") as f:
-            f.write(b"SECRET" if "seen" not in name else b"visible")
+    files = {".hidden": b"SECRET", "sub/.secret": b"SECRET", ".git/config": b"SECRET", "sub/seen.txt": b"visible"}
+    for name, content in files.items():
+        path = os.path.join(root, *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content)
     port = free_port()
     install.write_ini(install.demo_settings(port, WebRoot=build.folder_setting(root)))
     host = start_host()
@@ -41,8 +43,8 @@ def test_error_pages_quote_the_request_as_text_and_hidden_files_are_refused(buil
 def unescape(value):
     """An attribute value as a browser reads it: the references with their
     ";" decoded ("&current=" in a link stays as it is)."""
-    return re.sub(r"&(amp|quot|lt|gt|#39);", lambda m: {"amp": "&", "quot": '"', "lt": "<", "gt": ">", "#39": "'"}[m.group(1)],
-                  value.decode("cp932"))
+    entities = {"amp": "&", "quot": '"', "lt": "<", "gt": ">", "#39": "'"}
+    return re.sub(r"&(amp|quot|lt|gt|#39);", lambda m: entities[m.group(1)], value.decode("cp932"))
 
 
 def links(body, prefix):
