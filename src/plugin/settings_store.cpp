@@ -25,12 +25,9 @@ void WriteText(const char* key, const ByteString& value, const std::string& path
   // again, so that it reads back exactly as it was saved.
   const int length = value.Length();
   const auto changesOnReading = [](char c) { return IsProfileBlank(c) || c == '"' || c == '\''; };
-  if (length > 0 && (changesOnReading(value.At(0)) || changesOnReading(value.At(length - 1)))) {
-    const ByteString quoted = ByteString("\"") + value + "\"";
-    platform::WriteProfileString(kSettingsSection, key, quoted.CStr(), path.c_str());
-    return;
-  }
-  platform::WriteProfileString(kSettingsSection, key, value.CStr(), path.c_str());
+  const bool quote = length > 0 && (changesOnReading(value.At(0)) || changesOnReading(value.At(length - 1)));
+  const ByteString written = quote ? ByteString("\"") + value + "\"" : value;
+  platform::WriteProfileString(kSettingsSection, key, written.CStr(), path.c_str());
 }
 
 }  // namespace
