@@ -70,11 +70,17 @@ HttpConnection::HttpConnection(const ServerLimits& limits, SendFunction send) : 
 void HttpConnection::Attach(platform::ScopedSocket socket, const char* peer) {
   socket_ = std::move(socket);
   request.peerAddress = peer;
+  awaitingHead_ = true;
 }
 
 void HttpConnection::StartAnswer() { platform::SetSendTimeout(socket_.Get(), limits_.sendStallMilliseconds); }
 
 HeadResult HttpConnection::ReadRequest(ByteString& requestMethod, ByteString& requestTarget) {
+  // Whatever the result, the connection no longer waits for a head.
+  struct HeadDone {
+    std::atomic<bool>& awaiting;
+    ~HeadDone() { awaiting = false; }
+  } headDone{awaitingHead_};
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits_.headTimeoutMilliseconds);
   std::map<ByteString, ByteString>& headers = request.headers;
@@ -247,7 +253,9 @@ void HttpConnection::SendErrorPage(int status, const char* extraHeaders, const c
   page.AppendFormat("<H1>%s</H1>\r\n", reason);
   if (detail != nullptr && *detail != '\0') {
     page.Append("<P>");
-    page.Append(detail);
+    // The detail may quote the request target: escaped, a target cannot
+    // bring markup onto the site that also serves the admin page.
+    page.Append(HtmlEscape(ByteString(detail)));
     page.Append("</P>\r\n");
   }
   page.Append("<HR>\r\n<ADDRESS><A HREF=\"");

@@ -15,6 +15,7 @@
 // it. No lock is needed.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 
@@ -102,6 +103,10 @@ class HttpConnection {
   // Receives and parses the request head into `method`, `target` and
   // `request.headers`.
   HeadResult ReadRequest(ByteString& method, ByteString& target);
+  // True from Attach until ReadRequest has returned: the connection still
+  // waits for its request head. Any thread (the server picks the connection
+  // to close when every thread is taken).
+  bool IsAwaitingHead() const { return awaitingHead_.load(); }
   // Fills `request.cookies` from a Cookie header value.
   void ParseCookies(const ByteString& text);
   // Referer, cookies and userId, accepted encodings, from the headers.
@@ -116,7 +121,8 @@ class HttpConnection {
   void SendRedirect(const ByteString& location);
   // The Set-Cookie line for the request's userId, without its line end.
   ByteString BuildUserIdCookie() const;
-  // The generated status page, header and page sent at once.
+  // The generated status page, header and page sent at once. `detail` is
+  // plain text (it may quote the request) and is HTML-escaped.
   void SendErrorPage(int status, const char* extraHeaders, const char* detail);
   // 200 "OK", text/html, the body in pieces of at most 8192 bytes. Returns 1.
   int SendHtml(const char* data, int length, const char* extraHeaders);
@@ -140,6 +146,7 @@ class HttpConnection {
   const ServerLimits limits_;
   SendFunction send_;
   platform::ScopedSocket socket_;
+  std::atomic<bool> awaitingHead_{false};
   char lineBuffer_[kLineBufferSize];
 };
 

@@ -1,5 +1,6 @@
 #include "http/http_server.h"
 
+#include <chrono>
 #include <cstdio>
 #include <new>
 #include <utility>
@@ -21,24 +22,32 @@ constexpr unsigned kPostRetryMilliseconds = 1;
 constexpr unsigned kAcceptRetryMilliseconds = 10;
 // What Listen gets for a port that must not be opened.
 constexpr int kNoPort = -1;
+// How often a listener waiting for a free slot looks again for a connection
+// that has waited long enough for its head to be closed.
+constexpr int kEvictionCheckMilliseconds = 50;
 
 }  // namespace
 
 // Destroying a client joins its thread first (unless it was detached), then
 // closes its socket.
 struct HttpServer::Client {
-  Client(HttpServer* owner, const ServerLimits& limits, HttpConnection::SendFunction send, const Site& clientSite)
-      : server(owner), connection(limits, send), site(clientSite) {}
+  Client(HttpServer* owner, const ServerLimits& limits, HttpConnection::SendFunction send, const Site& clientSite,
+         const std::string& address)
+      : server(owner), connection(limits, send), site(clientSite), peer(address) {}
 
   HttpServer* const server;
   HttpConnection connection;
   const Site site;
   platform::ScopedThread thread;
+  const std::string peer;
+  const std::chrono::steady_clock::time_point acceptedAt = std::chrono::steady_clock::now();
+  // Its socket was shut down to make room (under the server's lock).
+  bool evicted = false;
 };
 
 HttpServer::HttpServer(RequestQueue* queue, PluginSettings* settings, const ServerLimits& limits,
                        const HttpServerServices& services)
-    : requestQueue_(queue), settings_(settings), limits_(limits), services_(services) {}
+    : requestQueue_(queue), settings_(settings), limits_(limits), services_(services), adminLockout_(limits) {}
 
 HttpServer::~HttpServer() { Stop(); }
 
@@ -202,17 +211,39 @@ bool HttpServer::Unregister(Client* client) {
   return true;
 }
 
-bool HttpServer::WaitForFreeSlot() {
+void HttpServer::EvictLongestWaiting() {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point waitedEnough =
+      Clock::now() - std::chrono::milliseconds(limits_.evictAfterHeadWaitMilliseconds);
+  Client* longest = nullptr;
+  for (Client* client : connections_) {
+    // One at a time: the slot of the last one is about to be freed.
+    if (client->evicted) return;
+    if (!client->connection.IsAwaitingHead() || client->acceptedAt > waitedEnough) continue;
+    if (longest == nullptr || client->acceptedAt < longest->acceptedAt) longest = client;
+  }
+  if (longest == nullptr) return;
+  longest->evicted = true;
+  longest->connection.ShutdownSocket();
+}
+
+bool HttpServer::AdmitClient(const std::string& peer) {
   LockHolder hold(connectionsLock_);
+  int fromPeer = 0;
+  for (const Client* client : connections_) {
+    if (client->peer == peer) ++fromPeer;
+  }
+  if (fromPeer >= limits_.maxConnectionsPerAddress) return false;
   while (!stopping_.load() && static_cast<int>(connections_.size()) >= limits_.maxConnectionThreads) {
-    hold.Wait(slotFreed_);
+    EvictLongestWaiting();
+    hold.WaitUntil(slotFreed_,
+                   std::chrono::steady_clock::now() + std::chrono::milliseconds(kEvictionCheckMilliseconds));
   }
   return !stopping_.load();
 }
 
 void HttpServer::AcceptClients() {
   while (!stopping_.load()) {
-    if (!WaitForFreeSlot()) break;
     std::string peer;
     platform::ScopedSocket socket(platform::Accept(listenSocket_.Get(), &peer));
     if (!socket.IsValid()) {
@@ -221,6 +252,8 @@ void HttpServer::AcceptClients() {
       continue;
     }
     if (stopping_.load()) break;  // the socket closes as it goes
+    // A client refused here is closed unanswered as the socket goes.
+    if (!AdmitClient(peer)) continue;
     StartConnection(std::move(socket), peer);
   }
 }
@@ -232,7 +265,8 @@ void HttpServer::StartConnection(platform::ScopedSocket socket, const std::strin
     site.settings = settings_;
     site.queue = requestQueue_;
     site.refresher = cacheRefresher_.load();
-    client = new Client(this, limits_, services_.connectionSend, site);
+    site.lockout = &adminLockout_;
+    client = new Client(this, limits_, services_.connectionSend, site, peer);
     client->connection.Attach(std::move(socket), peer.c_str());
     LockHolder hold(connectionsLock_);
     connections_.insert(client);

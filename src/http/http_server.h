@@ -11,8 +11,8 @@
 // thread may be blocked in a synchronous message to the player's window,
 // which only that thread answers.
 //
-// Locks: `connectionsLock` guards `connections` (and the wake-ups of a
-// listener waiting for a free connection slot). It is taken by the listener
+// Locks: `connectionsLock` guards `connections` and each client's `evicted`
+// mark (and the wake-ups of a listener waiting for a free connection slot). It is taken by the listener
 // (insert), the reaper (Unregister), Stop (shut every connection down; read
 // the size) and ConnectionCount. A connection thread never takes it except
 // when it cannot post itself to the reaper.
@@ -24,6 +24,7 @@
 #include <string>
 
 #include "http/server_limits.h"
+#include "pages/admin_lockout.h"
 #include "platform/lock.h"
 #include "platform/scoped_thread.h"
 #include "platform/sockets.h"
@@ -99,9 +100,18 @@ class HttpServer {
   // and joins its thread (unless detached); false when `client` is not
   // registered (any more).
   bool Unregister(Client* client) EXCLUDES(connectionsLock_);
-  // Blocks the listener while the connection-thread limit is reached; false
-  // when the server is stopping.
-  bool WaitForFreeSlot() EXCLUDES(connectionsLock_);
+  // Decides on a newly accepted client from `peer`: false (the client is to
+  // be closed at once) when its address holds maxConnectionsPerAddress
+  // connections or the server is stopping. While every connection thread is
+  // taken it closes the connection that has waited longest for its head
+  // (EvictLongestWaiting) and blocks the listener until a slot is free.
+  bool AdmitClient(const std::string& peer) EXCLUDES(connectionsLock_);
+  // Shuts down the socket of the registered connection that has waited
+  // longest for its request head, at least evictAfterHeadWaitMilliseconds;
+  // its thread then ends and the reaper frees its slot. Does nothing while
+  // an earlier eviction is still being reaped, or when no connection has
+  // waited that long.
+  void EvictLongestWaiting() REQUIRES(connectionsLock_);
   // Takes a newly accepted socket: a connection, its thread, registration.
   void StartConnection(platform::ScopedSocket socket, const std::string& peer) EXCLUDES(connectionsLock_);
   // Ends the listener (after the listening socket was opened).
@@ -112,6 +122,8 @@ class HttpServer {
   PluginSettings* const settings_;
   const ServerLimits limits_;
   const HttpServerServices services_;
+  // Shared by every connection, kept across Stop and Start.
+  AdminLockout adminLockout_;
   std::atomic<CacheRefresher*> cacheRefresher_{nullptr};
 
   mutable Lock connectionsLock_;

@@ -16,24 +16,42 @@ constexpr int kHeadTimeoutMilliseconds = 30 * 1000;
 // A send that makes no progress this long (the peer stopped reading) fails,
 // which ends the response and the connection.
 constexpr int kSendStallMilliseconds = 60 * 1000;
-// Connection threads alive at once; further clients wait in the listen queue
-// until a connection has been reaped. A client that never completes its head
-// holds its thread until kHeadTimeoutMilliseconds, so the cap is set well
-// above the few hundred such connections that a broken or hostile client
-// opens at once: the others are still served meanwhile. It still bounds what
-// the threads' stacks take of a 32-bit player's address space.
+// Connection threads alive at once. It bounds what the threads' stacks take
+// of a 32-bit player's address space. When every thread is taken, a new
+// client takes the place of the connection that has waited longest for its
+// request head, if that one has waited kEvictAfterHeadWaitMilliseconds (it is
+// closed); otherwise the new client waits until a connection has been
+// reaped. So connections that send nothing, or half a head, cannot keep the
+// server from answering until kHeadTimeoutMilliseconds frees them.
 constexpr int kMaxConnectionThreads = 512;
+constexpr int kEvictAfterHeadWaitMilliseconds = 1000;
+// Connections one address may hold at once; the next one from it is closed
+// at once, unanswered. One client cannot take every connection thread.
+constexpr int kMaxConnectionsPerAddress = 64;
 // Depth of the listen queue. Large enough that a burst of clients, or the
 // clients held back by kMaxConnectionThreads, wait there instead of being
 // refused (Windows refuses a connection when the queue is full).
 constexpr int kListenBacklog = 128;
+
+// An address that sent this many wrong admin passwords within
+// kAdminFailureWindowMilliseconds has its admin attempts refused, without
+// comparing, for kAdminLockoutMilliseconds: a guesser gets ten tries a
+// minute at most, and the operator at another address is not hindered.
+constexpr int kAdminFailuresBeforeLockout = 10;
+constexpr int kAdminFailureWindowMilliseconds = 60 * 1000;
+constexpr int kAdminLockoutMilliseconds = 60 * 1000;
 
 struct ServerLimits {
   int maxHeadBytes = kMaxHeadBytes;
   int headTimeoutMilliseconds = kHeadTimeoutMilliseconds;
   int sendStallMilliseconds = kSendStallMilliseconds;
   int maxConnectionThreads = kMaxConnectionThreads;
+  int evictAfterHeadWaitMilliseconds = kEvictAfterHeadWaitMilliseconds;
+  int maxConnectionsPerAddress = kMaxConnectionsPerAddress;
   int listenBacklog = kListenBacklog;
+  int adminFailuresBeforeLockout = kAdminFailuresBeforeLockout;
+  int adminFailureWindowMilliseconds = kAdminFailureWindowMilliseconds;
+  int adminLockoutMilliseconds = kAdminLockoutMilliseconds;
 };
 
 }  // namespace ambervox

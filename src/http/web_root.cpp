@@ -62,6 +62,24 @@ bool HasParentSegment(const ByteString& path) {
   }
 }
 
+bool HasDotSegment(const ByteString& path) {
+  bool segmentStart = true;
+  int i = 0;
+  while (i < path.Length()) {
+    const char c = path.At(i);
+    if (IsSeparator(c)) {
+      segmentStart = true;
+      ++i;
+      continue;
+    }
+    if (segmentStart && c == '.') return true;
+    segmentStart = false;
+    // A two-byte character is one character: its trail byte may be 0x5C.
+    i += platform::IsLeadByte(path.ByteAt(i)) && i + 1 < path.Length() ? 2 : 1;
+  }
+  return false;
+}
+
 void SendBadPath(HttpConnection& connection, const ByteString& filePath) {
   ByteString detail = ByteString::Format("Invalid File %s - relative paths not supported", filePath.CStr());
   connection.SendErrorPage(kStatusBadRequest, nullptr, detail.CStr());

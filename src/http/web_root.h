@@ -24,6 +24,11 @@ ByteString BuildFullPath(const ByteString& webRoot, const ByteString& filePath);
 // trailing dots and spaces from a name.
 bool HasParentSegment(const ByteString& path);
 
+// True when a segment of `path` begins with "." ("/" and "\\" both separate,
+// empty segments are skipped, a two-byte character is one character): a
+// hidden file or folder such as ".git", reached by whatever spelling.
+bool HasDotSegment(const ByteString& path);
+
 // The 400 answer to a path that could leave the web root.
 void SendBadPath(HttpConnection& connection, const ByteString& filePath);
 

@@ -2,11 +2,13 @@
 // and a known action it carries the action out (admin_actions.cpp) and
 // redirects; with the password and no known action it leaves the request to
 // the site, which renders the operator's view of the playlist page; without
-// the password it sends the browser to the playlist page with ResultCode 10.
+// the password, or from an address locked out for guessing it (AdminLockout),
+// it sends the browser to the playlist page with ResultCode 10.
 #include "common/number.h"
 #include "common/plugin_settings.h"
 #include "common/query_params.h"
 #include "common/result_code.h"
+#include "common/text_operations.h"
 #include "pages/admin_actions.h"
 #include "pages/admin_password.h"
 #include "pages/redirect_location.h"
@@ -23,7 +25,7 @@ bool HandleAdminCommand(Page& page) {
   const int listpos = listposText.IsEmpty() ? 0 : ParseNumber(listposText.CStr());
   const AdminAction* action = FindAdminAction(query.Get("action"));
 
-  if (!IsAdminPassword(query.Get("pass"), password)) {
+  if (!IsAdminRequest(page, query.Get("pass"))) {
     page.connection.SendRedirect(ByteString::Format("Location: /playlist.cgi?errorCode=%d", kBadAdminPassword));
     return true;
   }
@@ -36,7 +38,7 @@ bool HandleAdminCommand(Page& page) {
     location = BackLocation(page.Request().referer, outcome.result, &password);
   } else {
     location = "Location: /admin.cgi?pass=";
-    location.Append(password);
+    location.Append(UrlEncode(password));
   }
   page.connection.SendRedirect(location);
   return true;

@@ -36,7 +36,7 @@ ByteString PageLink(const Page& page, long long start, const ByteString& text) {
   ByteString link;
   if (page.state.isAdmin) {
     link = "<a href=\"admin.cgi?pass=";
-    link.Append(page.site.settings->AdminPassword());
+    link.Append(UrlEncode(page.site.settings->AdminPassword()));
     link.Append("&");
   } else {
     link = "<a href=\"playlist.cgi?";
@@ -57,7 +57,7 @@ void ParsePlaylistParams(Page& page, const ByteString& requestTarget) {
   QueryParams query;
   ParseQueryString(requestTarget, &query);
   // An empty value counts as absent: the field keeps what it holds.
-  state.isAdmin = IsAdminPassword(query.Get("pass"), page.site.settings->AdminPassword());
+  state.isAdmin = IsAdminRequest(page, query.Get("pass"));
   ByteString value = query.Get("errorCode");
   if (!value.IsEmpty()) state.errorCode = ParseNumber(value.CStr());
   value = query.Get("current");

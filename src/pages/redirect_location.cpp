@@ -1,5 +1,7 @@
 #include "pages/redirect_location.h"
 
+#include "common/text_operations.h"
+
 namespace ambervox {
 
 ByteString BackLocation(const ByteString& referer, int result, const ByteString* password) {
@@ -15,7 +17,7 @@ ByteString BackLocation(const ByteString& referer, int result, const ByteString*
   line.Append("/playlist.cgi?");
   if (password != nullptr) {
     line.Append("pass=");
-    line.Append(*password);
+    line.Append(UrlEncode(*password));
     line.Append("&");
   }
   if (result != 0) line.AppendFormat("errorCode=%d&", result);

@@ -13,7 +13,7 @@ namespace ambervox {
 //   "?errorCode=N" when its last four bytes are ".cgi", "&errorCode=N"
 //   otherwise;
 // - `referer` empty: "/playlist.cgi?", then "pass=P&" when `password` is
-//   given (inserted as stored), then "errorCode=N&" for a non-zero result,
+//   given (URL-encoded), then "errorCode=N&" for a non-zero result,
 //   with every trailing "?" and "&" removed.
 // The result is the whole header line ("Location: ..."), without line end.
 ByteString BackLocation(const ByteString& referer, int result, const ByteString* password);

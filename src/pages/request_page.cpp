@@ -26,7 +26,7 @@ void HandleRequestPage(Page& page) {
   if (requestTarget.StartsWith("/request.cgi")) {
     QueryParams query;
     ParseQueryString(requestTarget, &query);
-    isAdmin = IsAdminPassword(query.Get("pass"), password);
+    isAdmin = IsAdminRequest(page, query.Get("pass"));
     const ByteString listposText = query.Get("listpos");
     const bool hasListpos = !listposText.IsEmpty();
     const int listpos = hasListpos ? ParseNumber(listposText.CStr()) : 0;

@@ -41,6 +41,20 @@ bool Matches(const Route& route, const ByteString& target) {
   return route.rule == PathRule::kExact ? target.Equals(route.path) : target.StartsWith(route.path);
 }
 
+// The next line of `file` into `buffer`, cut as fgets cuts it (through the
+// line feed, or `size` - 1 bytes), but counted, so that a zero byte inside
+// the line is kept with what follows it. 0 at the end of the file.
+int ReadSkinLine(std::FILE* file, char* buffer, int size) {
+  int length = 0;
+  while (length < size - 1) {
+    const int c = std::getc(file);
+    if (c == EOF) break;
+    buffer[length++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  return length;
+}
+
 // A skin file (text/html) rendered line by line with the page's state, then
 // sent compressed as the browser allows.
 int SendTemplatePage(Page& page, std::FILE* file) {
@@ -48,8 +62,8 @@ int SendTemplatePage(Page& page, std::FILE* file) {
   BuildPlaylistPage(page);
   ByteString text;
   char* const buffer = connection.LineBuffer();
-  while (std::fgets(buffer, HttpConnection::kLineBufferSize, file) != nullptr) {
-    ByteString line(buffer);
+  for (int length; (length = ReadSkinLine(file, buffer, HttpConnection::kLineBufferSize)) > 0;) {
+    ByteString line(buffer, length);
     if (!RenderTemplateLine(page, line, text)) text.Append(line);
   }
   int encoding = kEncodingNone;
@@ -72,7 +86,9 @@ int SendWebRootFile(Page& page, const ByteString& filePath, bool fromTarget, con
   HttpConnection& connection = page.connection;
   const ByteString& target = page.Request().target;
   if (const char* byExtension = MimeTable::ContentTypeForTarget(target)) contentType = byExtension;
-  if (filePath.StartsWith("/.") || (fromTarget && HasParentSegment(filePath))) {
+  // A target may name no hidden file or folder, by whatever spelling; the
+  // skin file named by the settings is only kept from starting with "/.".
+  if (filePath.StartsWith("/.") || (fromTarget && (HasDotSegment(filePath) || HasParentSegment(filePath)))) {
     SendBadPath(connection, filePath);
     return 0;
   }

@@ -17,6 +17,7 @@
 
 namespace ambervox {
 
+class AdminLockout;
 class CacheRefresher;
 class PlaylistCache;
 class PluginSettings;
@@ -33,6 +34,9 @@ struct Site {
   // What the admin page's "refreshcache" starts; null: the command only
   // redirects.
   CacheRefresher* refresher = nullptr;
+  // Locks out an address that guesses the admin password; null (tests):
+  // passwords are only compared.
+  AdminLockout* lockout = nullptr;
 
   // The queue's playlist cache, or null without a queue.
   PlaylistCache* Cache() const;

@@ -120,7 +120,7 @@ void ExpandAdminHiddenField(const Page& page, const ByteString& line, ByteString
   ByteString field;
   if (page.state.isAdmin) {
     field = "<input type=\"hidden\" name=\"pass\" value=\"";
-    field.Append(page.site.settings->AdminPassword());
+    field.Append(HtmlEscape(page.site.settings->AdminPassword()));
     field.Append("\">");
   }
   AppendReplaced(line, kAdminHiddenField, field, out);
@@ -184,7 +184,7 @@ void ExpandQueueRows(const Page& page, const ByteString& line, ByteString& out) 
   RequestQueue* queue = page.site.queue;
   if (queue == nullptr) return;
   const bool isAdmin = page.state.isAdmin;
-  const ByteString password = isAdmin ? page.site.settings->AdminPassword() : ByteString();
+  const ByteString password = isAdmin ? UrlEncode(page.site.settings->AdminPassword()) : ByteString();
   const ByteString cancelText = isAdmin ? ByteString() : page.site.settings->SkinUserCancel();
   // The count is read afresh after every row: requests may come and go while
   // the rows are built.

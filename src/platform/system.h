@@ -37,6 +37,10 @@ bool PinModuleOf(const void* address);
 // of `bufferSize` bytes); "" when unknown.
 std::string ModuleFilePath(ModuleHandle module, int bufferSize);
 
+// The value of the process's environment variable `name`
+// (GetEnvironmentVariableA; POSIX: getenv); "" when it is not set.
+std::string EnvironmentValue(const char* name);
+
 // OutputDebugStringA (POSIX: written to standard error as it is).
 void DebugOutput(const char* text);
 

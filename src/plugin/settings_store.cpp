@@ -5,6 +5,7 @@
 
 #include "common/number.h"
 #include "common/text_operations.h"
+#include "platform/codepage.h"
 
 namespace ambervox {
 namespace {
@@ -15,14 +16,31 @@ ByteString ReadText(const char* key, const char* defaultValue, int bufferSize, c
   return ByteString(buffer.data(), static_cast<int>(std::strlen(buffer.data())));
 }
 
+bool IsProfileBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
 void WriteText(const char* key, const ByteString& value, const std::string& path) {
-  platform::WriteProfileString(kSettingsSection, key, value.CStr(), path.c_str());
+  // The profile reader drops blanks around a value and one pair of matching
+  // quotes around it. A value that begins or ends with a blank or a quote is
+  // therefore written inside double quotes, which the reader takes off
+  // again, so that it reads back exactly as it was saved.
+  const int length = value.Length();
+  const auto changesOnReading = [](char c) { return IsProfileBlank(c) || c == '"' || c == '\''; };
+  const bool quote = length > 0 && (changesOnReading(value.At(0)) || changesOnReading(value.At(length - 1)));
+  const ByteString written = quote ? ByteString("\"") + value + "\"" : value;
+  platform::WriteProfileString(kSettingsSection, key, written.CStr(), path.c_str());
 }
 
 }  // namespace
 
 std::string SettingsPathBeside(const std::string& moduleFilePath) {
-  std::string::size_type cut = moduleFilePath.find_last_of("\\/");
+  // The last separator character: the trail byte 0x5C of a two-byte
+  // character in a folder or file name is no backslash.
+  std::string::size_type cut = std::string::npos;
+  for (std::string::size_type i = 0; i < moduleFilePath.size();) {
+    const char c = moduleFilePath[i];
+    if (c == '\\' || c == '/') cut = i;
+    i += platform::IsLeadByte(static_cast<unsigned char>(c)) && i + 1 < moduleFilePath.size() ? 2 : 1;
+  }
   std::string folder = cut == std::string::npos ? std::string() : moduleFilePath.substr(0, cut + 1);
   return folder + kSettingsFileName;
 }

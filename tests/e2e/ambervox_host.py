@@ -159,8 +159,10 @@ class Response:
         return self.headers.get(name.lower())
 
 
-def get(port, target, headers=None, timeout=15):
-    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+def get(port, target, headers=None, timeout=15, source=None):
+    """One request; `source` is the loopback address to send it from."""
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout,
+                                            source_address=(source, 0) if source else None)
     try:
         connection.putrequest("GET", target, skip_host=False, skip_accept_encoding=True)
         for name, value in (headers or {}).items():

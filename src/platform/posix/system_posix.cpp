@@ -77,6 +77,11 @@ bool PinModuleOf(const void* address) {
   return true;
 }
 
+std::string EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::string(value) : std::string();
+}
+
 std::string ModuleFilePath(ModuleHandle module, int bufferSize) {
   if (module == nullptr || bufferSize <= 1) return std::string();
   link_map* map = nullptr;

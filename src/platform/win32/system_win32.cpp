@@ -58,6 +58,15 @@ std::string ModuleFilePath(ModuleHandle module, int bufferSize) {
   return path;
 }
 
+std::string EnvironmentValue(const char* name) {
+  const DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
+  if (size == 0) return std::string();
+  std::string value(static_cast<std::size_t>(size), '\0');
+  const DWORD length = GetEnvironmentVariableA(name, &value[0], size);
+  value.resize(length < size ? length : 0);
+  return value;
+}
+
 void DebugOutput(const char* text) { OutputDebugStringA(text ? text : ""); }
 
 }  // namespace platform

@@ -259,6 +259,8 @@ TEST_F(RouterTest, PathsThatCouldLeaveTheWebRootAreRefused) {
       "/../secret.txt",           "/.hidden",           "/./style.css",           "/sub/../../secret.txt",
       "/sub/..\\..\\secret.txt", "/sub\\..\\..\\secret.txt", "/sub/../style.css",
       "/sub/.../secret.txt",     "/sub/..",
+      // Hidden files and folders, by every spelling of the separators.
+      "//.hidden", "/\\.hidden", "/sub/.secret", "//.git/config", "/sub\\\\.git\\config", "/sub/./file.txt",
   };
   for (const char* target : targets) {
     Response r = Ask(target);
@@ -267,9 +269,17 @@ TEST_F(RouterTest, PathsThatCouldLeaveTheWebRootAreRefused) {
               ErrorPage(400, "Bad Request", std::string("Invalid File ") + target + " - relative paths not supported"))
         << target;
   }
-  // Dots inside a name, and a "." segment, stay inside the root.
+  // Dots inside a name stay inside the root.
   EXPECT_EQ(Ask("/a..b.txt").body, "dots inside a name");
-  EXPECT_EQ(Ask("/sub/./file.txt").body, "in the sub folder");
+}
+
+// The request is quoted on the error pages as text, never as markup.
+TEST_F(RouterTest, ErrorPagesEscapeTheRequest) {
+  EXPECT_EQ(Ask("/<script>alert(1)</script>.txt").body,
+            ErrorPage(404, "Not Found",
+                      "The requested URL /&lt;script&gt;alert(1)&lt;/script&gt;.txt was not found on this server."));
+  EXPECT_EQ(Ask("/.<b>\"&'").body,
+            ErrorPage(400, "Bad Request", "Invalid File /.&lt;b&gt;&quot;&amp;&#39; - relative paths not supported"));
 }
 
 TEST(HasParentSegment, EveryParentFolderSpelling) {
@@ -288,6 +298,19 @@ TEST(HasParentSegment, EveryParentFolderSpelling) {
   // 0x83 0x5C is one character, not a character and a backslash.
   EXPECT_FALSE(HasParentSegment("/\x83\x5C.."));
   EXPECT_TRUE(HasParentSegment("/\x83\x5C/.."));
+}
+
+TEST(HasDotSegment, EverySegmentIsLookedAt) {
+  EXPECT_TRUE(HasDotSegment("/.git/config"));
+  EXPECT_TRUE(HasDotSegment("//.hidden"));
+  EXPECT_TRUE(HasDotSegment("/a\\.b"));
+  EXPECT_TRUE(HasDotSegment("/a/./b"));
+  EXPECT_TRUE(HasDotSegment(".x"));
+  EXPECT_FALSE(HasDotSegment("/a.b/c."));
+  EXPECT_FALSE(HasDotSegment("//a//b"));
+  // 0x83 0x5C is one character: the dot after it begins no segment.
+  EXPECT_FALSE(HasDotSegment("/\x83\x5C.x"));
+  EXPECT_TRUE(HasDotSegment("/\x83\x5C/.x"));
 }
 
 TEST_F(RouterTest, TemplatesAreSentLineForLineWithTheirZeroByte) {
@@ -315,6 +338,11 @@ TEST_F(RouterTest, LongTemplateLinesArriveWhole) {
   for (std::size_t i = 0; i < line.size(); ++i) line[i] = static_cast<char>('a' + i % 23);
   root_->Write("long.html", "<p>" + line + "</p>\r\nend\r\n");
   EXPECT_EQ(Ask("/long.html").body, "<p>" + line + "</p>\r\nend\r\n" + std::string(1, '\0'));
+  // A zero byte inside a line cuts nothing: the line arrives whole, with its
+  // line end.
+  const std::string withZero = std::string("<p>a\0b</p>\r\n", 12) + "%%NO_SUCH_MARKER%%\0x\r\nend\n";
+  root_->Write("zero.html", withZero);
+  EXPECT_EQ(Ask("/zero.html").body, withZero + std::string(1, '\0'));
 }
 
 TEST_F(RouterTest, MissingPlaylistTemplateIsNotFound) {

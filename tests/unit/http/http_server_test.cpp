@@ -173,7 +173,9 @@ TEST_F(ServerTest, StopReturnsWhileAClientHoldsAHalfSentRequest) {
 }
 
 TEST_F(ServerTest, TwoHundredClientsAtOnceAreAllAnsweredAndReaped) {
-  HttpServer server(&queue_, &settings_);
+  ServerLimits limits;
+  limits.maxConnectionsPerAddress = 200;  // all come from the loopback address
+  HttpServer server(&queue_, &settings_, limits);
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   std::vector<platform::Socket> clients;
@@ -198,6 +200,7 @@ TEST_F(ServerTest, TwoHundredClientsAtOnceAreAllAnsweredAndReaped) {
 TEST_F(ServerTest, ClientsBeyondTheThreadLimitWaitInTheListenQueue) {
   ServerLimits limits;
   limits.maxConnectionThreads = 3;
+  limits.evictAfterHeadWaitMilliseconds = 60 * 1000;  // none has waited that long
   HttpServer server(&queue_, &settings_, limits);
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
@@ -220,6 +223,56 @@ TEST_F(ServerTest, ClientsBeyondTheThreadLimitWaitInTheListenQueue) {
   EXPECT_TRUE(server.Stop());
   CloseClient(idle[1]);
   CloseClient(idle[2]);
+}
+
+// When every thread is taken, the connection that has waited longest for its
+// head makes room for the new one; the others stay.
+TEST_F(ServerTest, AFullServerClosesTheConnectionThatWaitedLongestForItsHead) {
+  ServerLimits limits;
+  limits.maxConnectionThreads = 3;
+  limits.evictAfterHeadWaitMilliseconds = 200;
+  HttpServer server(&queue_, &settings_, limits);
+  ASSERT_TRUE(server.StartOnAnyPort());
+  const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
+  std::vector<platform::Socket> halfSent;
+  for (int i = 0; i < 3; ++i) {
+    halfSent.push_back(ConnectClient(port));
+    ASSERT_TRUE(SendText(halfSent.back(), "GET /missing.txt HTTP/1.1\r\nHost: x"));
+    ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == i + 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(IsNotFound(Exchange(port, kRequest)));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_EQ(ReceiveAll(halfSent[0]), "");  // closed unanswered
+  for (int i = 1; i < 3; ++i) {
+    platform::SetReceiveTimeout(halfSent[i], 100);
+    char byte;
+    EXPECT_EQ(platform::Receive(halfSent[i], &byte, 1), -1) << i;  // still waiting, still open
+  }
+  EXPECT_EQ(server.ConnectionCount(), 2);
+  EXPECT_TRUE(server.Stop());
+  for (platform::Socket s : halfSent) CloseClient(s);
+}
+
+// One address holds at most maxConnectionsPerAddress connections; the next
+// one is closed at once, and a freed place is taken again.
+TEST_F(ServerTest, AnAddressHoldsNoMoreThanItsShareOfConnections) {
+  ServerLimits limits;
+  limits.maxConnectionsPerAddress = 2;
+  HttpServer server(&queue_, &settings_, limits);
+  ASSERT_TRUE(server.StartOnAnyPort());
+  const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
+  std::vector<platform::Socket> idle = {ConnectClient(port), ConnectClient(port)};
+  ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 2; }));
+  EXPECT_EQ(Exchange(port, kRequest), "");
+  EXPECT_EQ(server.ConnectionCount(), 2);
+  CloseClient(idle[0]);
+  ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 1; }));
+  EXPECT_TRUE(IsNotFound(Exchange(port, kRequest)));
+  EXPECT_TRUE(server.Stop());
+  CloseClient(idle[1]);
 }
 
 TEST_F(ServerTest, HeadThatNeverCompletesIsClosedAfterTheTimeOut) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "http/http_time.h"
+#include "pages/admin_lockout.h"
 #include "pages/cache_refresher.h"
 #include "platform/files.h"
 #include "player/player_messages.h"
@@ -97,7 +98,7 @@ TEST(AdminPageTest, TransportCommandsGoToThePlayerAndBackToTheOperatorsView) {
     bed.settings.SetAdminPassword("a b&c");
     Answer a = Ask(bed, std::string("/admin.cgi?pass=a+b%26c&action=") + c.action, "http://dj/playlist.cgi");
     EXPECT_TRUE(a.answered);
-    EXPECT_EQ(a.sent, Redirect("/admin.cgi?pass=a b&c")) << c.action;
+    EXPECT_EQ(a.sent, Redirect("/admin.cgi?pass=a%20b%26c")) << c.action;
     EXPECT_EQ(bed.player.TakeCommands(), std::vector<std::string>({c.command})) << c.action;
   }
 }
@@ -179,6 +180,58 @@ TEST(AdminPageTest, RefreshCacheStartsTheRefreshWithoutASettingsWindow) {
   EXPECT_EQ(Ask(wired, "/admin.cgi?pass=s3cret&action=refreshcache").sent, Redirect("/admin.cgi?pass=s3cret"));
   EXPECT_EQ(refresher.calls, 1);
   EXPECT_TRUE(refresher.lastWindowWasNull);
+}
+
+AdminLockout::Clock::time_point g_lockoutNow;
+AdminLockout::Clock::time_point LockoutNow() { return g_lockoutNow; }
+
+// Ten wrong passwords within a minute, through any page, lock their address
+// out for a minute: the right password then counts as wrong there, and
+// commands are refused; other addresses and the listeners' pages go on.
+TEST(AdminPageTest, AnAddressThatGuessesIsLockedOutForAMinute) {
+  using std::chrono::seconds;
+  g_lockoutNow = AdminLockout::Clock::time_point();
+  AdminLockout lockout{ServerLimits(), &LockoutNow};
+  PageTestBed bed(NumberedSongs(3));
+  bed.site.lockout = &lockout;
+  auto from = [&bed](const char* address) { bed.connection.request.peerAddress = address; };
+  auto guess = [&bed, &from](const char* address, int times) {
+    from(address);
+    for (int i = 0; i < times; ++i) {
+      if (i % 2 == 0) {
+        EXPECT_EQ(Ask(bed, "/admin.cgi?pass=guess&action=stop").isAdmin, 0);
+      } else {
+        EXPECT_EQ(bed.Playlist("/playlist.cgi?pass=guess"), 0);
+      }
+    }
+  };
+  auto isAdmin = [&bed, &from](const char* address) {
+    from(address);
+    return Ask(bed, "/admin.cgi?pass=s3cret&action=stop").isAdmin;
+  };
+
+  // Nine failures, and failures older than a minute, lock nothing.
+  guess("10.0.0.1", 9);
+  g_lockoutNow += seconds(61);
+  guess("10.0.0.1", 9);
+  EXPECT_EQ(isAdmin("10.0.0.1"), 1);
+  EXPECT_EQ(bed.player.TakeCommands(), std::vector<std::string>({"stop"}));
+
+  guess("10.0.0.1", 1);
+  EXPECT_EQ(isAdmin("10.0.0.1"), 0);
+  EXPECT_NE(bed.Sent().rfind("\r\nLocation: /playlist.cgi?errorCode=10\r\n"), std::string::npos);
+  EXPECT_EQ(bed.Playlist("/playlist.cgi?pass=s3cret"), 0);
+  EXPECT_TRUE(bed.player.TakeCommands().empty());
+  // The listener's page is the same as ever; the operator elsewhere is
+  // unaffected.
+  EXPECT_EQ(bed.Playlist("/playlist.cgi"), 0);
+  EXPECT_EQ(bed.RowIndexes(), std::vector<int>({0, 1, 2}));
+  EXPECT_EQ(isAdmin("10.0.0.2"), 1);
+
+  g_lockoutNow += seconds(59);
+  EXPECT_EQ(isAdmin("10.0.0.1"), 0);
+  g_lockoutNow += seconds(1);
+  EXPECT_EQ(isAdmin("10.0.0.1"), 1);
 }
 
 }  // namespace

@@ -136,7 +136,7 @@ TEST(PlaylistPageTest, RowsRepeatTheLineAndTheOperatorsCarryThePassword) {
             "<a href=\"request.cgi?listpos=1&pass=p%20w%26d\">Normal - x</a> #1\n");
   bed.settings.SetMaxEntries(1);
   bed.Playlist("/playlist.cgi?pass=p+w%26d&current=1");
-  EXPECT_EQ(bed.Line("%%NAV_PREV%%\n", 0, true), "<a href=\"admin.cgi?pass=p w&d&current=0\">" + kPrev + "</a>\n");
+  EXPECT_EQ(bed.Line("%%NAV_PREV%%\n", 0, true), "<a href=\"admin.cgi?pass=p%20w%26d&current=0\">" + kPrev + "</a>\n");
 }
 
 TEST(PlaylistPageTest, QueryFillsOnlyWhatItCarries) {

@@ -130,8 +130,8 @@ TEST(RequestPageTest, TheOperatorBypassesTheLimitsButNotThePlaylistBounds) {
       {"s3cret", "/request.cgi?listpos=1&pass=s3cret", "/playlist.cgi?pass=s3cret&errorCode=1"},
       {"s3cret", "/request.cgi?listpos=10&pass=s3cret", "/playlist.cgi?pass=s3cret&errorCode=12"},
       // Percent-encoded by the browser: the decoded value matches too.
-      {"a b&=%", "/request.cgi?listpos=1&pass=a+b%26%3D%25", "/playlist.cgi?pass=a b&=%&errorCode=1"},
-      {"a+b", "/request.cgi?listpos=1&pass=a+b", "/playlist.cgi?pass=a+b&errorCode=1"},
+      {"a b&=%", "/request.cgi?listpos=1&pass=a+b%26%3D%25", "/playlist.cgi?pass=a%20b%26%3D%25&errorCode=1"},
+      {"a+b", "/request.cgi?listpos=1&pass=a+b", "/playlist.cgi?pass=a%2Bb&errorCode=1"},
       {"", "/request.cgi?listpos=1&pass=", "/playlist.cgi?errorCode=9"},
       {"", "/request.cgi?listpos=1&pass=%00", "/playlist.cgi?errorCode=9"},
       {"", "/request.cgi?listpos=1&pass=%", "/playlist.cgi?errorCode=9"},

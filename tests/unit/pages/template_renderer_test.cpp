@@ -92,13 +92,15 @@ TEST(TemplateRendererTest, QueueRowsCarryTheCancelLinkOnTheListenersOwnRowOnly) 
             "<tr>1|C - three|</tr>\r\n<tr>2|A - &lt;one&gt;|<a href=\"request.cgi?action=delete&listpos=2&index=0\">" +
                 kCancelText + "</a></tr>\r\n<tr>3|B - two|</tr>\r\n");
   bed.settings.SetAdminPassword("p w&d");
-  EXPECT_EQ(bed.Line(line, 0, true),
-            "<tr><a href=\"admin.cgi?pass=p w&d&action=delete&listpos=1&index=2\">Delete</a>&nbsp;1|C - three|<font "
-            "size=\"-1\">10.0.0.5 / A0000005-0B0C-0000-0000-000000000005</font></tr>\r\n"
-            "<tr><a href=\"admin.cgi?pass=p w&d&action=delete&listpos=2&index=0\">Delete</a>&nbsp;2|A - &lt;one&gt;|<font "
-            "size=\"-1\">10.0.0.1 / A0000001-0B0C-0000-0000-000000000001</font></tr>\r\n"
-            "<tr><a href=\"admin.cgi?pass=p w&d&action=delete&listpos=3&index=1\">Delete</a>&nbsp;3|B - two|<font "
-            "size=\"-1\">10.0.0.6 / A0000006-0B0C-0000-0000-000000000006</font></tr>\r\n");
+  EXPECT_EQ(
+      bed.Line(line, 0, true),
+      "<tr><a href=\"admin.cgi?pass=p%20w%26d&action=delete&listpos=1&index=2\">Delete</a>&nbsp;1|C - three|<font "
+      "size=\"-1\">10.0.0.5 / A0000005-0B0C-0000-0000-000000000005</font></tr>\r\n"
+      "<tr><a href=\"admin.cgi?pass=p%20w%26d&action=delete&listpos=2&index=0\">Delete</a>&nbsp;2|A - "
+      "&lt;one&gt;|<font "
+      "size=\"-1\">10.0.0.1 / A0000001-0B0C-0000-0000-000000000001</font></tr>\r\n"
+      "<tr><a href=\"admin.cgi?pass=p%20w%26d&action=delete&listpos=3&index=1\">Delete</a>&nbsp;3|B - two|<font "
+      "size=\"-1\">10.0.0.6 / A0000006-0B0C-0000-0000-000000000006</font></tr>\r\n");
   // A queued index the cache no longer holds loses its row.
   bed.SetSongs(Titled({"A - <one>", "B - two"}));
   EXPECT_EQ(bed.Line("%%QUEUELISTPOS%% %%QUEUELISTENTRY%%\n"), "2 A - &lt;one&gt;\n3 B - two\n");
@@ -106,13 +108,13 @@ TEST(TemplateRendererTest, QueueRowsCarryTheCancelLinkOnTheListenersOwnRowOnly) 
 
 TEST(TemplateRendererTest, OperatorMarkersAreEmptyForListeners) {
   PageTestBed bed(NumberedSongs(1));
-  bed.settings.SetAdminPassword("p w&\x82\xA0");
-  const std::string encoded = "p%20w%26%82%A0";
+  bed.settings.SetAdminPassword("p w&\"\x82\xA0");
+  const std::string encoded = "p%20w%26%22%82%A0";
   for (const char* marker : {"%%ADMINWINAMPCONTROL%%", "%%ADMINHIDDENFIELD%%", "%%ADMINPASSWORD%%"}) {
     EXPECT_EQ(bed.Line(std::string("[") + marker + "]\n", 0, false), "[]\n") << marker;
   }
   EXPECT_EQ(bed.Line("<form>%%ADMINHIDDENFIELD%%</form>\n", 0, true),
-            "<form><input type=\"hidden\" name=\"pass\" value=\"p w&\x82\xA0\"></form>\n");
+            "<form><input type=\"hidden\" name=\"pass\" value=\"p w&amp;&quot;\x82\xA0\"></form>\n");
   EXPECT_EQ(bed.Line("<a href=\"x.cgi?a=1%%ADMINPASSWORD%%\">\n", 0, true),
             "<a href=\"x.cgi?a=1&pass=" + encoded + "\">\n");
   const std::string p = "<a href=\"admin.cgi?pass=" + encoded + "&action=";

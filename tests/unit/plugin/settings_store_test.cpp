@@ -167,6 +167,26 @@ TEST_F(SettingsStoreTest, SaveThenLoadKeepsEveryValueAndRewritesAnExistingFileIn
   EXPECT_EQ(limits.recentlyPlayedQueueSize, 94);
 }
 
+// The profile reader drops outer blanks and one pair of quotes; values that
+// have them are saved so that they read back exactly, save after save, and
+// every other value is written as it is.
+TEST_F(SettingsStoreTest, ValuesWithOuterBlanksOrQuotesReadBackExactly) {
+  const std::string values[] = {"\" pw \"", " pw", "pw\t", "\"", "'a'", "\"x", "y'", "   ", "a \"b\" c"};
+  for (const std::string& value : values) {
+    settings_.SetAdminPassword(value.c_str());
+    for (int cycle = 0; cycle < 2; ++cycle) {
+      SaveSettings(settings_, queue_, path_);
+      Load();
+      EXPECT_EQ(std::string(settings_.AdminPassword().CStr()), value) << "cycle " << cycle;
+    }
+  }
+  // Only the value that needs them gets quotes.
+  EXPECT_NE(TempFolder::ReadBytes(path_).find("\r\nAdminPassword=a \"b\" c\r\n"), std::string::npos);
+  settings_.SetAdminPassword(" pw ");
+  SaveSettings(settings_, queue_, path_);
+  EXPECT_NE(TempFolder::ReadBytes(path_).find("\r\nAdminPassword=\" pw \"\r\n"), std::string::npos);
+}
+
 TEST(SettingsPath, IsPluginIniInTheLibrarysFolderWhicheverSeparatorItUses) {
   EXPECT_EQ(SettingsPathBeside("C:\\Program Files\\Winamp\\Plugins\\gen_ambervox.dll"),
             "C:\\Program Files\\Winamp\\Plugins\\plugin.ini");
@@ -174,6 +194,10 @@ TEST(SettingsPath, IsPluginIniInTheLibrarysFolderWhicheverSeparatorItUses) {
   EXPECT_EQ(SettingsPathBeside("Z:/tmp\\plug/gen_ambervox.dll"), "Z:/tmp\\plug/plugin.ini");
   EXPECT_EQ(SettingsPathBeside("gen_ambervox.dll"), "plugin.ini");
   EXPECT_EQ(SettingsPathBeside(""), "plugin.ini");
+  // 0x95 0x5C is one character of the module's name, not a character and
+  // a backslash.
+  EXPECT_EQ(SettingsPathBeside("C:\\Plugins\\gen_\x95\\.dll"), "C:\\Plugins\\plugin.ini");
+  EXPECT_EQ(SettingsPathBeside("C:\\\x95\\\\gen_ambervox.dll"), "C:\\\x95\\\\plugin.ini");
 }
 
 }  // namespace

@@ -1,0 +1,161 @@
+"""What an attacker tries, against the running plug-in: markup and hidden
+files in the request target, a password full of URL characters, settings
+that must survive restarts as they are, password guessing, and one client
+that tries to hold every connection."""
+
+import os
+import re
+import shutil
+import socket
+import time
+import urllib.parse
+
+from ambervox_host import free_port, get, wait_until
+
+OPERATOR_VIEW = b"Winamp Admin Control"
+
+
+def test_error_pages_quote_the_request_as_text_and_hidden_files_are_refused(build, install, start_host, tmp_path):
+    root = os.path.join(str(tmp_path), "web")
+    shutil.copytree(build.skin_dir, root)
+    files = {".hidden": b"SECRET", "sub/.secret": b"SECRET", ".git/config": b"SECRET", "sub/seen.txt": b"visible"}
+    for name, content in files.items():
+        path = os.path.join(root, *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content)
+    port = free_port()
+    install.write_ini(install.demo_settings(port, WebRoot=build.folder_setting(root)))
+    host = start_host()
+
+    page = get(port, "/<script>alert(1)</script>.txt")
+    assert page.status == 404
+    assert b"&lt;script&gt;alert(1)&lt;/script&gt;.txt" in page.body and b"<script>" not in page.body
+
+    assert get(port, "/sub/seen.txt").body == b"visible"
+    for target in ("/.hidden", "//.hidden", "/\\.hidden", "/sub/.secret", "//.git/config", "/sub\\.secret"):
+        answer = get(port, target)
+        assert answer.status == 400, target
+        assert b"relative paths not supported" in answer.body and b"SECRET" not in answer.body, target
+    assert host.quit() == 0
+
+
+def unescape(value):
+    """An attribute value as a browser reads it: the references with their
+    ";" decoded ("&current=" in a link stays as it is)."""
+    entities = {"amp": "&", "quot": '"', "lt": "<", "gt": ">", "#39": "'"}
+    return re.sub(r"&(amp|quot|lt|gt|#39);", lambda m: entities[m.group(1)], value.decode("cp932"))
+
+
+def links(body, prefix):
+    """The hrefs of the page that begin with `prefix`, as a browser reads them."""
+    return [unescape(h) for h in re.findall(rb'href="([^"]*)"', body) if h.startswith(prefix)]
+
+
+def hidden_password(body):
+    found = re.search(rb'<input type="hidden" name="pass" value="([^"]*)">', body)
+    return unescape(found.group(1)) if found else None
+
+
+def test_a_password_full_of_url_characters_keeps_the_operator_logged_in(station):
+    password = 'p&q#r s"t=u'
+    host, port = station(AdminPassword=password, g_MaxEntries=3)
+    listener = get(port, "/playlist.cgi").header("set-cookie").split(";", 1)[0]
+    location = get(port, "/request.cgi?listpos=4", {"Cookie": listener}).header("location")
+    assert "errorCode=1" in location  # queued
+
+    # The password form, as a browser sends it.
+    start = "/admin.cgi?" + urllib.parse.urlencode({"pass": password})
+    page = get(port, start)
+    assert page.status == 200 and OPERATOR_VIEW in page.body
+    assert hidden_password(page.body) == password
+
+    # The search form with its hidden field, submitted as a browser does.
+    search = get(port, "/playlist.cgi?" + urllib.parse.urlencode({"psearch": "Signal", "pass": password}))
+    assert search.status == 200 and OPERATOR_VIEW in search.body
+
+    admin_links = links(page.body, b"admin.cgi?")
+    actions = [urllib.parse.parse_qs(urllib.parse.urlsplit(link).query).get("action", [""])[0] for link in admin_links]
+    assert {"prev", "play", "pause", "stop", "next", "delete"} <= set(actions), actions
+    assert "" in actions  # the next page
+    for link in admin_links:
+        for referer in ("http://127.0.0.1:%d%s" % (port, start), None):
+            answer = get(port, "/" + link, {"Referer": referer} if referer else {})
+            if answer.status == 302:
+                location = urllib.parse.urlsplit(answer.header("location"))
+                answer = get(port, location.path + "?" + location.query)
+            assert answer.status == 200 and OPERATOR_VIEW in answer.body, (link, referer)
+    # Every transport button reached the player; the delete emptied the queue.
+    commands = host.commands()
+    for action in ("prev", "play", "pause", "stop", "next"):
+        assert action in commands, commands
+    assert b"Delete</a>" not in get(port, start).body
+    assert host.quit() == 0
+
+
+def test_a_password_with_outer_blanks_and_quotes_survives_restarts_byte_for_byte(install, start_host):
+    port = free_port()
+    install.write_ini(install.demo_settings(port, AdminPassword='" pw "'))
+    written = install.ini_bytes()
+    for cycle in range(2):
+        host = start_host()
+        assert OPERATOR_VIEW in get(port, "/admin.cgi?pass=+pw+").body, cycle
+        assert OPERATOR_VIEW not in get(port, "/admin.cgi?pass=pw").body, cycle
+        assert host.quit() == 0
+        assert install.ini_bytes() == written, cycle
+
+
+def test_an_address_that_guesses_the_password_is_locked_out(build, station, monkeypatch):
+    monkeypatch.setitem(build.env, "AMBERVOX_TEST_ADMIN_LOCKOUT_MILLISECONDS", "1500")
+    host, port = station()
+    for _ in range(10):
+        assert get(port, "/admin.cgi?pass=guess&action=stop").header("location") == "/playlist.cgi?errorCode=10"
+    # The right password counts for nothing from there, for a while.
+    assert get(port, "/admin.cgi?pass=demo&action=stop").header("location") == "/playlist.cgi?errorCode=10"
+    assert OPERATOR_VIEW not in get(port, "/playlist.cgi?pass=demo").body
+    assert "stop" not in host.commands()
+    # The listener's page, and the operator at another address, go on.
+    assert get(port, "/playlist.cgi").status == 200
+    assert OPERATOR_VIEW in get(port, "/admin.cgi?pass=demo", source="127.0.0.2").body
+    time.sleep(1.6)
+    assert OPERATOR_VIEW in get(port, "/admin.cgi?pass=demo").body
+    assert host.quit() == 0
+
+
+def half_sent_connections(port, count):
+    """`count` connections from 127.0.0.1 that each sent half a request head."""
+    sockets = []
+    for _ in range(count):
+        s = socket.create_connection(("127.0.0.1", port), timeout=10)
+        try:
+            s.sendall(b"GET /playlist.cgi HTTP/1.1\r\nHost: x")
+        except OSError:
+            pass  # closed by the server already
+        sockets.append(s)
+    return sockets
+
+
+def answered_within(port, seconds):
+    started = time.monotonic()
+    response = get(port, "/style.css", source="127.0.0.2", timeout=seconds)
+    return response.status == 200 and time.monotonic() - started < seconds
+
+
+def test_one_address_with_600_idle_connections_does_not_hold_the_server(build, station, monkeypatch):
+    # With the product's limits the address gets 64 connections; with as
+    # many as it likes it fills every connection thread, and the longest
+    # waiting ones make room for new clients.
+    for per_address in (None, "1000"):
+        if per_address:
+            monkeypatch.setitem(build.env, "AMBERVOX_TEST_MAX_CONNECTIONS_PER_ADDRESS", per_address)
+        host, port = station()
+        idle = half_sent_connections(port, 600)
+        try:
+            time.sleep(1.5)
+            assert answered_within(port, 5), per_address
+            assert answered_within(port, 5), per_address
+        finally:
+            for s in idle:
+                s.close()
+        assert wait_until(lambda: answered_within(port, 5))
+        assert host.quit() == 0
