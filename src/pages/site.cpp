@@ -147,6 +147,17 @@ constexpr Route kRoutes[] = {
 
 }  // namespace
 
+const PlayerSnapshot& Page::Player() const {
+  if (!state.player.has_value()) {
+    const PlayerHost player(site.queue != nullptr ? site.queue->HostWindow() : nullptr);
+    PlayerSnapshot snapshot;
+    snapshot.playlistPosition = player.GetPlaylistPosition();
+    snapshot.time = player.GetPlayingTime();
+    state.player = snapshot;
+  }
+  return *state.player;
+}
+
 long long LinkedRequest(const ByteString& target) {
   QueryParams query;
   ParseQueryString(target, &query);

@@ -2,9 +2,9 @@
 // the first marker family present on the line (in the order of the marker
 // table below) is expanded, every occurrence of its markers replaced left to
 // right; the row families repeat exactly that one line per row. Markers of
-// later families on the same line stay as they are. Everything shown is
-// read at the moment the line is rendered; no lock is held while text is
-// built.
+// later families on the same line stay as they are. The player's state is
+// read once per page (Page::Player); everything else is read at the moment
+// the line is rendered. No lock is held while text is built.
 #include <cstdint>
 #include <cstring>
 
@@ -58,8 +58,7 @@ int Wrap32(std::int64_t value) {
 }
 
 Progress ReadProgress(const Page& page) {
-  const PlayingTime time =
-      PlayerHost(page.site.queue != nullptr ? page.site.queue->HostWindow() : nullptr).GetPlayingTime();
+  const PlayingTime time = page.Player().time;
   Progress progress;
   progress.lengthSeconds = time.lengthSeconds;
   const int positionSeconds = time.positionMs / 1000;
@@ -237,7 +236,9 @@ void ExpandCurrentSong(const Page& page, const ByteString& line, ByteString& out
   ByteString title;
   PlaylistCache* const cache = page.site.Cache();
   // No current title: the whole line is left out.
-  if (cache != nullptr && cache->GetCurrentTitle(title)) AppendReplaced(line, kCurrentSong, HtmlEscape(title), out);
+  if (cache != nullptr && cache->GetTitle(page.Player().playlistPosition, title)) {
+    AppendReplaced(line, kCurrentSong, HtmlEscape(title), out);
+  }
 }
 
 void ExpandDisplayMode(const Page& page, const ByteString& line, ByteString& out) {
