@@ -27,16 +27,6 @@ bool HasSettled(const platform::FileInfo& info) {
   return platform::CurrentTime() - written >= kSettledSeconds;
 }
 
-bool HasDoublePercent(const char* at, const char* end) {
-  while (at < end) {
-    at = static_cast<const char*>(std::memchr(at, '%', static_cast<std::size_t>(end - at)));
-    if (at == nullptr) return false;
-    if (at + 1 < end && at[1] == '%') return true;
-    ++at;
-  }
-  return false;
-}
-
 // Reads the whole file; false on a read error, with the bytes read until
 // then in `bytes`.
 bool ReadAll(std::FILE* file, std::string& bytes) {
@@ -49,6 +39,16 @@ bool ReadAll(std::FILE* file, std::string& bytes) {
 }
 
 }  // namespace
+
+bool HasDoublePercent(const char* at, const char* end) {
+  while (at < end) {
+    at = static_cast<const char*>(std::memchr(at, '%', static_cast<std::size_t>(end - at)));
+    if (at == nullptr) return false;
+    if (at + 1 < end && at[1] == '%') return true;
+    ++at;
+  }
+  return false;
+}
 
 std::vector<SkinPiece> SplitSkin(const char* data, std::size_t length) {
   std::vector<SkinPiece> pieces;

@@ -34,6 +34,9 @@ struct ParsedSkin {
   std::vector<SkinPiece> pieces;
 };
 
+// True when "%%", with which every marker begins, occurs in [at, end).
+bool HasDoublePercent(const char* at, const char* end);
+
 // Splits a skin's bytes into pieces.
 std::vector<SkinPiece> SplitSkin(const char* data, std::size_t length);
 

@@ -15,6 +15,7 @@
 #include "pages/message_table.h"
 #include "pages/playlist_page.h"
 #include "pages/site.h"
+#include "pages/skin_cache.h"
 #include "player/player_host.h"
 #include "requests/playlist_cache.h"
 #include "requests/request_queue.h"
@@ -70,20 +71,6 @@ Progress ReadProgress(const Page& page) {
     progress.percentLeft = 100 - static_cast<int>(elapsed);
   }
   return progress;
-}
-
-// True when "%%" occurs anywhere in `line` (at any byte, so a marker that
-// Contains would find is never missed).
-bool HasDoublePercent(const ByteString& line) {
-  const char* at = line.Data();
-  const char* const end = at + line.Length();
-  while (at < end) {
-    at = static_cast<const char*>(std::memchr(at, '%', static_cast<std::size_t>(end - at)));
-    if (at == nullptr) return false;
-    if (at + 1 < end && at[1] == '%') return true;
-    ++at;
-  }
-  return false;
 }
 
 // Replaces every `marker` of a copy of `line` and appends the copy.
@@ -293,7 +280,9 @@ const Marker* MarkerList::end() const { return kMarkers + sizeof kMarkers / size
 bool RenderTemplateLine(const Page& page, const ByteString& line, ByteString& out) {
   // Every marker begins with "%%": most lines of a skin hold none, and are
   // then declined after one scan instead of one search per marker.
-  if (!HasDoublePercent(line)) return false;
+  // ("%%" is looked for at any byte, so a marker that Contains would find
+  // is never missed.)
+  if (!HasDoublePercent(line.Data(), line.Data() + line.Length())) return false;
   for (const Marker& marker : kMarkers) {
     if (marker.expand != nullptr && line.Contains(marker.text)) {
       marker.expand(page, line, out);
