@@ -131,9 +131,12 @@ bool PlaylistCache::Rebuild() {
       titles[i].TrimRight(kTitleTrim, true);
       MakeDisplayForms(player, index, titles[i], display, shownTitles[i]);
       lowerCaseTitles[i] = LowerCaseOf(display);
-      // The first " - " of the display form is the first of its page text:
-      // neither references nor escapes hold one.
-      names.emplace(ArtistPart(display), ArtistPart(shownTitles[i]));
+      const auto added = names.try_emplace(ArtistPart(display));
+      if (added.second) {
+        // The first " - " of the display form is the first of its page
+        // text: neither references nor escapes hold one.
+        added.first->second = shownTitles[i] == display ? added.first->first : ArtistPart(shownTitles[i]);
+      }
     }
     // Titles without an artist part gave the empty name (or one equal to it
     // in artist order): that is no artist.

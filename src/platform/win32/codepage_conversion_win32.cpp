@@ -34,40 +34,35 @@ bool Utf8ToAnsi(const std::string& utf8, std::string* ansi) {
   return true;
 }
 
-bool Utf8ToUtf16(const std::string& utf8, std::u16string* utf16) {
+namespace {
+
+// `utf16` := `text` in code page `codePage` as UTF-16, with `flags` for
+// MultiByteToWideChar.
+bool MultiByteToUtf16(UINT codePage, DWORD flags, const std::string& text, std::u16string* utf16) {
   if (utf16 == nullptr) return false;
-  if (utf8.empty()) {
+  if (text.empty()) {
     utf16->clear();
     return true;
   }
-  const int inLength = static_cast<int>(utf8.size());
-  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), inLength, nullptr, 0);
+  const int inLength = static_cast<int>(text.size());
+  const int units = MultiByteToWideChar(codePage, flags, text.data(), inLength, nullptr, 0);
   if (units <= 0) return false;
   std::u16string out(static_cast<std::size_t>(units), u'\0');
-  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), inLength, reinterpret_cast<wchar_t*>(&out[0]),
-                          units) != units) {
+  if (MultiByteToWideChar(codePage, flags, text.data(), inLength, reinterpret_cast<wchar_t*>(&out[0]), units) !=
+      units) {
     return false;
   }
   utf16->swap(out);
   return true;
 }
 
-bool AnsiToUtf16(const std::string& ansi, std::u16string* utf16) {
-  if (utf16 == nullptr) return false;
-  if (ansi.empty()) {
-    utf16->clear();
-    return true;
-  }
-  const int inLength = static_cast<int>(ansi.size());
-  const int units = MultiByteToWideChar(CP_ACP, 0, ansi.data(), inLength, nullptr, 0);
-  if (units <= 0) return false;
-  std::u16string out(static_cast<std::size_t>(units), u'\0');
-  if (MultiByteToWideChar(CP_ACP, 0, ansi.data(), inLength, reinterpret_cast<wchar_t*>(&out[0]), units) != units) {
-    return false;
-  }
-  utf16->swap(out);
-  return true;
+}  // namespace
+
+bool Utf8ToUtf16(const std::string& utf8, std::u16string* utf16) {
+  return MultiByteToUtf16(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, utf16);
 }
+
+bool AnsiToUtf16(const std::string& ansi, std::u16string* utf16) { return MultiByteToUtf16(CP_ACP, 0, ansi, utf16); }
 
 namespace {
 
