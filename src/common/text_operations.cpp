@@ -109,20 +109,22 @@ ByteString HtmlEscape(const ByteString& text) {
   // Skipping it with the lead byte would let a raw quote or angle bracket
   // through into the page.
   const int length = text.Length();
+  const unsigned char* const bytes = reinterpret_cast<const unsigned char*>(text.Data());
   int first = 0;
-  while (first < length && EntityFor(text.ByteAt(first)) == nullptr) ++first;
+  while (first < length && EntityFor(bytes[first]) == nullptr) ++first;
   if (first == length) return text;
   ByteString out;
   out.Reserve(length + 16);
-  out.Append(text.Data(), first);
+  // The text between two replaced bytes is copied in one piece.
+  int runStart = 0;
   for (int i = first; i < length; ++i) {
-    const char* entity = EntityFor(text.ByteAt(i));
-    if (entity != nullptr) {
-      out.Append(entity);
-    } else {
-      out.AppendChar(text.At(i));
-    }
+    const char* entity = EntityFor(bytes[i]);
+    if (entity == nullptr) continue;
+    out.Append(text.Data() + runStart, i - runStart);
+    out.Append(entity);
+    runStart = i + 1;
   }
+  out.Append(text.Data() + runStart, length - runStart);
   return out;
 }
 

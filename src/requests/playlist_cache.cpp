@@ -54,10 +54,11 @@ ByteString LowerCaseOf(const ByteString& title) {
 void MakeDisplayForms(const PlayerHost& player, int index, const ByteString& title, ByteString& display,
                       ByteString& shown) {
   // Every character fitted the code page when the player wrote no "?" for
-  // one: the common case costs no second question and no conversion.
+  // one: the common case costs no second question and no conversion. A
+  // player without a wide title for the entry leaves the title as it is.
   std::u16string wide;
   if (std::memchr(title.Data(), '?', static_cast<std::size_t>(title.Length())) == nullptr ||
-      !player.GetPlaylistTitleWide(index, wide)) {
+      !player.GetPlaylistTitleWide(index, wide) || wide.empty()) {
     display = title;
     shown = HtmlEscape(title);
     return;
