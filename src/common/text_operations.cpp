@@ -34,6 +34,21 @@ unsigned char HexDigitValue(unsigned char digit) {
   return static_cast<unsigned char>(digit - 0x37);
 }
 
+// The bytes that HtmlEscape replaces.
+constexpr char kEscapedBytes[] = "&<>'\"";
+
+// The position of the first byte from `from` on that HtmlEscape replaces, or
+// `length`. The text is NUL-terminated (ByteString keeps it so); an embedded
+// NUL only pauses the library's search.
+int NextEscapedByte(const char* text, int from, int length) {
+  while (from < length) {
+    from += static_cast<int>(std::strcspn(text + from, kEscapedBytes));
+    if (from >= length || text[from] != '\0') return from < length ? from : length;
+    ++from;
+  }
+  return length;
+}
+
 // The entity that stands for `byte` in a page, or null when the byte stays.
 const char* EntityFor(unsigned char byte) {
   switch (byte) {
@@ -109,22 +124,20 @@ ByteString HtmlEscape(const ByteString& text) {
   // Skipping it with the lead byte would let a raw quote or angle bracket
   // through into the page.
   const int length = text.Length();
-  const unsigned char* const bytes = reinterpret_cast<const unsigned char*>(text.Data());
-  int first = 0;
-  while (first < length && EntityFor(bytes[first]) == nullptr) ++first;
-  if (first == length) return text;
+  const char* const data = text.Data();
+  int at = NextEscapedByte(data, 0, length);
+  if (at == length) return text;
   ByteString out;
   out.Reserve(length + 16);
   // The text between two replaced bytes is copied in one piece.
   int runStart = 0;
-  for (int i = first; i < length; ++i) {
-    const char* entity = EntityFor(bytes[i]);
-    if (entity == nullptr) continue;
-    out.Append(text.Data() + runStart, i - runStart);
-    out.Append(entity);
-    runStart = i + 1;
+  while (at < length) {
+    out.Append(data + runStart, at - runStart);
+    out.Append(EntityFor(static_cast<unsigned char>(data[at])));
+    runStart = at + 1;
+    at = NextEscapedByte(data, runStart, length);
   }
-  out.Append(text.Data() + runStart, length - runStart);
+  out.Append(data + runStart, length - runStart);
   return out;
 }
 

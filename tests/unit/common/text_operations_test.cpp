@@ -102,6 +102,8 @@ TEST(HtmlEscapeTest, EscapesTheFiveCharacters) {
   EXPECT_EQ("\x83\x5C\x82\xA0 &amp; \xB1", Bytes(HtmlEscape("\x83\x5C\x82\xA0 & \xB1")));
   EXPECT_EQ("", Bytes(HtmlEscape(static_cast<const char*>(nullptr))));
   EXPECT_EQ("plain", Bytes(HtmlEscape("plain")));
+  // An embedded NUL does not end the text.
+  EXPECT_EQ(std::string("a\0&lt;b\0\0&amp;", 14), Bytes(HtmlEscape(ByteString("a\0<b\0\0&", 7))));
 }
 
 TEST(FindNoCaseTest, MatchesAsciiLettersOfEitherCase) {
