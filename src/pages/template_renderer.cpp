@@ -249,7 +249,9 @@ void ExpandContentRefresh(const Page& page, const ByteString& line, ByteString& 
 }
 
 void ExpandSearchWord(const Page& page, const ByteString& line, ByteString& out) {
-  AppendReplaced(line, kSearchWord, HtmlEscape(page.state.searchWord), out);
+  // Written back into the search field, a word with characters the code
+  // page lacks shows them as the listener typed them.
+  AppendReplaced(line, kSearchWord, HtmlEscapeFormText(page.state.searchWord), out);
 }
 
 void ExpandPercentLeft(const Page& page, const ByteString& line, ByteString& out) {

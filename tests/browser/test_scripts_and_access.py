@@ -73,6 +73,7 @@ def test_titles_in_any_script_show_as_their_characters_and_are_found(start_stati
     navigate(driver, driver.find_element(By.CSS_SELECTOR, ".search-form button[type=submit]").click)
     assert "psearch=%26%2348388%3B%26%2345216%3B" in driver.current_url
     assert texts(driver, ".song-title") == [SCRIPT_TITLES[0]]
+    assert driver.find_element(By.CSS_SELECTOR, "input[name=psearch]").get_attribute("value") == "봄날"
 
     # The artist list names both Korean artists; choosing one lists its song.
     driver.get(station.url("/playlist.cgi"))
