@@ -13,7 +13,8 @@ pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev lld pkg-config
       g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
       wine wine32:i386 wine64 xvfb xauth locales fonts-ipafont-gothic
       python3-pytest curl
-      nsis zip chromium chromium-driver python3-selenium
+      nsis zip chromium chromium-driver python3-selenium npm
+      fonts-nanum fonts-noto-color-emoji
       imagemagick x11-apps)
 
 missing=()
@@ -38,4 +39,14 @@ fi
 # ja_JP.UTF-8 it silently stays on code page 1252.
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   $SUDO localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 >/dev/null 2>&1 || true
+fi
+
+# axe-core 4, which the browser tests run on the default skin's pages; from
+# the npm registry, into a cache of this user's (AMBERVOX_AXE_DIR, as the
+# browser tests read it).
+axe_dir=${AMBERVOX_AXE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/ambervox/npm}
+if [ ! -f "$axe_dir/node_modules/axe-core/axe.min.js" ]; then
+  mkdir -p "$axe_dir"
+  npm install --prefix "$axe_dir" --no-audit --no-fund --silent axe-core@4 >/tmp/ambervox-npm.log 2>&1 ||
+    { tail -n 40 /tmp/ambervox-npm.log; exit 1; }
 fi
