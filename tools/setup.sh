@@ -13,7 +13,7 @@ pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev lld pkg-config
       g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
       wine wine32:i386 wine64 xvfb xauth locales fonts-ipafont-gothic
       python3-pytest curl
-      nsis zip chromium chromium-driver python3-selenium npm
+      nsis zip chromium chromium-driver python3-selenium
       fonts-nanum fonts-noto-color-emoji
       imagemagick x11-apps)
 
@@ -25,6 +25,9 @@ fi
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# npm from Debian only where no npm is installed: a Node.js from elsewhere
+# (NodeSource's package) brings its own npm and conflicts with Debian's.
+command -v npm >/dev/null || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq >/dev/null
