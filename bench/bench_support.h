@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/user_id.h"
+#include "platform/codepage_conversion.h"
 #include "support/page_bed.h"
 
 namespace ambervox {
@@ -31,7 +32,8 @@ inline const std::vector<std::string>& Words() {
 }
 
 // "Artist - Word #index": every tenth title holds each word, and each
-// artist starts every tenth title.
+// artist starts every tenth title. The player holds each title in UTF-16 as
+// well, as the real one does.
 inline std::vector<SimulatedEntry> Playlist(int count) {
   std::vector<SimulatedEntry> songs;
   songs.reserve(static_cast<std::size_t>(count));
@@ -40,7 +42,10 @@ inline std::vector<SimulatedEntry> Playlist(int count) {
     std::snprintf(number, sizeof number, " #%06d", i);
     std::string title = Artists()[static_cast<std::size_t>(i) % Artists().size()] + " - " +
                         Words()[static_cast<std::size_t>(i / 10) % Words().size()] + number;
-    songs.push_back({"C:\\Music\\" + std::to_string(i) + ".mp3", title, 180 + i % 120});
+    SimulatedEntry song{"C:\\Music\\" + std::to_string(i) + ".mp3", title, 180 + i % 120};
+    std::u16string wideTitle;
+    if (platform::AnsiToUtf16(title, &wideTitle)) song.wideTitle = wideTitle;
+    songs.push_back(std::move(song));
   }
   return songs;
 }

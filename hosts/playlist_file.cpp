@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <utility>
 
 #include "platform/codepage.h"
 #include "platform/codepage_conversion.h"
@@ -25,13 +27,13 @@ bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
 
 // The file name of `path` without folder and extension, walking whole
 // characters so that a trail byte 0x5C of a two-byte character is no folder
-// separator.
-std::string TitleFromPath(const std::string& path) {
+// separator (UTF-8 has no such bytes).
+std::string TitleFromPath(const std::string& path, bool utf8) {
   std::size_t nameStart = 0;
   std::size_t lastDot = std::string::npos;
   for (std::size_t i = 0; i < path.size(); ++i) {
     unsigned char byte = static_cast<unsigned char>(path[i]);
-    if (platform::IsLeadByte(byte) && i + 1 < path.size()) {
+    if (!utf8 && platform::IsLeadByte(byte) && i + 1 < path.size()) {
       ++i;
       continue;
     }
@@ -50,15 +52,33 @@ bool IsBlankLine(const std::string& line) {
   return line.find_first_not_of(" \t") == std::string::npos;
 }
 
+// `text` (UTF-8 or ANSI bytes) in the ANSI code page and in UTF-16.
+bool ConvertText(const std::string& text, bool utf8, std::optional<std::string>* ansi,
+                 std::optional<std::u16string>* wide) {
+  std::string narrow;
+  std::u16string utf16;
+  if (utf8) {
+    if (!platform::Utf8ToAnsi(text, &narrow) || !platform::Utf8ToUtf16(text, &utf16)) return false;
+  } else {
+    narrow = text;
+    if (!platform::AnsiToUtf16(text, &utf16)) return false;
+  }
+  *ansi = std::move(narrow);
+  *wide = std::move(utf16);
+  return true;
+}
+
 }  // namespace
 
 bool ParsePlaylist(const std::string& content, bool utf8, std::vector<SimulatedEntry>* entries) {
   std::string text = content;
   if (utf8) {
     if (text.compare(0, 3, kUtf8Bom) == 0) text.erase(0, 3);
-    std::string converted;
-    if (!platform::Utf8ToAnsi(text, &converted)) return false;
-    text.swap(converted);
+    // Lines, "#EXTINF:" and the comma split UTF-8 as they split code page
+    // 932 (none of their bytes is part of another character in either), so
+    // the text is split as it is and each entry's texts converted.
+    std::u16string whole;
+    if (!platform::Utf8ToUtf16(text, &whole)) return false;
   }
   std::vector<SimulatedEntry> parsed;
   bool havePending = false;
@@ -82,8 +102,11 @@ bool ParsePlaylist(const std::string& content, bool utf8, std::vector<SimulatedE
     }
     if (line.empty() || line[0] == '#' || IsBlankLine(line)) continue;
     SimulatedEntry entry;
-    entry.filePath = line;
-    entry.title = havePending && !pendingTitle.empty() ? pendingTitle : TitleFromPath(line);
+    const std::string title = havePending && !pendingTitle.empty() ? pendingTitle : TitleFromPath(line, utf8);
+    if (!ConvertText(line, utf8, &entry.filePath, &entry.wideFilePath) ||
+        !ConvertText(title, utf8, &entry.title, &entry.wideTitle)) {
+      return false;
+    }
     entry.lengthSeconds = havePending ? pendingLength : 0;
     parsed.push_back(std::move(entry));
     havePending = false;

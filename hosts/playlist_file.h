@@ -1,5 +1,7 @@
 // Playlist files for the stand-in player: .m3u (bytes in the ANSI code page,
 // taken as they are) and .m3u8 (UTF-8, converted to the ANSI code page), with
+// each entry's texts also in UTF-16 (from the original text: an .m3u8 keeps
+// every character there), with
 // "#EXTINF:<seconds>,<title>" lines before the entries. An entry without an
 // #EXTINF line gets its file name without folder and extension as title and
 // length 0 (unknown). Stateless; any thread.

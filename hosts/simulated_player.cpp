@@ -23,6 +23,8 @@ struct SimulatedPlayer::Core {
   // has: never freed, so a caller that copies late reads a newer text, never
   // freed memory.
   char sharedText[kTextBufferSize] = {};
+  // The same for every 213/214 answer.
+  char16_t sharedWideText[kTextBufferSize] = {};
   platform::WindowHandle dialogParent GUARDED_BY(lock) = nullptr;
   int position GUARDED_BY(lock) = 0;
   PlayState state GUARDED_BY(lock) = PlayState::kStopped;
@@ -39,6 +41,7 @@ struct SimulatedPlayer::Core {
   void ReplaceEntries(std::vector<SimulatedEntry> playlist) REQUIRES(lock);
   // Copies `text` into the shared buffer; its address, or 0 without a text.
   std::intptr_t SharedText(const std::optional<std::string>& text) REQUIRES(lock);
+  std::intptr_t SharedWideText(const std::optional<std::u16string>& text) REQUIRES(lock);
   // Moves one entry back or forward, wrapping at the ends.
   void Step(int direction) REQUIRES(lock);
   void SongEnded() REQUIRES(lock);
@@ -111,6 +114,14 @@ std::intptr_t SimulatedPlayer::Core::SharedText(const std::optional<std::string>
   return reinterpret_cast<std::intptr_t>(sharedText);
 }
 
+std::intptr_t SimulatedPlayer::Core::SharedWideText(const std::optional<std::u16string>& text) {
+  if (!text) return 0;
+  const std::size_t length = std::min(text->size(), kTextBufferSize - 1);
+  std::copy(text->data(), text->data() + length, sharedWideText);
+  sharedWideText[length] = u'\0';
+  return reinterpret_cast<std::intptr_t>(sharedWideText);
+}
+
 void SimulatedPlayer::Core::Step(int direction) {
   const int n = Length();
   if (n == 0) return;
@@ -178,6 +189,10 @@ std::intptr_t SimulatedPlayer::Core::Answer(std::uint32_t message, std::uintptr_
       return HasEntry(index) ? SharedText((*current)[index].filePath) : 0;
     case kIpcGetPlaylistTitle:
       return HasEntry(index) ? SharedText((*current)[index].title) : 0;
+    case kIpcGetPlaylistFileWide:
+      return HasEntry(index) ? SharedWideText((*current)[index].wideFilePath) : 0;
+    case kIpcGetPlaylistTitleWide:
+      return HasEntry(index) ? SharedWideText((*current)[index].wideTitle) : 0;
     case kIpcGetDialogParent:
       return reinterpret_cast<std::intptr_t>(dialogParent);
     case kIpcSetPlaylistPosition:

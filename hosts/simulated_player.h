@@ -10,7 +10,9 @@
 // The answers follow the real player where a plug-in could notice: the
 // position in ms is -1 while stopped; file paths and titles (211, 212) come
 // from one shared buffer that the next such answer overwrites, and are
-// NULL for an index outside the playlist; 365 names the dialog parent set
+// NULL for an index outside the playlist; their UTF-16 forms (213, 214) come
+// the same way from another shared buffer (NULL also for an entry without
+// one, as from a player that does not know these questions); 365 names the dialog parent set
 // here (0 when none).
 //
 // Attach a window whose procedure is SimulatedPlayer::WindowProcedure: one
@@ -27,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/window.h"
@@ -34,9 +37,22 @@
 namespace ambervox {
 
 struct SimulatedEntry {
+  SimulatedEntry() = default;
+  SimulatedEntry(std::optional<std::string> path, std::optional<std::string> text, int seconds,
+                 std::optional<std::u16string> widePath = std::nullopt,
+                 std::optional<std::u16string> wideText = std::nullopt)
+      : filePath(std::move(path)),
+        title(std::move(text)),
+        lengthSeconds(seconds),
+        wideFilePath(std::move(widePath)),
+        wideTitle(std::move(wideText)) {}
+
   std::optional<std::string> filePath;  // no value: the player answers no address
   std::optional<std::string> title;     // the same for the display title
   int lengthSeconds = 0;
+  // The same texts in UTF-16, as the player holds them (213, 214).
+  std::optional<std::u16string> wideFilePath;
+  std::optional<std::u16string> wideTitle;
 };
 
 enum class PlayState { kStopped, kPlaying, kPaused };

@@ -1,8 +1,10 @@
 #include "common/text_operations.h"
 
 #include <cstring>
+#include <string>
 
 #include "platform/codepage.h"
+#include "platform/codepage_conversion.h"
 
 namespace ambervox {
 
@@ -34,6 +36,21 @@ unsigned char HexDigitValue(unsigned char digit) {
   return static_cast<unsigned char>(digit - 0x37);
 }
 
+// The bytes that HtmlEscape replaces.
+constexpr char kEscapedBytes[] = "&<>'\"";
+
+// The position of the first byte from `from` on that HtmlEscape replaces, or
+// `length`. The text is NUL-terminated (ByteString keeps it so); an embedded
+// NUL only pauses the library's search.
+int NextEscapedByte(const char* text, int from, int length) {
+  while (from < length) {
+    from += static_cast<int>(std::strcspn(text + from, kEscapedBytes));
+    if (from >= length || text[from] != '\0') return from < length ? from : length;
+    ++from;
+  }
+  return length;
+}
+
 // The entity that stands for `byte` in a page, or null when the byte stays.
 const char* EntityFor(unsigned char byte) {
   switch (byte) {
@@ -54,6 +71,31 @@ const char* EntityFor(unsigned char byte) {
 
 unsigned char AsciiLower(unsigned char byte) {
   return (byte >= 'A' && byte <= 'Z') ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
+}
+
+// The length of the decimal reference "&#N;" at `at` to a character the ANSI
+// code page cannot hold, or 0 when there is none.
+int UnheldReferenceAt(const char* text, int at, int length) {
+  int end = at + 2;
+  if (end >= length || text[at] != '&' || text[at + 1] != '#') return 0;
+  std::uint32_t codePoint = 0;
+  while (end < length && end - at < 10 && text[end] >= '0' && text[end] <= '9') {
+    codePoint = codePoint * 10 + static_cast<std::uint32_t>(text[end] - '0');
+    ++end;
+  }
+  if (end == at + 2 || end >= length || text[end] != ';') return 0;
+  if (codePoint == 0 || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) return 0;
+  std::u16string wide;
+  if (codePoint < 0x10000) {
+    wide.push_back(static_cast<char16_t>(codePoint));
+  } else {
+    wide.push_back(static_cast<char16_t>(0xD800 + ((codePoint - 0x10000) >> 10)));
+    wide.push_back(static_cast<char16_t>(0xDC00 + ((codePoint - 0x10000) & 0x3FF)));
+  }
+  bool held = true;
+  platform::SplitByAnsiCodePage(
+      wide, [](const char*, std::size_t) {}, [&held](std::uint32_t) { held = false; });
+  return held ? 0 : end + 1 - at;
 }
 
 }  // namespace
@@ -109,20 +151,42 @@ ByteString HtmlEscape(const ByteString& text) {
   // Skipping it with the lead byte would let a raw quote or angle bracket
   // through into the page.
   const int length = text.Length();
-  int first = 0;
-  while (first < length && EntityFor(text.ByteAt(first)) == nullptr) ++first;
-  if (first == length) return text;
+  const char* const data = text.Data();
+  int at = NextEscapedByte(data, 0, length);
+  if (at == length) return text;
   ByteString out;
   out.Reserve(length + 16);
-  out.Append(text.Data(), first);
-  for (int i = first; i < length; ++i) {
-    const char* entity = EntityFor(text.ByteAt(i));
-    if (entity != nullptr) {
-      out.Append(entity);
-    } else {
-      out.AppendChar(text.At(i));
-    }
+  // The text between two replaced bytes is copied in one piece.
+  int runStart = 0;
+  while (at < length) {
+    out.Append(data + runStart, at - runStart);
+    out.Append(EntityFor(static_cast<unsigned char>(data[at])));
+    runStart = at + 1;
+    at = NextEscapedByte(data, runStart, length);
   }
+  out.Append(data + runStart, length - runStart);
+  return out;
+}
+
+ByteString HtmlEscapeFormText(const ByteString& text) {
+  const int length = text.Length();
+  const char* const data = text.Data();
+  if (std::memchr(data, '&', static_cast<std::size_t>(length)) == nullptr) return HtmlEscape(text);
+  ByteString out;
+  out.Reserve(length + 16);
+  int runStart = 0;
+  for (int at = 0; at < length;) {
+    const int reference = UnheldReferenceAt(data, at, length);
+    if (reference == 0) {
+      ++at;
+      continue;
+    }
+    out.Append(HtmlEscape(ByteString(data + runStart, at - runStart)));
+    out.Append(data + at, reference);
+    at += reference;
+    runStart = at;
+  }
+  out.Append(HtmlEscape(ByteString(data + runStart, length - runStart)));
   return out;
 }
 

@@ -35,6 +35,12 @@ void UrlDecode(ByteString* text);
 // (where it cannot be a trail byte and a browser reads it as itself).
 ByteString HtmlEscape(const ByteString& text);
 
+// HtmlEscape for a text a browser's form sent, except that a reference
+// "&#N;" (decimal) to a character the ANSI code page cannot hold stays as it
+// is: that is how a form in the code page sends such a character, and in a
+// page it shows as the character again. Any other "&" is escaped.
+ByteString HtmlEscapeFormText(const ByteString& text);
+
 // First byte position at which `pattern` matches `text` when A-Z compare
 // equal to a-z (all other bytes compare as they are). The scan goes byte by
 // byte and is not multibyte-aware. An empty pattern matches at 0; no match

@@ -107,6 +107,9 @@ class HttpConnection {
   // waits for its request head. Any thread (the server picks the connection
   // to close when every thread is taken).
   bool IsAwaitingHead() const { return awaitingHead_.load(); }
+  // True when the client has sent bytes that this connection has not read
+  // yet: its thread is behind, the client is not idle.
+  bool HasUnreadInput() const { return platform::HasUnreadBytes(socket_.Get()); }
   // Fills `request.cookies` from a Cookie header value.
   void ParseCookies(const ByteString& text);
   // Referer, cookies and userId, accepted encodings, from the headers.

@@ -220,7 +220,12 @@ void HttpServer::EvictLongestWaiting() {
     // One at a time: the slot of the last one is about to be freed.
     if (client->evicted) return;
     if (!client->connection.IsAwaitingHead() || client->acceptedAt > waitedEnough) continue;
-    if (longest == nullptr || client->acceptedAt < longest->acceptedAt) longest = client;
+    if (longest != nullptr && client->acceptedAt >= longest->acceptedAt) continue;
+    // A client whose head sits unread is not idle: its thread has not been
+    // scheduled yet (a busy machine can hold it back for seconds). Closing
+    // it would reset a visitor who did nothing wrong.
+    if (client->connection.HasUnreadInput()) continue;
+    longest = client;
   }
   if (longest == nullptr) return;
   longest->evicted = true;

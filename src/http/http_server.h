@@ -108,9 +108,10 @@ class HttpServer {
   bool AdmitClient(const std::string& peer) EXCLUDES(connectionsLock_);
   // Shuts down the socket of the registered connection that has waited
   // longest for its request head, at least evictAfterHeadWaitMilliseconds;
-  // its thread then ends and the reaper frees its slot. Does nothing while
-  // an earlier eviction is still being reaped, or when no connection has
-  // waited that long.
+  // its thread then ends and the reaper frees its slot. A connection whose
+  // client has sent bytes it has not read yet is passed over (its thread is
+  // behind, the client is not idle). Does nothing while an earlier eviction
+  // is still being reaped, or when no connection has waited that long.
   void EvictLongestWaiting() REQUIRES(connectionsLock_);
   // Takes a newly accepted socket: a connection, its thread, registration.
   void StartConnection(platform::ScopedSocket socket, const std::string& peer) EXCLUDES(connectionsLock_);

@@ -21,8 +21,8 @@ constexpr int kSendStallMilliseconds = 60 * 1000;
 // Connection threads alive at once. It bounds what the threads' stacks take
 // of a 32-bit player's address space. When every thread is taken, a new
 // client takes the place of the connection that has waited longest for its
-// request head, if that one has waited kEvictAfterHeadWaitMilliseconds (it is
-// closed); otherwise the new client waits until a connection has been
+// request head, if that one has waited kEvictAfterHeadWaitMilliseconds and
+// nothing it sent waits unread (it is closed); otherwise the new client waits until a connection has been
 // reaped. So connections that send nothing, or half a head, cannot keep the
 // server from answering until kHeadTimeoutMilliseconds frees them.
 constexpr int kMaxConnectionThreads = 512;

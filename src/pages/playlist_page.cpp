@@ -88,9 +88,11 @@ void BuildPlaylistPage(Page& page) {
   const int maxEntries = page.site.settings->MaxEntries();
   int added = 0;
   long long matched = 0;
-  ByteString title;
-  // The cache keeps every title lower-cased as well: only the search word
-  // and the leading text are lower-cased here, once for the whole walk.
+  ByteString shownTitle;
+  // The cache keeps every title's display form lower-cased as well: only the
+  // search word and the leading text are lower-cased here, once for the
+  // whole walk. A browser sends what its form's code page cannot hold as
+  // "&#N;", which is how the display form writes it too.
   ByteString lowerTitle;
   ByteString lowerWord = searchWord;
   lowerWord.MakeLowerMultibyte();
@@ -99,8 +101,8 @@ void BuildPlaylistPage(Page& page) {
   const bool filtered = hasSearchWord || hasStartsWith;
   // One title per lookup, no lock between them: a rebuild meanwhile only
   // shortens or lengthens the walk.
-  for (int i = 0; filtered ? playlistCache->GetTitleAndLowerCase(i, title, lowerTitle)
-                           : playlistCache->GetTitle(i, title);
+  for (int i = 0; filtered ? playlistCache->GetShownTitleAndLowerCase(i, shownTitle, lowerTitle)
+                           : playlistCache->GetShownTitle(i, shownTitle);
        ++i) {
     bool match = true;
     if (hasSearchWord) match = ContainsLowerCase(lowerTitle, lowerWord);
@@ -114,7 +116,7 @@ void BuildPlaylistPage(Page& page) {
     if (matched >= state.current) {
       PageRow row;
       row.playlistIndex = i;
-      row.title = title;
+      row.shownTitle = shownTitle;
       state.rows.push_back(row);
       ++added;
     }

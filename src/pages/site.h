@@ -44,10 +44,11 @@ struct Site {
   PlaylistCache* Cache() const;
 };
 
-// One row of the playlist page: a playlist index and its cached title.
+// One row of the playlist page: a playlist index and the page text of its
+// cached title (see PlaylistCache).
 struct PageRow {
   int playlistIndex = 0;
-  ByteString title;
+  ByteString shownTitle;
 };
 
 // The player's state as one page shows it: its current entry and that

@@ -89,10 +89,10 @@ void ExpandArtistRows(const Page& page, const ByteString& line, ByteString& out)
   ByteString artist;
   for (int i = 0; i < count; ++i) {
     // The list may shrink meanwhile (a rebuild): the rows end there.
-    if (!cache->GetArtist(i, artist)) break;
-    // Escaped like every other text taken from titles: an artist such as
-    // "AC<DC" must not break the skin's markup.
-    AppendReplaced(line, kArtistSelect, HtmlEscape(artist), out);
+    // The page text is escaped like every other text taken from titles: an
+    // artist such as "AC<DC" must not break the skin's markup.
+    if (!cache->GetShownArtist(i, artist)) break;
+    AppendReplaced(line, kArtistSelect, artist, out);
   }
 }
 
@@ -142,7 +142,7 @@ void ExpandReferrer(const Page& page, const ByteString& line, ByteString& out) {
   }
 }
 
-// One copy of `line` per page row, in playlist order: the title
+// One copy of `line` per page row, in playlist order: the title's page text
 // (HTML-escaped), the bare index, and the index for request links (followed
 // by "&pass=" and the URL-encoded password in the operator's view). No rows:
 // nothing is appended.
@@ -158,7 +158,7 @@ void ExpandPlaylistRows(const Page& page, const ByteString& line, ByteString& ou
     ByteString copy = line;
     // One after the other on the same copy: a title holding a later marker
     // gets it replaced too.
-    copy.ReplaceAll(kPlaylistEntry, HtmlEscape(row.title));
+    copy.ReplaceAll(kPlaylistEntry, row.shownTitle);
     ByteString index = Decimal(row.playlistIndex);
     copy.ReplaceAll(kPlaylistPosVal, index);
     copy.ReplaceAll(kPlaylistPos, isAdmin ? index + suffix : index);
@@ -181,7 +181,7 @@ void ExpandQueueRows(const Page& page, const ByteString& line, ByteString& out) 
     // gets no row.
     if (!queue->GetEntry(position - 1, title, entry)) continue;
     ByteString copy = line;
-    copy.ReplaceAll(ByteString(kQueueEntry), HtmlEscape(title));
+    copy.ReplaceAll(ByteString(kQueueEntry), title);
     ByteString shownPosition;
     if (isAdmin) {
       shownPosition = "<a href=\"admin.cgi?pass=";
@@ -223,8 +223,8 @@ void ExpandCurrentSong(const Page& page, const ByteString& line, ByteString& out
   ByteString title;
   PlaylistCache* const cache = page.site.Cache();
   // No current title: the whole line is left out.
-  if (cache != nullptr && cache->GetTitle(page.Player().playlistPosition, title)) {
-    AppendReplaced(line, kCurrentSong, HtmlEscape(title), out);
+  if (cache != nullptr && cache->GetShownTitle(page.Player().playlistPosition, title)) {
+    AppendReplaced(line, kCurrentSong, title, out);
   }
 }
 
@@ -237,7 +237,9 @@ void ExpandContentRefresh(const Page& page, const ByteString& line, ByteString& 
 }
 
 void ExpandSearchWord(const Page& page, const ByteString& line, ByteString& out) {
-  AppendReplaced(line, kSearchWord, HtmlEscape(page.state.searchWord), out);
+  // Written back into the search field, a word with characters the code
+  // page lacks shows them as the listener typed them.
+  AppendReplaced(line, kSearchWord, HtmlEscapeFormText(page.state.searchWord), out);
 }
 
 void ExpandPercentLeft(const Page& page, const ByteString& line, ByteString& out) {

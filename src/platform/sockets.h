@@ -45,6 +45,9 @@ Socket Accept(Socket listener, std::string* peerAddress);
 int Receive(Socket s, char* buffer, int length);
 int Send(Socket s, const char* data, int length);
 
+// True when bytes have arrived on `s` that no Receive has taken yet.
+bool HasUnreadBytes(Socket s);
+
 // Time-outs for later Receive/Send calls; 0 means none. A call that times out
 // returns -1.
 bool SetReceiveTimeout(Socket s, int milliseconds);

@@ -19,6 +19,8 @@ thread_local bool playerStalled = false;
 // answered and copied before any other thread's can be answered) and from
 // one other thread at a time (the cache rebuild).
 std::atomic<unsigned> textTickets{0};
+// The same for the wide answers (213, 214), which share another buffer.
+std::atomic<unsigned> wideTextTickets{0};
 // Beyond this many tries the last copy is kept.
 constexpr int kTextTries = 64;
 
@@ -65,6 +67,21 @@ bool PlayerHost::CopyText(std::intptr_t code, int index, ByteString& text) const
     }
     if (!copied) return false;
     if (textTickets.load() == ticket || attempt == kTextTries) return true;
+  }
+}
+
+bool PlayerHost::GetPlaylistTitleWide(int index, std::u16string& text) const {
+  for (int attempt = 1;; ++attempt) {
+    const unsigned ticket = ++wideTextTickets;
+    const char16_t* address =
+        reinterpret_cast<const char16_t*>(Ask(static_cast<std::uintptr_t>(index), kIpcGetPlaylistTitleWide, 0));
+    if (address == nullptr) return false;
+    // Copied at once, as the narrow texts are.
+    std::u16string copy(address);
+    if (wideTextTickets.load() == ticket || attempt == kTextTries) {
+      text.swap(copy);
+      return true;
+    }
   }
 }
 

@@ -22,6 +22,8 @@
 // window (nullptr) sends nothing and every answer is 0.
 #pragma once
 
+#include <string>
+
 #include "common/byte_string.h"
 #include "platform/window.h"
 
@@ -55,6 +57,12 @@ class PlayerHost {
   // out while copying; `text` is then left untouched.
   bool GetPlaylistFile(int index, ByteString& text) const;
   bool GetPlaylistTitle(int index, ByteString& text) const;
+  // The entry's title as the player holds it, in UTF-16 (214), from the
+  // player's wide buffer. False when the player answers no address (an old
+  // player that does not know the question, a bad index, a stalled player);
+  // `text` is then left untouched. Throws std::bad_alloc when memory runs
+  // out while copying.
+  bool GetPlaylistTitleWide(int index, std::u16string& text) const;
   void SetPlaylistPosition(int index) const;
   // Asks the length first, then the position.
   PlayingTime GetPlayingTime() const;

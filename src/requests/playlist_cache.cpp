@@ -1,10 +1,14 @@
 #include "requests/playlist_cache.h"
 
+#include <cstring>
 #include <exception>
+#include <map>
 #include <new>
-#include <set>
+#include <string>
 
+#include "common/text_operations.h"
 #include "platform/codepage.h"
+#include "platform/codepage_conversion.h"
 #include "player/player_host.h"
 
 namespace ambervox {
@@ -45,6 +49,44 @@ ByteString LowerCaseOf(const ByteString& title) {
   return lower;
 }
 
+// The title's display form and page text (see the header), from the
+// player's wide title where the ANSI one lost characters.
+void MakeDisplayForms(const PlayerHost& player, int index, const ByteString& title, ByteString& display,
+                      ByteString& shown) {
+  // Every character fitted the code page when the player wrote no "?" for
+  // one: the common case costs no second question and no conversion. A
+  // player without a wide title for the entry leaves the title as it is.
+  std::u16string wide;
+  if (std::memchr(title.Data(), '?', static_cast<std::size_t>(title.Length())) == nullptr ||
+      !player.GetPlaylistTitleWide(index, wide) || wide.empty()) {
+    display = title;
+    shown = HtmlEscape(title);
+    return;
+  }
+  ByteString displayForm("");
+  ByteString page("");
+  platform::SplitByAnsiCodePage(
+      wide,
+      [&](const char* bytes, std::size_t length) {
+        const ByteString run(bytes, static_cast<int>(length));
+        displayForm.Append(run);
+        page.Append(HtmlEscape(run));
+      },
+      [&](std::uint32_t codePoint) {
+        ByteString reference("&#");
+        AppendDecimal(reference, codePoint);
+        reference.AppendChar(';');
+        displayForm.Append(reference);
+        page.Append(reference);
+      });
+  // Trimmed as the title is; the trimmed characters are never part of a
+  // reference or an escape, so both forms lose the same ones.
+  displayForm.TrimRight(kTitleTrim, true);
+  page.TrimRight(kTitleTrim, true);
+  display = displayForm;
+  shown = page;
+}
+
 }  // namespace
 
 int FindSongFrom(int hint, int count, const std::function<bool(int)>& isSong) {
@@ -77,27 +119,44 @@ bool PlaylistCache::Rebuild() {
   try {
     std::vector<ByteString> filePaths(count);
     std::vector<ByteString> titles(count);
+    std::vector<ByteString> shownTitles(count);
     std::vector<ByteString> lowerCaseTitles(count);
-    // Holds each artist once; on a tie the name inserted first (the lowest
-    // position) stays.
-    std::set<ByteString, ArtistOrder> names;
+    // Holds each artist once, in display form, with its page text; on a tie
+    // the name inserted first (the lowest position) stays.
+    std::map<ByteString, ByteString, ArtistOrder> names;
+    ByteString display;
     for (std::size_t i = 0; i < count; ++i) {
       const int index = static_cast<int>(i);
       if (!player.GetPlaylistFile(index, filePaths[i])) return false;
       if (!player.GetPlaylistTitle(index, titles[i])) return false;
       titles[i].TrimRight(kTitleTrim, true);
-      lowerCaseTitles[i] = LowerCaseOf(titles[i]);
-      names.insert(ArtistPart(titles[i]));
+      MakeDisplayForms(player, index, titles[i], display, shownTitles[i]);
+      lowerCaseTitles[i] = LowerCaseOf(display);
+      const auto added = names.try_emplace(ArtistPart(display));
+      if (added.second) {
+        // The first " - " of the display form is the first of its page
+        // text: neither references nor escapes hold one.
+        added.first->second = shownTitles[i] == display ? added.first->first : ArtistPart(shownTitles[i]);
+      }
     }
     // Titles without an artist part gave the empty name (or one equal to it
     // in artist order): that is no artist.
     names.erase(ByteString());
-    std::vector<ByteString> artists(names.begin(), names.end());
+    std::vector<ByteString> artists;
+    std::vector<ByteString> shownArtists;
+    artists.reserve(names.size());
+    shownArtists.reserve(names.size());
+    for (const auto& name : names) {
+      artists.push_back(name.first);
+      shownArtists.push_back(name.second);
+    }
 
     filePaths_.swap(filePaths);
     titles_.swap(titles);
+    shownTitles_.swap(shownTitles);
     lowerCaseTitles_.swap(lowerCaseTitles);
     artists_.swap(artists);
+    shownArtists_.swap(shownArtists);
     return true;
   } catch (const ByteStringError&) {
     return false;
@@ -118,10 +177,17 @@ bool PlaylistCache::GetTitle(int index, ByteString& title) const {
   return true;
 }
 
-bool PlaylistCache::GetTitleAndLowerCase(int index, ByteString& title, ByteString& lowerCaseTitle) const {
+bool PlaylistCache::GetShownTitle(int index, ByteString& shownTitle) const {
   LockHolder hold(lock_);
-  if (!InRange(index, titles_.size())) return false;
-  title = titles_[static_cast<std::size_t>(index)];
+  if (!InRange(index, shownTitles_.size())) return false;
+  shownTitle = shownTitles_[static_cast<std::size_t>(index)];
+  return true;
+}
+
+bool PlaylistCache::GetShownTitleAndLowerCase(int index, ByteString& shownTitle, ByteString& lowerCaseTitle) const {
+  LockHolder hold(lock_);
+  if (!InRange(index, shownTitles_.size())) return false;
+  shownTitle = shownTitles_[static_cast<std::size_t>(index)];
   lowerCaseTitle = lowerCaseTitles_[static_cast<std::size_t>(index)];
   return true;
 }
@@ -134,7 +200,7 @@ bool PlaylistCache::GetEntry(int index, PlaylistEntry& entry) const {
   return true;
 }
 
-bool PlaylistCache::GetTitleOfFile(int hint, const ByteString& filePath, ByteString& title) const {
+bool PlaylistCache::GetShownTitleOfFile(int hint, const ByteString& filePath, ByteString& shownTitle) const {
   LockHolder hold(lock_);
   // Taken here, under the lock, for the search's predicate, which runs
   // while the lock is still held.
@@ -142,15 +208,15 @@ bool PlaylistCache::GetTitleOfFile(int hint, const ByteString& filePath, ByteStr
   const int index = FindSongFrom(hint, static_cast<int>(filePaths_.size()),
                                  [&](int i) { return paths[i] == filePath; });
   if (index < 0) return false;
-  title = titles_[static_cast<std::size_t>(index)];
+  shownTitle = shownTitles_[static_cast<std::size_t>(index)];
   return true;
 }
 
-bool PlaylistCache::GetCurrentTitle(ByteString& title) const {
+bool PlaylistCache::GetCurrentShownTitle(ByteString& shownTitle) const {
   // The player's user-interface thread answers this; it must not find the
   // lock taken by a caller waiting for its answer.
   const int position = PlayerHost(playerWindow_.load()).GetPlaylistPosition();
-  return GetTitle(position, title);
+  return GetShownTitle(position, shownTitle);
 }
 
 int PlaylistCache::ArtistCount() const {
@@ -162,6 +228,13 @@ bool PlaylistCache::GetArtist(int index, ByteString& artist) const {
   LockHolder hold(lock_);
   if (!InRange(index, artists_.size())) return false;
   artist = artists_[static_cast<std::size_t>(index)];
+  return true;
+}
+
+bool PlaylistCache::GetShownArtist(int index, ByteString& shownArtist) const {
+  LockHolder hold(lock_);
+  if (!InRange(index, shownArtists_.size())) return false;
+  shownArtist = shownArtists_[static_cast<std::size_t>(index)];
   return true;
 }
 

@@ -3,12 +3,22 @@
 // list of distinct artist names derived from the titles. Pages and the
 // request queue read it instead of asking the player for every entry.
 //
-// For the playlist search, a rebuild also keeps each title lower-cased
-// (as ByteString::MakeLowerMultibyte does it), so that a search lower-cases
-// only its word, not every title again for every request.
+// Titles in three forms. The title: the player's answer in the ANSI code
+// page (212), where a character the code page lacks is "?". The display
+// form: the same bytes, except that each character the code page lacks is
+// the HTML numeric reference of its code point ("&#48169;"), read from the
+// player's wide title (214); it equals the title, byte for byte, when the
+// title holds no "?" (every character fitted, so the player is not asked
+// again) or the player does not answer 214. The page text: the display
+// form HTML-escaped (HtmlEscape), except that the references it introduced
+// stay references; this is what pages show. Searches and leading texts match
+// the display form lower-cased (as ByteString::MakeLowerMultibyte does it),
+// kept by the rebuild so that a search lower-cases only its word. Artists
+// come from the display form: grouped and ordered by it, shown by their page
+// text.
 //
 // One instance belongs to the plug-in; the request queue and, through it,
-// every HTTP connection hold a pointer. `lock_` guards the four lists:
+// every HTTP connection hold a pointer. `lock_` guards the lists:
 // Rebuild holds it for its whole run (so a single lookup sees the content
 // before or after a rebuild, never a mixture), each lookup for one bounds
 // check and one copy. No other lock is taken while it is held, and the
@@ -57,26 +67,37 @@ class PlaylistCache {
   int EntryCount() const EXCLUDES(lock_);
   // Lookups: false and the output untouched when the index is out of range.
   bool GetTitle(int index, ByteString& title) const EXCLUDES(lock_);
-  // The title and its lower-cased form, from one lookup.
-  bool GetTitleAndLowerCase(int index, ByteString& title, ByteString& lowerCaseTitle) const EXCLUDES(lock_);
+  // The title's page text.
+  bool GetShownTitle(int index, ByteString& shownTitle) const EXCLUDES(lock_);
+  // The title's page text and its display form lower-cased, from one lookup.
+  bool GetShownTitleAndLowerCase(int index, ByteString& shownTitle, ByteString& lowerCaseTitle) const
+      EXCLUDES(lock_);
   bool GetEntry(int index, PlaylistEntry& entry) const EXCLUDES(lock_);
-  // The title of the entry holding `filePath`, searched from `hint` as
-  // FindSongFrom does; false and `title` untouched when no entry holds it.
-  bool GetTitleOfFile(int hint, const ByteString& filePath, ByteString& title) const EXCLUDES(lock_);
-  // The cached title at the player's current position (asked without the
-  // lock); false when that position lies outside the cached entries.
-  bool GetCurrentTitle(ByteString& title) const EXCLUDES(lock_);
+  // The page text of the title of the entry holding `filePath`, searched
+  // from `hint` as FindSongFrom does; false and `shownTitle` untouched when
+  // no entry holds it.
+  bool GetShownTitleOfFile(int hint, const ByteString& filePath, ByteString& shownTitle) const EXCLUDES(lock_);
+  // The page text of the cached title at the player's current position
+  // (asked without the lock); false when that position lies outside the
+  // cached entries.
+  bool GetCurrentShownTitle(ByteString& shownTitle) const EXCLUDES(lock_);
   int ArtistCount() const EXCLUDES(lock_);
+  // The artist's name in display form / as page text.
   bool GetArtist(int index, ByteString& artist) const EXCLUDES(lock_);
+  bool GetShownArtist(int index, ByteString& shownArtist) const EXCLUDES(lock_);
 
  private:
   std::atomic<platform::WindowHandle> playerWindow_{nullptr};
   mutable Lock lock_;
   std::vector<ByteString> filePaths_ GUARDED_BY(lock_);
-  std::vector<ByteString> titles_ GUARDED_BY(lock_);   // always as long as filePaths_
-  // titles_[i] lower-cased; shares its storage when that changes nothing.
+  // The title lists are always as long as filePaths_. A form that equals
+  // another shares its storage.
+  std::vector<ByteString> titles_ GUARDED_BY(lock_);
+  std::vector<ByteString> shownTitles_ GUARDED_BY(lock_);
+  // The display form lower-cased.
   std::vector<ByteString> lowerCaseTitles_ GUARDED_BY(lock_);
-  std::vector<ByteString> artists_ GUARDED_BY(lock_);  // ascending in artist order
+  std::vector<ByteString> artists_ GUARDED_BY(lock_);  // display forms, ascending in artist order
+  std::vector<ByteString> shownArtists_ GUARDED_BY(lock_);  // their page texts
 };
 
 }  // namespace ambervox

@@ -116,8 +116,8 @@ bool RequestQueue::GetEntry(int position, ByteString& title, RequestEntry& entry
   // it. The lookups leave `title` as it is when the cache has no such song.
   if (cache_ == nullptr) return false;
   // A request made before the cache knew file paths is shown by its index.
-  if (found.filePath.IsEmpty()) return cache_->GetTitle(found.playlistIndex, title);
-  return cache_->GetTitleOfFile(found.playlistIndex, found.filePath, title);
+  if (found.filePath.IsEmpty()) return cache_->GetShownTitle(found.playlistIndex, title);
+  return cache_->GetShownTitleOfFile(found.playlistIndex, found.filePath, title);
 }
 
 std::deque<RequestEntry>::iterator RequestQueue::FindLocked(int position, long long identity, const UserId* mine) {

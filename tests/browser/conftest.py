@@ -53,15 +53,29 @@ def build():
 
 
 @pytest.fixture
-def station(build, tmp_path):
-    install = Install(build, tmp_path)
-    port = free_port()
-    install.write_ini(install.demo_settings(port, AdminPassword=ADMIN_PASSWORD))
-    playlist = os.path.join(build.skin_dir, "sample.m3u8")
-    # The first song plays; the clock stands still, so nothing ends by itself.
-    host = Host(build, install, playlist=playlist, manual_clock=True, play=True)
-    yield Station(host, port, read_sample_titles(playlist), ADMIN_PASSWORD)
-    host.close()
+def start_station(build, tmp_path):
+    """start_station(playlist=None) -> Station, on the skin's sample playlist
+    unless another .m3u8 is named; every host is closed after the test."""
+    hosts = []
+
+    def start(playlist=None):
+        install = Install(build, tmp_path)
+        port = free_port()
+        install.write_ini(install.demo_settings(port, AdminPassword=ADMIN_PASSWORD))
+        playlist = playlist or os.path.join(build.skin_dir, "sample.m3u8")
+        # The first song plays; the clock stands still, so nothing ends by itself.
+        host = Host(build, install, playlist=playlist, manual_clock=True, play=True)
+        hosts.append(host)
+        return Station(host, port, read_sample_titles(playlist), ADMIN_PASSWORD)
+
+    yield start
+    for host in hosts:
+        host.close()
+
+
+@pytest.fixture
+def station(start_station):
+    return start_station()
 
 
 class Browsers:

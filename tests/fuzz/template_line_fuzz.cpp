@@ -123,8 +123,8 @@ void CheckRows(const Page& page, int maxEntries) {
   FUZZ_CHECK(state.rows.size() == expected.size());
   for (std::size_t r = 0; r < expected.size(); ++r) {
     FUZZ_CHECK(state.rows[r].playlistIndex == expected[r]);
-    FUZZ_CHECK(cache->GetTitle(expected[r], title));
-    FUZZ_CHECK(state.rows[r].title == title);
+    FUZZ_CHECK(cache->GetShownTitle(expected[r], title));
+    FUZZ_CHECK(state.rows[r].shownTitle == title);
   }
   // A match after the last row announces a next page.
   // With g_MaxEntries 0 every match is one more than the page shows.

@@ -1,6 +1,7 @@
 // TCP sockets over BSD sockets. A Socket is the file descriptor.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -88,6 +89,11 @@ int Receive(Socket s, char* buffer, int length) {
     if (n < 0 && errno == EINTR) continue;
     return n < 0 ? -1 : static_cast<int>(n);
   }
+}
+
+bool HasUnreadBytes(Socket s) {
+  int pending = 0;
+  return ioctl(Fd(s), FIONREAD, &pending) == 0 && pending > 0;
 }
 
 int Send(Socket s, const char* data, int length) {

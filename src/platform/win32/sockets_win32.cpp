@@ -99,6 +99,11 @@ int Receive(Socket s, char* buffer, int length) {
   return n == SOCKET_ERROR ? -1 : n;
 }
 
+bool HasUnreadBytes(Socket s) {
+  u_long pending = 0;
+  return ioctlsocket(ToSocket(s), FIONREAD, &pending) == 0 && pending > 0;
+}
+
 int Send(Socket s, const char* data, int length) {
   int n = send(ToSocket(s), data, length, 0);
   return n == SOCKET_ERROR ? -1 : n;

@@ -102,6 +102,13 @@ TEST(HtmlEscapeTest, EscapesTheFiveCharacters) {
   EXPECT_EQ("\x83\x5C\x82\xA0 &amp; \xB1", Bytes(HtmlEscape("\x83\x5C\x82\xA0 & \xB1")));
   EXPECT_EQ("", Bytes(HtmlEscape(static_cast<const char*>(nullptr))));
   EXPECT_EQ("plain", Bytes(HtmlEscape("plain")));
+  // A form's references to characters outside the code page stay, and
+  // nothing else does: "&#65;" is A, which the code page holds.
+  EXPECT_EQ("&#48388;&#45216; &amp;#65; &amp; &lt;&#127800;&amp;#48388 &amp;#0;",
+            Bytes(HtmlEscapeFormText("&#48388;&#45216; &#65; & <&#127800;&#48388 &#0;")));
+  EXPECT_EQ("&lt;plain&gt;", Bytes(HtmlEscapeFormText("<plain>")));
+  // An embedded NUL does not end the text.
+  EXPECT_EQ(std::string("a\0&lt;b\0\0&amp;", 14), Bytes(HtmlEscape(ByteString("a\0<b\0\0&", 7))));
 }
 
 TEST(FindNoCaseTest, MatchesAsciiLettersOfEitherCase) {

@@ -25,10 +25,11 @@ TEST(PlaylistFile, M3u8IsConvertedToCodePage932WithLengthsAndTitles) {
       "\r\n"
       "#EXTINF:-1,Live Stream\r\n"
       "http://radio.invalid/stream\r\n"
-      "D:\\Other\\plain name.ogg\r\n";
+      "D:\\Other\\plain name.ogg\r\n"
+      "C:\\Music\\\xEB\xB4\x84 - \xE8\xA1\xA8.mp3\r\n";                 // 봄 - 表.mp3
   std::vector<SimulatedEntry> entries;
   ASSERT_TRUE(ParsePlaylist(content, true, &entries));
-  ASSERT_EQ(entries.size(), 3u);
+  ASSERT_EQ(entries.size(), 4u);
   EXPECT_EQ(*entries[0].title, "\x90\xE7\x96\xE9 - \x95\x5C");
   EXPECT_EQ(*entries[0].filePath, "C:\\Music\\\x95\x5C.mp3");
   EXPECT_EQ(entries[0].lengthSeconds, 258);
@@ -36,6 +37,12 @@ TEST(PlaylistFile, M3u8IsConvertedToCodePage932WithLengthsAndTitles) {
   EXPECT_EQ(entries[1].lengthSeconds, 0);
   EXPECT_EQ(*entries[2].title, "plain name");
   EXPECT_EQ(entries[2].lengthSeconds, 0);
+  // The player keeps every character in its UTF-16 texts; the code page
+  // has "?" for what it lacks.
+  EXPECT_EQ(*entries[3].title, "? - \x95\x5C");
+  EXPECT_EQ(*entries[3].wideTitle, u"\uBD04 - \u8868");
+  EXPECT_EQ(*entries[3].wideFilePath, u"C:\\Music\\\uBD04 - \u8868.mp3");
+  EXPECT_EQ(*entries[0].wideTitle, u"\u5343\u591C - \u8868");
 }
 
 TEST(PlaylistFile, M3uBytesAreKeptAndATrailByte5CIsNoFolderSeparator) {
@@ -46,6 +53,7 @@ TEST(PlaylistFile, M3uBytesAreKeptAndATrailByte5CIsNoFolderSeparator) {
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(*entries[0].title, "\x95\x5C\x8E\xA6");
   EXPECT_EQ(*entries[1].title, "\x95\x5C - x");
+  EXPECT_EQ(*entries[1].wideTitle, u"\u8868 - x");
   EXPECT_EQ(entries[1].lengthSeconds, 12);
 }
 

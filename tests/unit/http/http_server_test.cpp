@@ -256,6 +256,57 @@ TEST_F(ServerTest, AFullServerClosesTheConnectionThatWaitedLongestForItsHead) {
   for (platform::Socket s : halfSent) CloseClient(s);
 }
 
+// Threads started while gConnectionThreadsHeld is set (the connection
+// threads: the listener and the reaper start before) run only when the test
+// lets them go, so that their clients' heads sit unread in the socket as on
+// a machine too busy to run them.
+std::atomic<bool> gConnectionThreadsHeld{false};
+
+struct HeldStart {
+  platform::ThreadProc proc;
+  void* argument;
+  bool held;
+};
+
+unsigned HeldThreadProc(void* argument) {
+  const HeldStart start = *static_cast<HeldStart*>(argument);
+  delete static_cast<HeldStart*>(argument);
+  while (start.held && gConnectionThreadsHeld.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return start.proc(start.argument);
+}
+
+platform::ThreadHandle StartHeldThread(platform::ThreadProc proc, void* argument, bool suspended,
+                                       platform::ThreadId* id) {
+  return platform::StartThread(&HeldThreadProc, new HeldStart{proc, argument, gConnectionThreadsHeld.load()}, suspended, id);
+}
+
+// A full server does not close a client that sent its whole head and only
+// waits for its thread to run: each is answered once the threads catch up.
+TEST_F(ServerTest, AFullServerKeepsClientsWhoseHeadsWaitUnread) {
+  ServerLimits limits;
+  limits.maxConnectionThreads = 2;
+  limits.evictAfterHeadWaitMilliseconds = 0;
+  HttpServerServices services;
+  services.startThread = &StartHeldThread;
+  HttpServer server(&queue_, &settings_, limits, services);
+  ASSERT_TRUE(server.StartOnAnyPort());
+  const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
+  gConnectionThreadsHeld = true;
+  std::vector<platform::Socket> clients;
+  for (int i = 0; i < 3; ++i) {
+    clients.push_back(ConnectClient(port));
+    ASSERT_TRUE(SendText(clients.back(), kRequest));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 2; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the listener looks for room meanwhile
+  gConnectionThreadsHeld = false;
+  for (platform::Socket s : clients) {
+    EXPECT_TRUE(IsNotFound(ReceiveAll(s)));
+    CloseClient(s);
+  }
+  EXPECT_TRUE(server.Stop());
+}
+
 // One address holds at most maxConnectionsPerAddress connections; the next
 // one is closed at once, and a freed place is taken again.
 TEST_F(ServerTest, AnAddressHoldsNoMoreThanItsShareOfConnections) {

@@ -104,7 +104,44 @@ TEST(PlaylistPageTest, SearchAndLeadingTextFollowTheCacheAcrossARebuild) {
   EXPECT_EQ(bed.RowIndexes(), std::vector<int>({2}));
   // The rows show the titles as the player has them, not lower-cased.
   ASSERT_EQ(bed.page.state.rows.size(), 1u);
-  EXPECT_EQ(bed.page.state.rows[0].title, ByteString("Beta - Three"));
+  EXPECT_EQ(bed.page.state.rows[0].shownTitle, ByteString("Beta - Three"));
+}
+
+// A Shift_JIS form sends what it cannot hold as "&#N;": such a search, or
+// an artist chosen from the list, finds the titles whose characters lie
+// outside the code page; the rows, the artists and the current song show
+// them as references.
+TEST(PlaylistPageTest, TitlesOutsideTheCodePageAreFoundAndShown) {
+  PageTestBed bed(testing::UnicodeSongs(testing::ScriptTitles()));
+  // 봄, as a browser sends it: in the Korean title, the kana one and the
+  // literal one.
+  bed.Playlist("/playlist.cgi?psearch=%26%2348388%3B");
+  EXPECT_EQ(bed.RowIndexes(), std::vector<int>({0, 3, 4}));
+  // "&#65;" typed as text only finds the title that holds it as text.
+  bed.Playlist("/playlist.cgi?psearch=%26%2365%3B");
+  EXPECT_EQ(bed.RowIndexes(), std::vector<int>({4}));
+  bed.Playlist("/playlist.cgi?psearch=BRIGHT+%26%23127775%3B");
+  EXPECT_EQ(bed.RowIndexes(), std::vector<int>({2}));
+  EXPECT_EQ(bed.Line("<li>%%PLAYLISTENTRY%%</li>\n"), "<li>" + testing::ScriptPageTexts()[2] + "</li>\n");
+  // The two Korean artists are told apart by their leading texts.
+  bed.Playlist("/playlist.cgi?startswith=%26%2348169%3B%26%2353444%3B%26%2349548%3B%26%2345380%3B%26%2345800%3B");
+  EXPECT_EQ(bed.RowIndexes(), std::vector<int>({0}));
+  bed.Playlist("/playlist.cgi?startswith=%26%2348660%3B");
+  EXPECT_EQ(bed.RowIndexes(), std::vector<int>({6}));
+  bed.Playlist("/playlist.cgi");
+  std::string rows;
+  for (std::size_t i = 0; i < testing::ScriptPageTexts().size(); ++i) {
+    rows += "[" + testing::ScriptPageTexts()[i] + "]";
+  }
+  EXPECT_EQ(bed.Line("[%%PLAYLISTENTRY%%]"), rows);
+  const std::string artists = bed.Line("<%%ARTISTSELECT%%>");
+  EXPECT_NE(artists.find("<&#48169;&#53444;&#49548;&#45380;&#45800;>"), std::string::npos) << artists;
+  EXPECT_NE(artists.find("<&#48660;&#47001;&#54609;&#53356;>"), std::string::npos) << artists;
+  EXPECT_NE(artists.find("<Tom &amp; Jerry &amp;#65;>"), std::string::npos) << artists;
+  bed.player.SetPosition(3);
+  EXPECT_EQ(bed.Line("%%CURRENTSONG%%"), testing::ScriptPageTexts()[3]);
+  bed.Queue(0, 2);
+  EXPECT_EQ(bed.Line("%%QUEUELISTENTRY%%"), testing::ScriptPageTexts()[0]);
 }
 
 TEST(PlaylistPageTest, LeadingTextDecidesTheRowsButLinksCarryOnlyTheSearchWord) {

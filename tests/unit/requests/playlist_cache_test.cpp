@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include "player/player_messages.h"
 #include "simulated_player.h"
 #include "support/expect_finishes.h"
+#include "support/test_data.h"
 
 namespace ambervox {
 namespace {
@@ -77,7 +79,7 @@ TEST_F(PlaylistCacheTest, EmptyPlaylistEmptiesEverything) {
   ByteString out("untouched");
   EXPECT_FALSE(cache_.GetTitle(0, out));
   EXPECT_FALSE(cache_.GetArtist(0, out));
-  EXPECT_FALSE(cache_.GetCurrentTitle(out));
+  EXPECT_FALSE(cache_.GetCurrentShownTitle(out));
   EXPECT_TRUE(out.Equals("untouched"));
 }
 
@@ -115,7 +117,7 @@ TEST_F(PlaylistCacheTest, KeepsEachTrimmedTitleLowerCasedForTheSearch) {
   for (const auto& c : kCases) {
     ByteString title("<none>");
     ByteString lower("<none>");
-    ASSERT_TRUE(cache_.GetTitleAndLowerCase(c.index, title, lower)) << c.index;
+    ASSERT_TRUE(cache_.GetShownTitleAndLowerCase(c.index, title, lower)) << c.index;
     EXPECT_EQ(title, ByteString(c.title)) << c.index;
     EXPECT_EQ(lower, ByteString(c.lower)) << c.index;
     // What the search did before the cache kept it: lower-case the title.
@@ -125,17 +127,17 @@ TEST_F(PlaylistCacheTest, KeepsEachTrimmedTitleLowerCasedForTheSearch) {
   }
   ByteString title("kept");
   ByteString lower("kept too");
-  EXPECT_FALSE(cache_.GetTitleAndLowerCase(-1, title, lower));
-  EXPECT_FALSE(cache_.GetTitleAndLowerCase(5, title, lower));
+  EXPECT_FALSE(cache_.GetShownTitleAndLowerCase(-1, title, lower));
+  EXPECT_FALSE(cache_.GetShownTitleAndLowerCase(5, title, lower));
   EXPECT_TRUE(title.Equals("kept"));
   EXPECT_TRUE(lower.Equals("kept too"));
 
   // The next rebuild replaces both forms together.
   Load({std::string("NEW - One")});
-  ASSERT_TRUE(cache_.GetTitleAndLowerCase(0, title, lower));
+  ASSERT_TRUE(cache_.GetShownTitleAndLowerCase(0, title, lower));
   EXPECT_TRUE(title.Equals("NEW - One"));
   EXPECT_TRUE(lower.Equals("new - one"));
-  EXPECT_FALSE(cache_.GetTitleAndLowerCase(1, title, lower));
+  EXPECT_FALSE(cache_.GetShownTitleAndLowerCase(1, title, lower));
 }
 
 TEST_F(PlaylistCacheTest, TitlesLoseTrailingBlanksAndLineBreaksOnly) {
@@ -230,11 +232,70 @@ TEST_F(PlaylistCacheTest, KeepsTheContentOfTheLastRebuild) {
   EXPECT_EQ((std::vector<std::string>{"X"}), Artists());
 }
 
+// The player keeps titles in Unicode and answers 212 with "?" for what code
+// page 932 lacks; the cache reads those characters from 214 and keeps them
+// as references, escaping only what the title itself holds.
+TEST_F(PlaylistCacheTest, TitlesOutsideTheCodePageKeepTheirCharactersAsReferences) {
+  std::vector<SimulatedEntry> songs = testing::UnicodeSongs(testing::ScriptTitles());
+  // A player that does not answer 214 (an old one): "?" stays "?", and
+  // its Korean artists collapse as they always did.
+  songs.push_back({"old1.mp3", std::string("????? - ??"), 100});
+  songs.push_back({"old2.mp3", std::string("????? - ???"), 100});
+  player_.SetPlaylist(std::move(songs));
+  ASSERT_TRUE(cache_.Rebuild());
+
+  const std::vector<std::string>& pageTexts = testing::ScriptPageTexts();
+  const std::size_t count = pageTexts.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    ByteString shown;
+    ByteString lower;
+    ASSERT_TRUE(cache_.GetShownTitleAndLowerCase(static_cast<int>(i), shown, lower));
+    EXPECT_EQ(std::string(shown.CStr()), pageTexts[i]) << i;
+  }
+  // What everything else reads stays the player's ANSI title.
+  EXPECT_EQ(Title(0), "????? - ??");
+  // Within the code page the display form is the title, byte for byte.
+  ByteString shown;
+  ByteString lower;
+  ASSERT_TRUE(cache_.GetShownTitleAndLowerCase(5, shown, lower));
+  EXPECT_EQ(std::string(shown.CStr()), Title(5));
+  // The search form keeps references and two-byte characters whole.
+  ASSERT_TRUE(cache_.GetShownTitleAndLowerCase(2, shown, lower));
+  EXPECT_STREQ(lower.CStr(), "bright &#127775; star");
+  ASSERT_TRUE(cache_.GetShownTitleAndLowerCase(4, shown, lower));
+  EXPECT_STREQ(lower.CStr(), "tom & jerry &#65; - &#48388;");
+  ASSERT_TRUE(cache_.GetShownTitleAndLowerCase(count, shown, lower));
+  EXPECT_STREQ(shown.CStr(), "????? - ??");
+
+  // Artists by their display forms: the two Korean artists are two, the old
+  // player's "?????" one; each is shown by its page text.
+  std::vector<std::string> artists = Artists();
+  std::sort(artists.begin(), artists.end());
+  EXPECT_EQ(artists, (std::vector<std::string>{"&#48169;&#53444;&#49548;&#45380;&#45800;",
+                                               "&#48660;&#47001;&#54609;&#53356;", "?????",
+                                               "Tom & Jerry &#65;", "\x82\xB3\x82\xAD\x82\xE7 &#48388; &#127800;",
+                                               "\x8E\xFC\x9E^&#20262;", "\x93\x8C\x8B\x9E\x8E\x96\x95\xCF"}));
+  bool sawEscapedArtist = false;
+  for (int i = 0; i < cache_.ArtistCount(); ++i) {
+    ByteString artist;
+    ByteString shownArtist;
+    ASSERT_TRUE(cache_.GetArtist(i, artist));
+    ASSERT_TRUE(cache_.GetShownArtist(i, shownArtist));
+    if (artist.Equals("Tom & Jerry &#65;")) {
+      sawEscapedArtist = true;
+      EXPECT_STREQ(shownArtist.CStr(), "Tom &amp; Jerry &amp;#65;");
+    } else {
+      EXPECT_EQ(shownArtist, artist) << artist.CStr();
+    }
+  }
+  EXPECT_TRUE(sawEscapedArtist);
+}
+
 TEST_F(PlaylistCacheTest, CurrentTitleIsTheCachedOneAtThePlayersPosition) {
   Load({std::string("A - 1"), std::string("B - 2"), std::string("C - 3")});
   ByteString title;
   player_.SetPosition(1);
-  ASSERT_TRUE(cache_.GetCurrentTitle(title));
+  ASSERT_TRUE(cache_.GetCurrentShownTitle(title));
   EXPECT_TRUE(title.Equals("B - 2"));
 
   // The playlist grew in the player since the rebuild.
@@ -242,12 +303,12 @@ TEST_F(PlaylistCacheTest, CurrentTitleIsTheCachedOneAtThePlayersPosition) {
       {{"", std::string("1"), 1}, {"", std::string("2"), 1}, {"", std::string("3"), 1}, {"", std::string("4"), 1}});
   player_.SetPosition(3);
   title = "untouched";
-  EXPECT_FALSE(cache_.GetCurrentTitle(title));
+  EXPECT_FALSE(cache_.GetCurrentShownTitle(title));
   player_.SetPosition(-1);
-  EXPECT_FALSE(cache_.GetCurrentTitle(title));
+  EXPECT_FALSE(cache_.GetCurrentShownTitle(title));
   EXPECT_TRUE(title.Equals("untouched"));
   player_.SetPosition(0);
-  ASSERT_TRUE(cache_.GetCurrentTitle(title));
+  ASSERT_TRUE(cache_.GetCurrentShownTitle(title));
   EXPECT_TRUE(title.Equals("A - 1")) << "the cached title, not the player's";
 }
 
@@ -256,7 +317,7 @@ TEST_F(PlaylistCacheTest, WithoutAPlayerWindowTheCacheIsEmpty) {
   EXPECT_TRUE(cache.Rebuild());
   EXPECT_EQ(0, cache.EntryCount());
   ByteString title("untouched");
-  EXPECT_FALSE(cache.GetCurrentTitle(title));
+  EXPECT_FALSE(cache.GetCurrentShownTitle(title));
 }
 
 // The player's user-interface thread must be able to use the cache while it
@@ -273,9 +334,9 @@ TEST_F(PlaylistCacheTest, ThePlayerIsAskedLengthAndPositionWithoutTheLock) {
   ExpectFinishes("Rebuild", kSuspect, [this] { cache_.Rebuild(); });
   EXPECT_EQ(2, seenByPlayer.load());
   seenByPlayer = -1;
-  ExpectFinishes("GetCurrentTitle", kSuspect, [this] {
+  ExpectFinishes("GetCurrentShownTitle", kSuspect, [this] {
     ByteString title;
-    cache_.GetCurrentTitle(title);
+    cache_.GetCurrentShownTitle(title);
   });
   EXPECT_EQ(2, seenByPlayer.load());
   player_.SetObserver(nullptr);
