@@ -1,15 +1,26 @@
 // HttpConnection::SendCompressed: a rendered page compressed in memory with
 // zlib (level 9, raw deflate with a 32 KiB window, memory level 9) and sent
 // as gzip (RFC 1952: fixed 10-byte header, CRC-32 and length trailer) or as a
-// raw deflate stream (RFC 1951), or sent as it is. Each call owns its stream
-// and buffer; nothing is shared between connections.
+// raw deflate stream (RFC 1951), or sent as it is. Each call owns its
+// stream and buffer.
+//
+// Compressing a page at level 9 costs far more than rendering it, and a busy
+// station's visitors are mostly sent the very same page. The last few
+// compressed pages are therefore kept, shared by every connection: a page
+// whose bytes equal a kept page's bytes in full, with the same encoding, is
+// sent the kept compressed bytes. The CRC-32 of the page (which gzip's
+// trailer needs anyway) only picks the candidates; the bytes themselves are
+// always compared, so two pages that share a CRC never share an answer.
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "http/http_connection.h"
+#include "platform/lock.h"
 
 namespace ambervox {
 namespace {
@@ -44,19 +55,107 @@ class DeflateStream {
   bool initialised_ = false;
 };
 
+// A page and the bytes sent for it with one encoding. Immutable once made:
+// connections share it through a shared_ptr and read it without a lock.
+struct CompressedPage {
+  int encoding = 0;
+  std::uint32_t crc = 0;
+  std::string input;
+  std::string output;
+};
+
+// How many pages are kept, and the largest page kept: at most
+// kCachedPages * (kMaxCachedPageBytes + its compressed size) bytes.
+constexpr int kCachedPages = 4;
+constexpr int kMaxCachedPageBytes = 1 << 20;
+
+class CompressedPageCache {
+ public:
+  // The kept page whose encoding and bytes equal these, or null.
+  std::shared_ptr<const CompressedPage> Find(int encoding, std::uint32_t crc, const char* data, int length) {
+    std::shared_ptr<const CompressedPage> candidates[kCachedPages];
+    {
+      LockHolder hold(lock_);
+      for (int i = 0; i < kCachedPages; ++i) {
+        if (Matches(pages_[i], encoding, crc, length)) candidates[i] = pages_[i];
+      }
+    }
+    for (const auto& candidate : candidates) {
+      if (candidate == nullptr) continue;
+      if (length == 0 || std::memcmp(candidate->input.data(), data, static_cast<std::size_t>(length)) == 0) {
+        return candidate;
+      }
+    }
+    return nullptr;
+  }
+
+  // Keeps `page` in place of the oldest kept page, unless another
+  // connection has just kept the same bytes.
+  void Add(std::shared_ptr<const CompressedPage> page) {
+    LockHolder hold(lock_);
+    for (const auto& kept : pages_) {
+      if (Matches(kept, page->encoding, page->crc, static_cast<int>(page->input.size())) &&
+          kept->input == page->input) {
+        return;
+      }
+    }
+    pages_[next_] = std::move(page);
+    next_ = (next_ + 1) % kCachedPages;
+  }
+
+ private:
+  static bool Matches(const std::shared_ptr<const CompressedPage>& page, int encoding, std::uint32_t crc, int length) {
+    return page != nullptr && page->encoding == encoding && page->crc == crc &&
+           page->input.size() == static_cast<std::size_t>(length);
+  }
+
+  Lock lock_;
+  std::shared_ptr<const CompressedPage> pages_[kCachedPages] GUARDED_BY(lock_);
+  int next_ GUARDED_BY(lock_) = 0;
+};
+
+CompressedPageCache& PageCache() {
+  static CompressedPageCache cache;
+  return cache;
+}
+
+// Keeps a copy of the page and its compressed bytes; a page too large, or
+// memory too short for the copy, is simply not kept.
+void KeepCompressed(int encoding, std::uint32_t crc, const char* data, int length, const unsigned char* output,
+                    uLong size) {
+  if (length > kMaxCachedPageBytes) return;
+  try {
+    auto page = std::make_shared<CompressedPage>();
+    page->encoding = encoding;
+    page->crc = crc;
+    page->input.assign(data, static_cast<std::size_t>(length));
+    page->output.assign(reinterpret_cast<const char*>(output), size);
+    PageCache().Add(std::move(page));
+  } catch (const std::bad_alloc&) {
+  }
+}
+
+const char* EncodingHeader(bool gzip) { return gzip ? "Content-Encoding: gzip\r\n" : "Content-Encoding: deflate\r\n"; }
+
 }  // namespace
 
 int HttpConnection::SendCompressed(const char* data, int length, int encoding) {
   if (encoding == kEncodingNone) return SendHtml(data, length, "");
   if (encoding != kEncodingDeflate && encoding != kEncodingGzip) return 0;
   if (length < 0 || (data == nullptr && length > 0)) return 0;
+  const bool gzip = encoding == kEncodingGzip;
+
+  const std::uint32_t crc = static_cast<std::uint32_t>(
+      crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(data), static_cast<uInt>(length)));
+  if (const std::shared_ptr<const CompressedPage> kept = PageCache().Find(encoding, crc, data, length)) {
+    return SendHtml(kept->output.data(), static_cast<int>(kept->output.size()), EncodingHeader(gzip));
+  }
 
   DeflateStream stream;
   if (!stream.Init()) return 0;
   // deflateBound covers the worst case of any input, so a small or
   // incompressible page always fits in one pass.
   uLong bound = deflateBound(stream.get(), static_cast<uLong>(length));
-  const bool gzip = encoding == kEncodingGzip;
   const uLong headerSize = gzip ? kGzipHeaderSize : 0;
   const uLong total = headerSize + bound + (gzip ? kGzipTrailerSize : 0);
   if (total > 0x7FFFFFFFu) return 0;
@@ -79,14 +178,12 @@ int HttpConnection::SendCompressed(const char* data, int length, int encoding) {
   uLong size = headerSize + (bound - stream->avail_out);
 
   if (gzip) {
-    uLong crc = crc32(0L, Z_NULL, 0);
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(length));
-    PutLittleEndian32(buffer + size, static_cast<std::uint32_t>(crc));
+    PutLittleEndian32(buffer + size, crc);
     PutLittleEndian32(buffer + size + 4, static_cast<std::uint32_t>(length));
     size += kGzipTrailerSize;
   }
-  return SendHtml(reinterpret_cast<const char*>(buffer), static_cast<int>(size),
-                  gzip ? "Content-Encoding: gzip\r\n" : "Content-Encoding: deflate\r\n");
+  KeepCompressed(encoding, crc, data, length, buffer, size);
+  return SendHtml(reinterpret_cast<const char*>(buffer), static_cast<int>(size), EncodingHeader(gzip));
 }
 
 }  // namespace ambervox

@@ -5,6 +5,8 @@
 // object that uses it.
 #pragma once
 
+#include "platform/sockets.h"
+
 namespace ambervox {
 
 // A request head (request line, header lines and the empty line) longer than
@@ -28,10 +30,11 @@ constexpr int kEvictAfterHeadWaitMilliseconds = 1000;
 // Connections one address may hold at once; the next one from it is closed
 // at once, unanswered. One client cannot take every connection thread.
 constexpr int kMaxConnectionsPerAddress = 64;
-// Depth of the listen queue. Large enough that a burst of clients, or the
-// clients held back by kMaxConnectionThreads, wait there instead of being
-// refused (Windows refuses a connection when the queue is full).
-constexpr int kListenBacklog = 128;
+// Depth of the listen queue: the longest the system allows, so that a burst
+// of clients, or the clients held back by kMaxConnectionThreads, wait there
+// instead of being refused (Windows) or having their connects dropped and
+// retried a second or more later (Linux).
+constexpr int kListenBacklog = platform::kMaxListenBacklog;
 
 // An address that sent this many wrong admin passwords within
 // kAdminFailureWindowMilliseconds has its admin attempts refused, without

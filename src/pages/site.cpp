@@ -15,6 +15,7 @@
 #include "http/http_status.h"
 #include "http/mime_table.h"
 #include "http/web_root.h"
+#include "pages/skin_cache.h"
 #include "platform/files.h"
 #include "requests/request_queue.h"
 
@@ -41,30 +42,14 @@ bool Matches(const Route& route, const ByteString& target) {
   return route.rule == PathRule::kExact ? target.Equals(route.path) : target.StartsWith(route.path);
 }
 
-// The next line of `file` into `buffer`, cut as fgets cuts it (through the
-// line feed, or `size` - 1 bytes), but counted, so that a zero byte inside
-// the line is kept with what follows it. 0 at the end of the file.
-int ReadSkinLine(std::FILE* file, char* buffer, int size) {
-  int length = 0;
-  while (length < size - 1) {
-    const int c = std::getc(file);
-    if (c == EOF) break;
-    buffer[length++] = static_cast<char>(c);
-    if (c == '\n') break;
-  }
-  return length;
-}
-
-// A skin file (text/html) rendered line by line with the page's state, then
-// sent compressed as the browser allows.
-int SendTemplatePage(Page& page, std::FILE* file) {
+// A skin file (text/html) rendered piece by piece with the page's state,
+// then sent compressed as the browser allows.
+int SendTemplatePage(Page& page, const ParsedSkin& skin) {
   HttpConnection& connection = page.connection;
   BuildPlaylistPage(page);
   ByteString text;
-  char* const buffer = connection.LineBuffer();
-  for (int length; (length = ReadSkinLine(file, buffer, HttpConnection::kLineBufferSize)) > 0;) {
-    ByteString line(buffer, length);
-    if (!RenderTemplateLine(page, line, text)) text.Append(line);
+  for (const SkinPiece& piece : skin.pieces) {
+    if (piece.literal || !RenderTemplateLine(page, piece.text, text)) text.Append(piece.text);
   }
   int encoding = kEncodingNone;
   if (page.Request().acceptedEncodings & kAcceptsGzip) {
@@ -94,16 +79,21 @@ int SendWebRootFile(Page& page, const ByteString& filePath, bool fromTarget, con
   }
   ByteString fullPath = BuildFullPath(page.site.settings->WebRoot(), filePath);
   platform::FileInfo info;
+  const bool found = platform::FindFileInfo(fullPath.CStr(), &info);
+  const bool isTemplate = contentType != nullptr && std::strcmp(contentType, "text/html") == 0;
+  std::shared_ptr<const ParsedSkin> skin;
   platform::ScopedFile file;
-  if (platform::FindFileInfo(fullPath.CStr(), &info)) file.reset(platform::OpenFileForReading(fullPath.CStr()));
-  if (file == nullptr) {
+  if (found && isTemplate) {
+    skin = SharedSkinCache().Get(fullPath, info);
+  } else if (found) {
+    file.reset(platform::OpenFileForReading(fullPath.CStr()));
+  }
+  if (skin == nullptr && file == nullptr) {
     ByteString detail = ByteString::Format("The requested URL %s was not found on this server.", target.CStr());
     connection.SendErrorPage(kStatusNotFound, nullptr, detail.CStr());
     return 0;
   }
-  if (contentType != nullptr && std::strcmp(contentType, "text/html") == 0) {
-    return SendTemplatePage(page, file.get());
-  }
+  if (skin != nullptr) return SendTemplatePage(page, *skin);
   return SendStaticFile(connection, file.get(), contentType, info);
 }
 
@@ -156,6 +146,17 @@ constexpr Route kRoutes[] = {
 };
 
 }  // namespace
+
+const PlayerSnapshot& Page::Player() const {
+  if (!state.player.has_value()) {
+    const PlayerHost player(site.queue != nullptr ? site.queue->HostWindow() : nullptr);
+    PlayerSnapshot snapshot;
+    snapshot.playlistPosition = player.GetPlaylistPosition();
+    snapshot.time = player.GetPlayingTime();
+    state.player = snapshot;
+  }
+  return *state.player;
+}
 
 long long LinkedRequest(const ByteString& target) {
   QueryParams query;

@@ -10,10 +10,12 @@
 // connection and lock themselves.
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "common/byte_string.h"
 #include "http/http_connection.h"
+#include "player/player_host.h"
 
 namespace ambervox {
 
@@ -49,6 +51,15 @@ struct PageRow {
   ByteString shownTitle;
 };
 
+// The player's state as one page shows it: its current entry and that
+// song's length and play position, asked for together (three questions) by
+// the first line of the page that shows any of them (Page::Player), so that
+// every line shows the same moment.
+struct PlayerSnapshot {
+  int playlistPosition = -1;  // the current entry; -1 when unknown
+  PlayingTime time;
+};
+
 // The page's request state: what the query of the playlist and admin pages
 // asked for (ParsePlaylistParams), whether the operator's password came
 // with it, and the rows chosen for it (BuildPlaylistPage). Starts empty for
@@ -63,6 +74,8 @@ struct PageState {
   bool isAdmin = false;     // the operator's password came with the request
   bool hasMorePages = false;
   std::vector<PageRow> rows;
+  // Taken by Page::Player at the page's first need; empty until then.
+  mutable std::optional<PlayerSnapshot> player;
 
   bool HasSearchWord() const { return !searchWord.IsEmpty(); }
   bool HasStartsWith() const { return !startsWith.IsEmpty(); }
@@ -73,6 +86,9 @@ struct Page {
   Page(HttpConnection& pageConnection, const Site& pageSite) : connection(pageConnection), site(pageSite) {}
 
   const HttpRequest& Request() const { return connection.request; }
+  // The player's state for this page: asked for at the first call, the same
+  // for every later call until `state` starts afresh.
+  const PlayerSnapshot& Player() const;
 
   HttpConnection& connection;
   const Site& site;

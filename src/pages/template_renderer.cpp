@@ -2,9 +2,9 @@
 // the first marker family present on the line (in the order of the marker
 // table below) is expanded, every occurrence of its markers replaced left to
 // right; the row families repeat exactly that one line per row. Markers of
-// later families on the same line stay as they are. Everything shown is
-// read at the moment the line is rendered; no lock is held while text is
-// built.
+// later families on the same line stay as they are. The player's state is
+// read once per page (Page::Player); everything else is read at the moment
+// the line is rendered. No lock is held while text is built.
 #include <cstdint>
 #include <cstring>
 
@@ -15,6 +15,7 @@
 #include "pages/message_table.h"
 #include "pages/playlist_page.h"
 #include "pages/site.h"
+#include "pages/skin_cache.h"
 #include "player/player_host.h"
 #include "requests/playlist_cache.h"
 #include "requests/request_queue.h"
@@ -58,8 +59,7 @@ int Wrap32(std::int64_t value) {
 }
 
 Progress ReadProgress(const Page& page) {
-  const PlayingTime time =
-      PlayerHost(page.site.queue != nullptr ? page.site.queue->HostWindow() : nullptr).GetPlayingTime();
+  const PlayingTime time = page.Player().time;
   Progress progress;
   progress.lengthSeconds = time.lengthSeconds;
   const int positionSeconds = time.positionMs / 1000;
@@ -71,20 +71,6 @@ Progress ReadProgress(const Page& page) {
     progress.percentLeft = 100 - static_cast<int>(elapsed);
   }
   return progress;
-}
-
-// True when "%%" occurs anywhere in `line` (at any byte, so a marker that
-// Contains would find is never missed).
-bool HasDoublePercent(const ByteString& line) {
-  const char* at = line.Data();
-  const char* const end = at + line.Length();
-  while (at < end) {
-    at = static_cast<const char*>(std::memchr(at, '%', static_cast<std::size_t>(end - at)));
-    if (at == nullptr) return false;
-    if (at + 1 < end && at[1] == '%') return true;
-    ++at;
-  }
-  return false;
 }
 
 // Replaces every `marker` of a copy of `line` and appends the copy.
@@ -237,7 +223,9 @@ void ExpandCurrentSong(const Page& page, const ByteString& line, ByteString& out
   ByteString title;
   PlaylistCache* const cache = page.site.Cache();
   // No current title: the whole line is left out.
-  if (cache != nullptr && cache->GetCurrentShownTitle(title)) AppendReplaced(line, kCurrentSong, title, out);
+  if (cache != nullptr && cache->GetShownTitle(page.Player().playlistPosition, title)) {
+    AppendReplaced(line, kCurrentSong, title, out);
+  }
 }
 
 void ExpandDisplayMode(const Page& page, const ByteString& line, ByteString& out) {
@@ -294,7 +282,9 @@ const Marker* MarkerList::end() const { return kMarkers + sizeof kMarkers / size
 bool RenderTemplateLine(const Page& page, const ByteString& line, ByteString& out) {
   // Every marker begins with "%%": most lines of a skin hold none, and are
   // then declined after one scan instead of one search per marker.
-  if (!HasDoublePercent(line)) return false;
+  // ("%%" is looked for at any byte, so a marker that Contains would find
+  // is never missed.)
+  if (!HasDoublePercent(line.Data(), line.Data() + line.Length())) return false;
   for (const Marker& marker : kMarkers) {
     if (marker.expand != nullptr && line.Contains(marker.text)) {
       marker.expand(page, line, out);

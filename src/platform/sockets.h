@@ -20,6 +20,12 @@ constexpr Socket kInvalidSocket = -1;
 bool SocketsStartup(std::string* error);
 void SocketsCleanup();
 
+// The backlog that asks ListenTcp for the longest listen queue the system
+// allows: Windows takes this value as SOMAXCONN (the provider's maximum),
+// and POSIX systems cap any larger backlog at their own limit (Linux:
+// net.core.somaxconn).
+constexpr int kMaxListenBacklog = 0x7FFFFFFF;
+
 // Opens a TCP listening socket on every local IPv4 address at `port` with the
 // given backlog. Returns kInvalidSocket when the socket cannot be created or
 // bound (port in use) or the host's name cannot be resolved.

@@ -55,8 +55,10 @@ class PageBed {
   PageBed& operator=(const PageBed&) = delete;
 
   // The page as the site assembles a skin: the rows first, then each line
-  // rendered or, holding no marker, kept.
+  // rendered or, holding no marker, kept. Each call is a new page, which
+  // asks the player afresh.
   ByteString Render(const std::vector<ByteString>& lines) {
+    page.state.player.reset();
     BuildPlaylistPage(page);
     ByteString text;
     for (const ByteString& line : lines) {

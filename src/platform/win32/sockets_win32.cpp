@@ -45,6 +45,8 @@ bool SocketsStartup(std::string* error) {
 
 void SocketsCleanup() { WSACleanup(); }
 
+static_assert(kMaxListenBacklog == SOMAXCONN, "the longest listen queue is asked for as SOMAXCONN");
+
 Socket ListenTcp(std::uint16_t port, int backlog) {
   char hostName[1024];
   if (gethostname(hostName, sizeof hostName) != 0) return kInvalidSocket;

@@ -186,5 +186,54 @@ TEST(SendCompressed, UnknownEncodingSendsNothingAndFails) {
   EXPECT_EQ(g_sendCount, 2);  // header block and one body piece
 }
 
+// Everything the seam was given, in order.
+std::string g_sent;
+int RecordSend(platform::Socket, const char* data, int length) {
+  g_sent.append(data, static_cast<std::size_t>(length));
+  return length;
+}
+
+// The body SendCompressed sends for `page` with `encoding`, decompressed.
+std::string SentAndInflated(const std::string& page, int encoding) {
+  HttpConnection connection{ServerLimits()};
+  connection.SetSendFunction(&RecordSend);
+  connection.request.hasUserIdCookie = 1;
+  g_sent.clear();
+  EXPECT_EQ(connection.SendCompressed(page.data(), static_cast<int>(page.size()), encoding), 1);
+  const std::size_t headEnd = g_sent.find("\r\n\r\n");
+  std::string plain;
+  EXPECT_NE(headEnd, std::string::npos);
+  if (headEnd == std::string::npos) return plain;
+  EXPECT_TRUE(Inflate(g_sent.substr(headEnd + 4), encoding == kEncodingGzip ? 16 + 15 : -15, &plain));
+  return plain;
+}
+
+// Pages are kept compressed and sent again when the same bytes come back:
+// a page of the same length, even one with the same CRC-32, is never sent
+// another page's bytes, and an encoding never gets another's.
+TEST(SendCompressed, APageIsNeverSentAnotherPagesCompressedBytes) {
+  std::string first = "<html><body>";
+  for (int i = 0; i < 40; ++i) first += "<p>Ivory Tramline - Secret Signal</p>";
+  first += "</body></html>";
+  std::string sameLength = first;
+  sameLength[20] = 'X';
+  // XOR-ing the CRC-32 polynomial into the bytes keeps their CRC-32.
+  std::string sameCrc = first;
+  const unsigned char polynomial[5] = {0x41, 0x06, 0x71, 0xDB, 0x01};
+  for (int i = 0; i < 5; ++i) sameCrc[30 + static_cast<std::size_t>(i)] ^= static_cast<char>(polynomial[i]);
+  auto crcOf = [](const std::string& text) {
+    return crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size()));
+  };
+  ASSERT_EQ(crcOf(sameCrc), crcOf(first));
+  ASSERT_NE(sameCrc, first);
+
+  for (int round = 0; round < 2; ++round) {
+    for (const std::string* page : {&first, &sameLength, &sameCrc, &first}) {
+      EXPECT_EQ(SentAndInflated(*page, kEncodingGzip), *page) << "round " << round;
+      EXPECT_EQ(SentAndInflated(*page, kEncodingDeflate), *page) << "round " << round;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ambervox

@@ -73,6 +73,7 @@ TEST(TemplateRendererTest, EmptyListsAndNoCurrentSongDropTheLine) {
   EXPECT_EQ(bed.Line("<option>%%ARTISTSELECT%%</option>\r\n"), "");
   EXPECT_EQ(bed.Line("Now: %%CURRENTSONG%%\r\n"), "Now: no artist part\r\n");
   bed.player.SetPosition(5);  // outside the cached playlist
+  bed.page.state = PageState();  // the next page asks the player again
   EXPECT_EQ(bed.Line("Now: %%CURRENTSONG%% <b>%%DISPLAYMODE%%</b>\r\n"), "");
 }
 
@@ -126,20 +127,39 @@ TEST(TemplateRendererTest, OperatorMarkersAreEmptyForListeners) {
                 "refreshcache\">Refresh Playlist Cache</td></tr></table>\n");
 }
 
-TEST(TemplateRendererTest, PlayingTimeIsAskedForEachLine) {
+// The player is asked once per page, by its first line that shows the
+// current song or its progress: every line shows that moment.
+TEST(TemplateRendererTest, PlayingTimeIsAskedOncePerPage) {
   std::vector<SimulatedEntry> songs = {{"a.mp3", "A - a", 200}, {"b.mp3", "B - b", 3}, {"c.mp3", "C - c", 0}};
   PageTestBed bed(songs);
   PlayerHost(bed.window.window()).PressPlay();  // a stopped player answers -1 for the position
   bed.player.SetElapsedMs(50999);
+  const int before = bed.player.MessageCount();
   EXPECT_EQ(bed.Line("%%SONG_LENGTH%% %%PCT_LEFT%%\n"), "%%SONG_LENGTH%% 75\n");
+  bed.player.SetPosition(1);
+  bed.player.SetElapsedMs(1999);
   EXPECT_EQ(bed.Line("%%SONG_LENGTH%%\n"), "200\n");
   EXPECT_EQ(bed.Line("<meta content=\"%%CONTENT_REFRESH%%\">\n"), "<meta content=\"155\">\n");
-  bed.player.SetPosition(1);
-  bed.player.SetElapsedMs(1999);  // 1 of 3 s: 33.3 % gone, truncated
-  EXPECT_EQ(bed.Line("%%PCT_LEFT%%\n"), "67\n");
+  EXPECT_EQ(bed.Line("%%CURRENTSONG%%\n"), "A - a\n");
+  // The current entry, the song's length and its position.
+  EXPECT_EQ(bed.player.MessageCount(), before + 3);
+
+  // A whole page with every marker that shows the player's state.
+  const std::vector<ByteString> skin = {
+      "<meta content=\"%%CONTENT_REFRESH%%\">\n", "<p>%%CURRENTSONG%%</p>\n",
+      "%%PCT_LEFT%% %%CONTENT_REFRESH%%\n",       "%%SONG_LENGTH%%\n",
+      "%%PCT_LEFT%%|%%SONG_LENGTH%%\n",           "%%CURRENTSONG%%\n",
+  };
+  const int beforePage = bed.player.MessageCount();
+  const ByteString page = bed.Render(skin);  // song 1 at 1 of 3 s: 33.3 % gone, truncated
+  EXPECT_EQ(std::string(page.CStr()),
+            "<meta content=\"7\">\n<p>B - b</p>\n%%PCT_LEFT%% 7\n3\n67|%%SONG_LENGTH%%\nB - b\n");
+  EXPECT_EQ(bed.player.MessageCount(), beforePage + 3);
+
   // A length of 0 must not divide by it.
   bed.player.SetPosition(2);
   bed.player.SetElapsedMs(60000);
+  bed.page.state = PageState();
   EXPECT_EQ(bed.Line("%%PCT_LEFT%%|%%PCT_LEFT%%\n"), "0|0\n");
   EXPECT_EQ(bed.Line("%%CONTENT_REFRESH%% %%SONG_LENGTH%%\n"), "-55 %%SONG_LENGTH%%\n");
 }

@@ -1,0 +1,107 @@
+#include "pages/skin_cache.h"
+
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "http/http_connection.h"
+
+namespace ambervox {
+namespace {
+
+// The longest line handed to the renderer: the connection's line buffer,
+// less the byte fgets keeps for its terminating zero.
+constexpr std::size_t kSkinLineLimit = HttpConnection::kLineBufferSize - 1;
+
+// A file's last write time is only trusted to tell edits apart once it is
+// older than this: a file clock may tick in whole seconds (or two, on FAT),
+// and a second edit within the same tick that keeps the size would
+// otherwise go unseen. A skin written more recently is read every time.
+constexpr std::int64_t kSettledSeconds = 2;
+constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000;
+
+bool HasSettled(const platform::FileInfo& info) {
+  const std::int64_t written =
+      static_cast<std::int64_t>(info.lastWriteTime / kFileTimeUnitsPerSecond) - kSecondsFrom1601To1970;
+  return platform::CurrentTime() - written >= kSettledSeconds;
+}
+
+// Reads the whole file; false on a read error, with the bytes read until
+// then in `bytes`.
+bool ReadAll(std::FILE* file, std::string& bytes) {
+  char chunk[16384];
+  for (;;) {
+    const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
+    bytes.append(chunk, got);
+    if (got < sizeof chunk) return std::ferror(file) == 0;
+  }
+}
+
+}  // namespace
+
+bool HasDoublePercent(const char* at, const char* end) {
+  while (at < end) {
+    at = static_cast<const char*>(std::memchr(at, '%', static_cast<std::size_t>(end - at)));
+    if (at == nullptr) return false;
+    if (at + 1 < end && at[1] == '%') return true;
+    ++at;
+  }
+  return false;
+}
+
+std::vector<SkinPiece> SplitSkin(const char* data, std::size_t length) {
+  std::vector<SkinPiece> pieces;
+  const char* at = data;
+  const char* const end = data + length;
+  while (at < end) {
+    const std::size_t left = static_cast<std::size_t>(end - at);
+    const std::size_t room = left < kSkinLineLimit ? left : kSkinLineLimit;
+    const char* feed = static_cast<const char*>(std::memchr(at, '\n', room));
+    const char* const lineEnd = feed != nullptr ? feed + 1 : at + room;
+    const bool literal = !HasDoublePercent(at, lineEnd);
+    const int lineLength = static_cast<int>(lineEnd - at);
+    if (literal && !pieces.empty() && pieces.back().literal) {
+      pieces.back().text.Append(at, lineLength);
+    } else {
+      pieces.push_back(SkinPiece{ByteString(at, lineLength), literal});
+    }
+    at = lineEnd;
+  }
+  return pieces;
+}
+
+std::shared_ptr<const ParsedSkin> SkinCache::Get(const ByteString& path, const platform::FileInfo& info) {
+  const std::string key(path.CStr());
+  {
+    LockHolder hold(lock_);
+    auto found = skins_.find(key);
+    if (found != skins_.end() && found->second->info.size == info.size &&
+        found->second->info.lastWriteTime == info.lastWriteTime) {
+      return found->second;
+    }
+  }
+  platform::ScopedFile file(platform::OpenFileForReading(path.CStr()));
+  if (file == nullptr) return nullptr;
+  std::string bytes;
+  const bool complete = ReadAll(file.get(), bytes);
+  auto skin = std::make_shared<ParsedSkin>();
+  skin->info = info;
+  skin->pieces = SplitSkin(bytes.data(), bytes.size());
+  // Kept only when the whole file was read, its bytes are the size looked up
+  // (it was not being written meanwhile) and its time can tell the next edit
+  // apart.
+  if (complete && bytes.size() == info.size && info.size <= kMaxSkinBytes && HasSettled(info)) {
+    LockHolder hold(lock_);
+    if (skins_.size() >= kMaxSkins && skins_.find(key) == skins_.end()) skins_.erase(skins_.begin());
+    skins_[key] = skin;
+  }
+  return skin;
+}
+
+SkinCache& SharedSkinCache() {
+  static SkinCache cache;
+  return cache;
+}
+
+}  // namespace ambervox
