@@ -275,21 +275,36 @@ ByteString ByteString::Right(int count) const {
 }
 
 int ByteString::FindBytes(const char* pattern, int patternLength, int start) const {
+  return FindBytesIn(rep_->data(), rep_->length, pattern, patternLength, start);
+}
+
+int ByteString::FindBytesIn(const char* bytes, int length, const char* pattern, int patternLength, int start) {
   if (patternLength < 0 || (pattern == nullptr && patternLength != 0)) ThrowInvalid();
-  const int length = rep_->length;
   if (start < 0) start = 0;
   if (start > length) return kNotFound;
-  const unsigned char* text = reinterpret_cast<const unsigned char*>(rep_->data());
+  const unsigned char* text = reinterpret_cast<const unsigned char*>(bytes);
   const LeadBytes& isLead = LeadByteTable();
   // Walk from the beginning so that `start` itself is judged against the
   // character boundaries of the whole text.
   int i = 0;
   while (i < start) i += (isLead[text[i]] && i + 1 < length) ? 2 : 1;
   if (patternLength == 0) return i <= length ? i : kNotFound;
+  // memchr finds each place where the pattern's first byte occurs, and the
+  // pattern is compared there; a match that begins on the trail byte of a
+  // two-byte character is passed over. `i` follows the character boundaries
+  // only up to a match, so a text without the pattern is never walked
+  // character by character.
   const unsigned char first = static_cast<unsigned char>(pattern[0]);
-  for (; i + patternLength <= length;) {
-    if (text[i] == first && std::memcmp(text + i, pattern, static_cast<std::size_t>(patternLength)) == 0) return i;
-    i += (isLead[text[i]] && i + 1 < length) ? 2 : 1;
+  const int lastStart = length - patternLength;
+  for (int from = i; from <= lastStart;) {
+    const void* hit = std::memchr(text + from, first, static_cast<std::size_t>(lastStart - from + 1));
+    if (hit == nullptr) return kNotFound;
+    const int at = static_cast<int>(static_cast<const unsigned char*>(hit) - text);
+    if (std::memcmp(text + at, pattern, static_cast<std::size_t>(patternLength)) == 0) {
+      while (i < at) i += (isLead[text[i]] && i + 1 < length) ? 2 : 1;
+      if (i == at) return at;
+    }
+    from = at + 1;
   }
   return kNotFound;
 }

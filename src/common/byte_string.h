@@ -100,6 +100,9 @@ class ByteString {
   // byte of a two-byte character; kNotFound when none. An empty pattern is
   // found at `start` (when start <= Length()).
   int FindBytes(const char* pattern, int patternLength, int start) const;
+  // The same search in `length` bytes at `text`, which need not be a
+  // ByteString (a view into a larger block).
+  static int FindBytesIn(const char* text, int length, const char* pattern, int patternLength, int start);
   int Find(const ByteString& pattern, int start = 0) const {
     return FindBytes(pattern.Data(), pattern.Length(), start);
   }

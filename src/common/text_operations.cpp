@@ -222,12 +222,21 @@ bool ContainsNoCase(const ByteString& text, const ByteString& word) {
 }
 
 bool StartsWithLowerCase(const ByteString& lowerCaseText, const ByteString& lowerCasePrefix, int count) {
-  if (count <= 0) return true;
-  return std::strncmp(lowerCaseText.CStr(), lowerCasePrefix.CStr(), static_cast<std::size_t>(count)) == 0;
+  return StartsWithLowerCase(lowerCaseText.CStr(), lowerCasePrefix, count);
 }
 
 bool ContainsLowerCase(const ByteString& lowerCaseText, const ByteString& lowerCaseWord) {
-  return lowerCaseText.Find(lowerCaseWord) != ByteString::kNotFound;
+  return ContainsLowerCase(lowerCaseText.Data(), lowerCaseText.Length(), lowerCaseWord);
+}
+
+bool StartsWithLowerCase(const char* lowerCaseText, const ByteString& lowerCasePrefix, int count) {
+  if (count <= 0) return true;
+  return std::strncmp(lowerCaseText, lowerCasePrefix.CStr(), static_cast<std::size_t>(count)) == 0;
+}
+
+bool ContainsLowerCase(const char* lowerCaseText, int length, const ByteString& lowerCaseWord) {
+  return ByteString::FindBytesIn(lowerCaseText, length, lowerCaseWord.Data(), lowerCaseWord.Length(), 0) !=
+         ByteString::kNotFound;
 }
 
 void AppendDecimal(ByteString& text, std::int64_t value) {

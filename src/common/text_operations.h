@@ -64,6 +64,9 @@ bool ContainsNoCase(const ByteString& text, const ByteString& word);
 // results are those of the NoCase forms on the original texts.
 bool StartsWithLowerCase(const ByteString& lowerCaseText, const ByteString& lowerCasePrefix, int count);
 bool ContainsLowerCase(const ByteString& lowerCaseText, const ByteString& lowerCaseWord);
+// The same on `length` bytes at `lowerCaseText`, followed by a NUL.
+bool StartsWithLowerCase(const char* lowerCaseText, const ByteString& lowerCasePrefix, int count);
+bool ContainsLowerCase(const char* lowerCaseText, int length, const ByteString& lowerCaseWord);
 
 // `value` in decimal digits, with "-" before a negative one: the form of
 // every number the pages and the headers show (Content-Length, page links,

@@ -88,40 +88,34 @@ void BuildPlaylistPage(Page& page) {
   const int maxEntries = page.site.settings->MaxEntries();
   int added = 0;
   long long matched = 0;
-  ByteString shownTitle;
   // The cache keeps every title's display form lower-cased as well: only the
   // search word and the leading text are lower-cased here, once for the
   // whole walk. A browser sends what its form's code page cannot hold as
   // "&#N;", which is how the display form writes it too.
-  ByteString lowerTitle;
   ByteString lowerWord = searchWord;
   lowerWord.MakeLowerMultibyte();
   ByteString lowerPrefix = startsWith;
   lowerPrefix.MakeLowerMultibyte();
-  const bool filtered = hasSearchWord || hasStartsWith;
-  // One title per lookup, no lock between them: a rebuild meanwhile only
-  // shortens or lengthens the walk.
-  for (int i = 0; filtered ? playlistCache->GetShownTitleAndLowerCase(i, shownTitle, lowerTitle)
-                           : playlistCache->GetShownTitle(i, shownTitle);
-       ++i) {
-    bool match = true;
-    if (hasSearchWord) match = ContainsLowerCase(lowerTitle, lowerWord);
+  const int prefixLength = startsWith.Length();
+  playlistCache->ScanTitles([&](int index, const ByteString& shownTitle, const char* lowerTitle, int lowerLength) {
     // The leading text, when given, decides alone.
-    if (hasStartsWith) match = StartsWithLowerCase(lowerTitle, lowerPrefix, startsWith.Length());
-    if (!match) continue;
+    const bool match = hasStartsWith ? StartsWithLowerCase(lowerTitle, lowerPrefix, prefixLength)
+                                     : !hasSearchWord || ContainsLowerCase(lowerTitle, lowerLength, lowerWord);
+    if (!match) return true;
     if (added >= maxEntries) {
       state.hasMorePages = true;
-      return;
+      return false;
     }
     if (matched >= state.current) {
       PageRow row;
-      row.playlistIndex = i;
+      row.playlistIndex = index;
       row.shownTitle = shownTitle;
       state.rows.push_back(row);
       ++added;
     }
     ++matched;
-  }
+    return true;
+  });
 }
 
 ByteString NextPageLink(const Page& page) {

@@ -40,13 +40,14 @@ ByteString ArtistPart(const ByteString& title) {
 
 bool InRange(int index, std::size_t size) { return index >= 0 && static_cast<std::size_t>(index) < size; }
 
-// `title` lower-cased; the same storage when no letter changes (most
-// titles of a Japanese playlist, and every title already in small letters).
-ByteString LowerCaseOf(const ByteString& title) {
+// Appends `title` lower-cased and its NUL to `text`, and where the next one
+// will begin to `starts`.
+void AppendLowerCase(const ByteString& title, std::vector<char>& text, std::vector<std::size_t>& starts) {
   ByteString lower = title;
   lower.MakeLowerMultibyte();
-  if (lower == title) return title;
-  return lower;
+  text.insert(text.end(), lower.Data(), lower.Data() + lower.Length());
+  text.push_back('\0');
+  starts.push_back(text.size());
 }
 
 // The title's display form and page text (see the header), from the
@@ -120,7 +121,10 @@ bool PlaylistCache::Rebuild() {
     std::vector<ByteString> filePaths(count);
     std::vector<ByteString> titles(count);
     std::vector<ByteString> shownTitles(count);
-    std::vector<ByteString> lowerCaseTitles(count);
+    std::vector<char> lowerCaseText;
+    std::vector<std::size_t> lowerCaseStarts;
+    lowerCaseStarts.reserve(count + 1);
+    lowerCaseStarts.push_back(0);
     // Holds each artist once, in display form, with its page text; on a tie
     // the name inserted first (the lowest position) stays.
     std::map<ByteString, ByteString, ArtistOrder> names;
@@ -131,7 +135,7 @@ bool PlaylistCache::Rebuild() {
       if (!player.GetPlaylistTitle(index, titles[i])) return false;
       titles[i].TrimRight(kTitleTrim, true);
       MakeDisplayForms(player, index, titles[i], display, shownTitles[i]);
-      lowerCaseTitles[i] = LowerCaseOf(display);
+      AppendLowerCase(display, lowerCaseText, lowerCaseStarts);
       const auto added = names.try_emplace(ArtistPart(display));
       if (added.second) {
         // The first " - " of the display form is the first of its page
@@ -154,7 +158,8 @@ bool PlaylistCache::Rebuild() {
     filePaths_.swap(filePaths);
     titles_.swap(titles);
     shownTitles_.swap(shownTitles);
-    lowerCaseTitles_.swap(lowerCaseTitles);
+    lowerCaseText_.swap(lowerCaseText);
+    lowerCaseStarts_.swap(lowerCaseStarts);
     artists_.swap(artists);
     shownArtists_.swap(shownArtists);
     return true;
@@ -188,7 +193,9 @@ bool PlaylistCache::GetShownTitleAndLowerCase(int index, ByteString& shownTitle,
   LockHolder hold(lock_);
   if (!InRange(index, shownTitles_.size())) return false;
   shownTitle = shownTitles_[static_cast<std::size_t>(index)];
-  lowerCaseTitle = lowerCaseTitles_[static_cast<std::size_t>(index)];
+  const std::size_t start = lowerCaseStarts_[static_cast<std::size_t>(index)];
+  lowerCaseTitle = ByteString(lowerCaseText_.data() + start,
+                              static_cast<int>(lowerCaseStarts_[static_cast<std::size_t>(index) + 1] - start - 1));
   return true;
 }
 

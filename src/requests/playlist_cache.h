@@ -21,7 +21,7 @@
 // every HTTP connection hold a pointer. `lock_` guards the lists:
 // Rebuild holds it for its whole run (so a single lookup sees the content
 // before or after a rebuild, never a mixture), each lookup for one bounds
-// check and one copy. No other lock is taken while it is held, and the
+// check and one copy, a scan (ScanTitles) for one slice of entries. No other lock is taken while it is held, and the
 // player is never asked anything by a lookup while it is held.
 //
 // Threads: SetPlayerWindow once, before other threads use the cache;
@@ -72,6 +72,33 @@ class PlaylistCache {
   // The title's page text and its display form lower-cased, from one lookup.
   bool GetShownTitleAndLowerCase(int index, ByteString& shownTitle, ByteString& lowerCaseTitle) const
       EXCLUDES(lock_);
+  // Walks the entries in order from the first, calling `visit` with each
+  // one's index, page text and lower-cased display form, until `visit`
+  // returns false or the entries end. The texts are the cache's own: a
+  // visitor copies what it keeps. The lock is held for kScanSlice entries
+  // at a time, so a search reads 200,000 titles without a lock and two
+  // copies per title, yet never holds off a rebuild or a lookup for long;
+  // a rebuild between two slices only shortens or lengthens the walk, as it
+  // would between single lookups. `visit` must not call into the cache.
+  // The lower-cased form comes as `length` bytes followed by a NUL:
+  //   bool visit(int index, const ByteString& shownTitle, const char* lowerCaseTitle, int length)
+  // A template, so that the visitor's call is inlined in the walk.
+  static constexpr std::size_t kScanSlice = 4096;
+  template <typename Visitor>
+  void ScanTitles(Visitor&& visit) const EXCLUDES(lock_) {
+    for (std::size_t first = 0;; first += kScanSlice) {
+      LockHolder hold(lock_);
+      const std::size_t end = shownTitles_.size() < first + kScanSlice ? shownTitles_.size() : first + kScanSlice;
+      if (first >= end) return;
+      const char* const text = lowerCaseText_.data();
+      const std::size_t* const starts = lowerCaseStarts_.data();
+      for (std::size_t i = first; i < end; ++i) {
+        if (!visit(static_cast<int>(i), shownTitles_[i], text + starts[i], static_cast<int>(starts[i + 1] - starts[i] - 1))) {
+          return;
+        }
+      }
+    }
+  }
   bool GetEntry(int index, PlaylistEntry& entry) const EXCLUDES(lock_);
   // The page text of the title of the entry holding `filePath`, searched
   // from `hint` as FindSongFrom does; false and `shownTitle` untouched when
@@ -94,8 +121,12 @@ class PlaylistCache {
   // another shares its storage.
   std::vector<ByteString> titles_ GUARDED_BY(lock_);
   std::vector<ByteString> shownTitles_ GUARDED_BY(lock_);
-  // The display form lower-cased.
-  std::vector<ByteString> lowerCaseTitles_ GUARDED_BY(lock_);
+  // The display forms lower-cased, one after another in one block, each
+  // followed by a NUL; entry i begins at lowerCaseStarts_[i] and its NUL
+  // sits at lowerCaseStarts_[i + 1] - 1. One block rather than a heap block
+  // per title, so that a search reads memory in order.
+  std::vector<char> lowerCaseText_ GUARDED_BY(lock_);
+  std::vector<std::size_t> lowerCaseStarts_ GUARDED_BY(lock_);  // entries + 1
   std::vector<ByteString> artists_ GUARDED_BY(lock_);  // display forms, ascending in artist order
   std::vector<ByteString> shownArtists_ GUARDED_BY(lock_);  // their page texts
 };

@@ -107,6 +107,24 @@ TEST(PlaylistPageTest, SearchAndLeadingTextFollowTheCacheAcrossARebuild) {
   EXPECT_EQ(bed.page.state.rows[0].shownTitle, ByteString("Beta - Three"));
 }
 
+// The cache hands titles out in slices of kScanSlice under its lock: the
+// matches on both sides of a slice's end are counted once, in order.
+TEST(PlaylistPageTest, SearchCountsMatchesAcrossTheCachesSlices) {
+  const int slice = static_cast<int>(PlaylistCache::kScanSlice);
+  const std::vector<int> needles = {0, slice - 1, slice, 2 * slice - 1, 2 * slice, 2 * slice + 3};
+  std::vector<std::string> titles;
+  for (int i = 0; i <= 2 * slice + 5; ++i) titles.push_back("Artist - Song " + std::to_string(i));
+  for (int i : needles) titles[static_cast<std::size_t>(i)] += " Needle";
+  PageTestBed bed(Titled(titles));
+  bed.settings.SetMaxEntries(2);
+  const std::string base = "/playlist.cgi?psearch=needle&current=";
+  for (std::size_t first = 0; first < needles.size(); first += 2) {
+    bed.Playlist(base + std::to_string(first));
+    EXPECT_EQ(bed.RowIndexes(), std::vector<int>({needles[first], needles[first + 1]})) << first;
+    EXPECT_EQ(bed.Line("%%NAV_NEXT%%\n") == "\n", first + 2 == needles.size()) << first;
+  }
+}
+
 // A Shift_JIS form sends what it cannot hold as "&#N;": such a search, or
 // an artist chosen from the list, finds the titles whose characters lie
 // outside the code page; the rows, the artists and the current song show
