@@ -27,6 +27,14 @@ constexpr int kSendStallMilliseconds = 60 * 1000;
 // server from answering until kHeadTimeoutMilliseconds frees them.
 constexpr int kMaxConnectionThreads = 512;
 constexpr int kEvictAfterHeadWaitMilliseconds = 1000;
+// A connection thread that has served its connection parks and takes the
+// next accepted one; parked threads count towards kMaxConnectionThreads. One
+// that has been parked this long without a connection ends, so the stacks of
+// a burst's threads are given back to the player's address space soon after
+// the burst, while the gaps between a browser's page loads are bridged. The
+// most recently parked thread is handed the next connection, so under light
+// load the few busy threads are reused and the others time out.
+constexpr int kParkedThreadIdleMilliseconds = 10 * 1000;
 // Connections one address may hold at once; the next one from it is closed
 // at once, unanswered. One client cannot take every connection thread.
 constexpr int kMaxConnectionsPerAddress = 64;
@@ -50,6 +58,7 @@ struct ServerLimits {
   int sendStallMilliseconds = kSendStallMilliseconds;
   int maxConnectionThreads = kMaxConnectionThreads;
   int evictAfterHeadWaitMilliseconds = kEvictAfterHeadWaitMilliseconds;
+  int parkedThreadIdleMilliseconds = kParkedThreadIdleMilliseconds;
   int maxConnectionsPerAddress = kMaxConnectionsPerAddress;
   int listenBacklog = kListenBacklog;
   int adminFailuresBeforeLockout = kAdminFailuresBeforeLockout;
