@@ -258,28 +258,44 @@ TEST_F(ServerTest, AFullServerClosesTheConnectionThatWaitedLongestForItsHead) {
   for (platform::Socket s : halfSent) CloseClient(s);
 }
 
-// Threads started while gConnectionThreadsHeld is set (the connection
-// threads: the listener and the reaper start before) run only when the test
-// lets them go, so that their clients' heads sit unread in the socket as on
-// a machine too busy to run them.
+// Connection threads (the only ones started suspended) go through this
+// wrapper, which counts them as they start and as they return. One started
+// while gConnectionThreadsHeld is set runs only when the test lets it go, so
+// that its client's head sits unread in the socket as on a machine too busy
+// to run it.
 std::atomic<bool> gConnectionThreadsHeld{false};
+std::atomic<int> g_connectionThreadsStarted{0};
+std::atomic<int> g_connectionThreadsEnded{0};
 
-struct HeldStart {
+struct WatchedStart {
   platform::ThreadProc proc;
   void* argument;
   bool held;
 };
 
-unsigned HeldThreadProc(void* argument) {
-  const HeldStart start = *static_cast<HeldStart*>(argument);
-  delete static_cast<HeldStart*>(argument);
+unsigned WatchedThreadProc(void* argument) {
+  const WatchedStart start = *static_cast<WatchedStart*>(argument);
+  delete static_cast<WatchedStart*>(argument);
   while (start.held && gConnectionThreadsHeld.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  return start.proc(start.argument);
+  const unsigned result = start.proc(start.argument);
+  ++g_connectionThreadsEnded;
+  return result;
 }
 
-platform::ThreadHandle StartHeldThread(platform::ThreadProc proc, void* argument, bool suspended,
-                                       platform::ThreadId* id) {
-  return platform::StartThread(&HeldThreadProc, new HeldStart{proc, argument, gConnectionThreadsHeld.load()}, suspended, id);
+platform::ThreadHandle StartWatchedThread(platform::ThreadProc proc, void* argument, bool suspended,
+                                          platform::ThreadId* id) {
+  if (!suspended) return platform::StartThread(proc, argument, suspended, id);
+  ++g_connectionThreadsStarted;
+  return platform::StartThread(&WatchedThreadProc, new WatchedStart{proc, argument, gConnectionThreadsHeld.load()},
+                               suspended, id);
+}
+
+HttpServerServices WatchingConnectionThreads() {
+  g_connectionThreadsStarted = 0;
+  g_connectionThreadsEnded = 0;
+  HttpServerServices services;
+  services.startThread = &StartWatchedThread;
+  return services;
 }
 
 // A full server does not close a client that sent its whole head and only
@@ -288,9 +304,7 @@ TEST_F(ServerTest, AFullServerKeepsClientsWhoseHeadsWaitUnread) {
   ServerLimits limits;
   limits.maxConnectionThreads = 2;
   limits.evictAfterHeadWaitMilliseconds = 0;
-  HttpServerServices services;
-  services.startThread = &StartHeldThread;
-  HttpServer server(&queue_, &settings_, limits, services);
+  HttpServer server(&queue_, &settings_, limits, WatchingConnectionThreads());
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   gConnectionThreadsHeld = true;
@@ -407,39 +421,6 @@ TEST_F(ServerTest, ConnectionThreadThatCannotReachTheReaperCleansUpAfterItself) 
   EXPECT_GE(g_failedPosts, 1);
 }
 
-// Counts the connection threads (the only ones started suspended) that start
-// and that return from their procedure.
-std::atomic<int> g_connectionThreadsStarted{0};
-std::atomic<int> g_connectionThreadsEnded{0};
-
-struct CountedStart {
-  platform::ThreadProc proc;
-  void* argument;
-};
-
-unsigned CountedThreadProc(void* argument) {
-  const CountedStart start = *static_cast<CountedStart*>(argument);
-  delete static_cast<CountedStart*>(argument);
-  const unsigned result = start.proc(start.argument);
-  ++g_connectionThreadsEnded;
-  return result;
-}
-
-platform::ThreadHandle StartCountedThread(platform::ThreadProc proc, void* argument, bool suspended,
-                                          platform::ThreadId* id) {
-  if (!suspended) return platform::StartThread(proc, argument, suspended, id);
-  ++g_connectionThreadsStarted;
-  return platform::StartThread(&CountedThreadProc, new CountedStart{proc, argument}, suspended, id);
-}
-
-HttpServerServices CountingConnectionThreads() {
-  g_connectionThreadsStarted = 0;
-  g_connectionThreadsEnded = 0;
-  HttpServerServices services;
-  services.startThread = &StartCountedThread;
-  return services;
-}
-
 // Opens `count` connections that wait for their heads (so each holds a
 // thread of its own), then sends every request: true when all are answered.
 bool ServeAtOnce(const HttpServer& server, int count) {
@@ -477,7 +458,7 @@ TEST_F(ServerTest, OneThreadServesRequestAfterRequestEachWithAFreshStallLatch) {
   platform::DestroyTopLevelWindow(g_deadPlayerWindow);
   g_answersStartedStalled = 0;
   g_stallsLatched = 0;
-  HttpServerServices services = CountingConnectionThreads();
+  HttpServerServices services = WatchingConnectionThreads();
   services.connectionSend = &SendLatchingAStall;
   HttpServer server(&queue_, &settings_, ServerLimits(), services);
   ASSERT_TRUE(server.StartOnAnyPort());
@@ -495,7 +476,7 @@ TEST_F(ServerTest, OneThreadServesRequestAfterRequestEachWithAFreshStallLatch) {
 TEST_F(ServerTest, ThreadsParkedTooLongEndAndTheNextClientGetsANewOne) {
   ServerLimits limits;
   limits.parkedThreadIdleMilliseconds = 200;
-  HttpServer server(&queue_, &settings_, limits, CountingConnectionThreads());
+  HttpServer server(&queue_, &settings_, limits, WatchingConnectionThreads());
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   EXPECT_TRUE(ServeAtOnce(server, 3));
@@ -513,7 +494,7 @@ TEST_F(ServerTest, ThreadsParkedTooLongEndAndTheNextClientGetsANewOne) {
 TEST_F(ServerTest, StopEndsParkedThreadsAndTheServerStartsAgain) {
   ServerLimits limits;
   limits.parkedThreadIdleMilliseconds = 10 * 60 * 1000;
-  HttpServer server(&queue_, &settings_, limits, CountingConnectionThreads());
+  HttpServer server(&queue_, &settings_, limits, WatchingConnectionThreads());
   for (int round = 0; round < 2; ++round) {
     ASSERT_TRUE(server.StartOnAnyPort());
     EXPECT_TRUE(ServeAtOnce(server, 4));
