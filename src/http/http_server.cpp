@@ -8,6 +8,7 @@
 #include "http/http_connection.h"
 #include "pages/site.h"
 #include "platform/window.h"
+#include "player/player_host.h"
 
 namespace ambervox {
 namespace {
@@ -28,32 +29,53 @@ constexpr int kEvictionCheckMilliseconds = 50;
 
 }  // namespace
 
-// Destroying a client joins its thread first (unless it was detached), then
-// closes its socket.
+// Destroying a client closes its socket.
 struct HttpServer::Client {
-  Client(HttpServer* owner, const ServerLimits& limits, HttpConnection::SendFunction send, const Site& clientSite,
+  Client(const ServerLimits& limits, HttpConnection::SendFunction send, const Site& clientSite,
          const std::string& address)
-      : server(owner), connection(limits, send), site(clientSite), peer(address) {}
+      : connection(limits, send), site(clientSite), peer(address) {}
 
-  HttpServer* const server;
   HttpConnection connection;
   const Site site;
-  platform::ScopedThread thread;
   const std::string peer;
   const std::chrono::steady_clock::time_point acceptedAt = std::chrono::steady_clock::now();
   // Its socket was shut down to make room (under the server's lock).
   bool evicted = false;
 };
 
+// Made by the listener with the first client the thread serves; destroyed by
+// the reaper after the join (or by the thread itself, detached, when it
+// cannot reach the reaper).
+struct HttpServer::Worker {
+  Worker(HttpServer* owner, Client* firstClient) : server(owner), first(firstClient) {}
+
+  HttpServer* const server;
+  Client* const first;
+  // Set before the thread runs (it is started suspended).
+  platform::ScopedThread thread;
+  // The client the listener handed to this parked thread (under the
+  // server's lock), and the wake-up that tells it so.
+  Client* next = nullptr;
+  std::condition_variable wake;
+};
+
 HttpServer::HttpServer(RequestQueue* queue, PluginSettings* settings, const ServerLimits& limits,
                        const HttpServerServices& services)
-    : requestQueue_(queue), settings_(settings), limits_(limits), services_(services), adminLockout_(limits) {}
+    : requestQueue_(queue), settings_(settings), limits_(limits), services_(services), adminLockout_(limits) {
+  // Parking then never allocates: a thread between two clients cannot fail.
+  parked_.reserve(static_cast<std::size_t>(limits_.maxConnectionThreads > 0 ? limits_.maxConnectionThreads : 0));
+}
 
 HttpServer::~HttpServer() { Stop(); }
 
 int HttpServer::ConnectionCount() const {
   LockHolder hold(connectionsLock_);
   return static_cast<int>(connections_.size());
+}
+
+int HttpServer::ConnectionThreadCount() const {
+  LockHolder hold(connectionsLock_);
+  return workerCount_;
 }
 
 bool HttpServer::Start(int port) {
@@ -114,14 +136,17 @@ bool HttpServer::Stop() {
   {
     LockHolder hold(connectionsLock_);
     for (Client* client : connections_) client->connection.ShutdownSocket();
+    // Parked threads see `stopping_` and end; busy ones end after their
+    // client, whose receive or send now fails.
+    for (Worker* worker : parked_) worker->wake.notify_one();
   }
   for (;;) {
     {
       LockHolder hold(connectionsLock_);
-      if (connections_.empty()) break;
+      if (connections_.empty() && workerCount_ == 0) break;
     }
     // At process exit the system has ended every other thread: no reaper
-    // will empty the set, so waiting for it would never end.
+    // will join the connection threads, so waiting for it would never end.
     if (platform::HasThreadEnded(reaperThread_.Get())) break;
     platform::SleepHandlingMessages(1);
   }
@@ -174,41 +199,73 @@ unsigned HttpServer::ReaperThread(void* server) {
 }
 
 unsigned HttpServer::ConnectionThread(void* argument) {
-  Client* client = static_cast<Client*>(argument);
-  try {
-    ServeRequest(client->connection, client->site);
-  } catch (...) {
-    // An exhausted-memory error in the middle of an answer ends the answer;
-    // the connection is still reaped.
+  Worker* worker = static_cast<Worker*>(argument);
+  HttpServer* server = worker->server;
+  for (Client* client = worker->first; client != nullptr; client = server->FinishAndPark(worker, client)) {
+    // A page that gave up on a stalled player answers "unknown" to the rest
+    // of its own questions, but a new connection asks afresh.
+    PlayerHost::ForgetStall();
+    try {
+      ServeRequest(client->connection, client->site);
+    } catch (...) {
+      // An exhausted-memory error in the middle of an answer ends the answer;
+      // the connection is still unregistered and closed.
+    }
   }
-  HttpServer* server = client->server;
-  std::intptr_t self = reinterpret_cast<std::intptr_t>(client);
-  for (int attempt = 0; attempt < kPostAttempts; ++attempt) {
-    // After a successful post the client belongs to the reaper.
-    if (server->services_.postThreadMessage(server->reaperThreadId_, platform::kMsgUser, 0, self)) return 0;
-    platform::SleepMilliseconds(kPostRetryMilliseconds);
-  }
-  // The reaper cannot be reached: the client removes itself. Its thread
-  // (this one) is detached first, so that destroying the client does not
-  // wait for it; Stop may return as soon as the set is empty, so nothing of
-  // the server is touched after Unregister.
-  client->thread.Detach();
-  server->Unregister(client);
+  server->EndWorker(worker);
   return 0;
 }
 
-bool HttpServer::Unregister(Client* client) {
+HttpServer::Client* HttpServer::FinishAndPark(Worker* worker, Client* finished) {
   LockHolder hold(connectionsLock_);
-  auto found = connections_.find(client);
-  if (found == connections_.end()) return false;  // not ours, or already gone
+  Unregister(finished);
+  if (stopping_.load()) return nullptr;
+  // Never reallocates: reserved for every thread there may be.
+  parked_.push_back(worker);
+  const auto idleUntil =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(limits_.parkedThreadIdleMilliseconds);
+  while (worker->next == nullptr && !stopping_.load()) {
+    if (!hold.WaitUntil(worker->wake, idleUntil)) break;
+  }
+  Client* next = worker->next;
+  worker->next = nullptr;
+  if (next == nullptr) {
+    // Ends: out of the parked ones (a handed-over thread was taken out by
+    // the listener), still counted until the reaper has joined it.
+    for (auto it = parked_.begin(); it != parked_.end(); ++it) {
+      if (*it == worker) {
+        parked_.erase(it);
+        break;
+      }
+    }
+  }
+  return next;
+}
+
+void HttpServer::EndWorker(Worker* worker) {
+  std::intptr_t self = reinterpret_cast<std::intptr_t>(worker);
+  for (int attempt = 0; attempt < kPostAttempts; ++attempt) {
+    // After a successful post the worker belongs to the reaper.
+    if (services_.postThreadMessage(reaperThreadId_, platform::kMsgUser, 0, self)) return;
+    platform::SleepMilliseconds(kPostRetryMilliseconds);
+  }
+  // The reaper cannot be reached: the thread (this one) detaches itself and
+  // leaves the count. Stop may return as soon as the count is zero, so
+  // nothing of the server is touched after the lock is released.
+  worker->thread.Detach();
+  LockHolder hold(connectionsLock_);
+  --workerCount_;
+  delete worker;
+  slotFreed_.notify_all();
+}
+
+void HttpServer::Unregister(Client* client) {
   // Erased before its socket is closed: Stop shuts down only sockets of
-  // registered connections, under the lock. A thread that posted itself did
-  // so as its last act, so the join is short; a connection thread never
-  // waits for this lock.
-  connections_.erase(found);
+  // registered connections, under the lock. A client sees the end of its
+  // answer only once its connection has left the set.
+  connections_.erase(client);
   delete client;
   slotFreed_.notify_all();
-  return true;
 }
 
 void HttpServer::EvictLongestWaiting() {
@@ -232,19 +289,22 @@ void HttpServer::EvictLongestWaiting() {
   longest->connection.ShutdownSocket();
 }
 
-bool HttpServer::AdmitClient(const std::string& peer) {
-  LockHolder hold(connectionsLock_);
+bool HttpServer::AdmitClient(const std::string& peer, LockHolder& hold) {
   int fromPeer = 0;
   for (const Client* client : connections_) {
     if (client->peer == peer) ++fromPeer;
   }
   if (fromPeer >= limits_.maxConnectionsPerAddress) return false;
-  while (!stopping_.load() && static_cast<int>(connections_.size()) >= limits_.maxConnectionThreads) {
-    EvictLongestWaiting();
+  for (;;) {
+    if (stopping_.load()) return false;
+    const bool slotFree = static_cast<int>(connections_.size()) < limits_.maxConnectionThreads;
+    // Threads that ended count until the reaper has joined them.
+    const bool threadFree = !parked_.empty() || workerCount_ < limits_.maxConnectionThreads;
+    if (slotFree && threadFree) return true;
+    if (!slotFree) EvictLongestWaiting();
     hold.WaitUntil(slotFreed_,
                    std::chrono::steady_clock::now() + std::chrono::milliseconds(kEvictionCheckMilliseconds));
   }
-  return !stopping_.load();
 }
 
 void HttpServer::AcceptClients() {
@@ -257,8 +317,6 @@ void HttpServer::AcceptClients() {
       continue;
     }
     if (stopping_.load()) break;  // the socket closes as it goes
-    // A client refused here is closed unanswered as the socket goes.
-    if (!AdmitClient(peer)) continue;
     StartConnection(std::move(socket), peer);
   }
 }
@@ -271,24 +329,60 @@ void HttpServer::StartConnection(platform::ScopedSocket socket, const std::strin
     site.queue = requestQueue_;
     site.refresher = cacheRefresher_.load();
     site.lockout = &adminLockout_;
-    client = new Client(this, limits_, services_.connectionSend, site, peer);
+    client = new Client(limits_, services_.connectionSend, site, peer);
     client->connection.Attach(std::move(socket), peer.c_str());
-    LockHolder hold(connectionsLock_);
-    connections_.insert(client);
   } catch (...) {
-    // No memory for the connection or its registration: refuse the client
-    // (its socket closes with whichever owner holds it).
+    // No memory for the connection: refuse the client (its socket closes
+    // with whichever owner holds it).
     delete client;
     return;
   }
+  {
+    LockHolder hold(connectionsLock_);
+    bool admitted = false;
+    try {
+      admitted = AdmitClient(peer, hold);
+      // Registered before any thread serves it, so that the per-address
+      // limit, eviction and Stop see it.
+      if (admitted) connections_.insert(client);
+    } catch (...) {
+      admitted = false;  // no memory for the registration
+    }
+    if (!admitted) {
+      // A client refused here is closed unanswered.
+      delete client;
+      return;
+    }
+    if (!parked_.empty()) {
+      Worker* worker = parked_.back();
+      parked_.pop_back();
+      worker->next = client;
+      worker->wake.notify_one();
+      return;
+    }
+    ++workerCount_;
+  }
+  StartWorker(client);
+}
 
-  // Registered before its thread runs, so the reaper always finds a
-  // connection that posts itself.
-  client->thread = platform::ScopedThread(services_.startThread(&ConnectionThread, client, true, nullptr));
-  if (client->thread && platform::ResumeThread(client->thread.Get())) return;
-  // No thread, or it never ran: the connection must not stay registered, or
-  // Stop would wait for it for ever.
-  client->thread.Detach();
+void HttpServer::StartWorker(Client* client) {
+  Worker* worker = nullptr;
+  try {
+    worker = new Worker(this, client);
+  } catch (...) {
+    worker = nullptr;
+  }
+  if (worker != nullptr) {
+    worker->thread = platform::ScopedThread(services_.startThread(&ConnectionThread, worker, true, nullptr));
+    if (worker->thread && platform::ResumeThread(worker->thread.Get())) return;
+    // No thread, or it never ran.
+    worker->thread.Detach();
+    delete worker;
+  }
+  // Only this client is refused: it must not stay registered, or Stop would
+  // wait for it for ever.
+  LockHolder hold(connectionsLock_);
+  --workerCount_;
   Unregister(client);
 }
 
@@ -297,7 +391,13 @@ void HttpServer::Reap() {
   platform::ThreadMessage message;
   while (platform::GetThreadMessage(&message) > 0) {
     if (message.message != platform::kMsgUser) continue;
-    Unregister(reinterpret_cast<Client*>(message.lParam));
+    Worker* worker = reinterpret_cast<Worker*>(message.lParam);
+    // It posted itself as its last act: the join is short.
+    worker->thread.Join();
+    delete worker;
+    LockHolder hold(connectionsLock_);
+    --workerCount_;
+    slotFreed_.notify_all();
   }
 }
 

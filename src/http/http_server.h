@@ -1,7 +1,7 @@
 // HttpServer: the listening socket, the listener thread that accepts
-// clients, one thread per connection (each serves the site, pages/site.h,
-// for one request), and the reaper thread that closes, joins and destroys
-// finished connections.
+// clients, the connection threads that serve the site (pages/site.h) on
+// them, one request per connection, and the reaper thread that joins and
+// destroys connection threads that have ended.
 //
 // Owned by the plug-in (one instance for the library's lifetime; tests make
 // as many as they like). Start and Stop run on the host's user-interface
@@ -11,17 +11,33 @@
 // thread may be blocked in a synchronous message to the player's window,
 // which only that thread answers.
 //
-// Locks: `connectionsLock` guards `connections` and each client's `evicted`
-// mark (and the wake-ups of a listener waiting for a free connection slot). It is taken by the listener
-// (insert), the reaper (Unregister), Stop (shut every connection down; read
-// the size) and ConnectionCount. A connection thread never takes it except
-// when it cannot post itself to the reaper.
+// Connection threads: the listener accepts a socket, registers it as a
+// Client and hands it to the most recently parked connection thread, or
+// starts a new one while fewer than maxConnectionThreads exist (parked ones
+// count). A thread serves its client, unregisters it (which closes the
+// socket), and parks until the listener hands it the next client; before
+// each one it clears the calling thread's player-stall latch
+// (PlayerHost::ForgetStall), so one stalled page does not make the next
+// connection's pages answer "unknown". A thread parked for
+// parkedThreadIdleMilliseconds, or woken by Stop, ends: it posts itself to
+// the reaper as its last act (or, when the reaper cannot be reached, detaches
+// itself and leaves the count), and the reaper joins and destroys it.
+//
+// Locks: `connectionsLock` guards `connections`, each client's `evicted`
+// mark, the parked threads and the count of connection threads (and the
+// wake-ups: of a listener waiting for a free slot, of each parked thread).
+// It is taken by the listener (admit, register, hand over), by connection
+// threads (unregister and park, as one step), by the reaper (count a joined
+// thread out), by Stop (shut every connection down, wake the parked threads,
+// read the sizes) and by ConnectionCount. It is held only for short work:
+// never across a join, a window message or a blocking socket call.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "http/server_limits.h"
 #include "pages/admin_lockout.h"
@@ -83,10 +99,15 @@ class HttpServer {
   bool IsRunning() const { return running_; }
   // Connections registered and not yet destroyed. Any thread.
   int ConnectionCount() const EXCLUDES(connectionsLock_);
+  // Connection threads started and not yet joined, parked ones included.
+  // Any thread.
+  int ConnectionThreadCount() const EXCLUDES(connectionsLock_);
 
  private:
-  // One accepted client: its connection and the thread that serves it.
+  // One accepted client: its connection and what its pages work with.
   struct Client;
+  // One connection thread: the client it was handed, and its wake-up.
+  struct Worker;
 
   // Start's work: `port` 0 is any free port, kNoPort none.
   bool Listen(int port);
@@ -96,25 +117,36 @@ class HttpServer {
 
   void AcceptClients() EXCLUDES(connectionsLock_);
   void Reap() EXCLUDES(connectionsLock_);
-  // Removes a registered client and destroys it, which closes its socket
-  // and joins its thread (unless detached); false when `client` is not
-  // registered (any more).
-  bool Unregister(Client* client) EXCLUDES(connectionsLock_);
   // Decides on a newly accepted client from `peer`: false (the client is to
   // be closed at once) when its address holds maxConnectionsPerAddress
-  // connections or the server is stopping. While every connection thread is
+  // connections or the server is stopping. While every connection slot is
   // taken it closes the connection that has waited longest for its head
-  // (EvictLongestWaiting) and blocks the listener until a slot is free.
-  bool AdmitClient(const std::string& peer) EXCLUDES(connectionsLock_);
+  // (EvictLongestWaiting) and blocks the listener until a slot is free; it
+  // also waits while no thread is parked and no other may start (ended
+  // threads not yet reaped still count). True: a slot and a thread for it.
+  bool AdmitClient(const std::string& peer, LockHolder& hold) REQUIRES(connectionsLock_);
   // Shuts down the socket of the registered connection that has waited
   // longest for its request head, at least evictAfterHeadWaitMilliseconds;
-  // its thread then ends and the reaper frees its slot. A connection whose
+  // its thread then finishes it and the slot is free. A connection whose
   // client has sent bytes it has not read yet is passed over (its thread is
   // behind, the client is not idle). Does nothing while an earlier eviction
-  // is still being reaped, or when no connection has waited that long.
+  // is still being finished, or when no connection has waited that long.
   void EvictLongestWaiting() REQUIRES(connectionsLock_);
-  // Takes a newly accepted socket: a connection, its thread, registration.
+  // Takes a newly accepted socket: a client, its registration, and a thread
+  // to serve it (a parked one, or a new one).
   void StartConnection(platform::ScopedSocket socket, const std::string& peer) EXCLUDES(connectionsLock_);
+  // Starts a new connection thread for `client`, which is registered and
+  // for which the thread count already counts one. On failure only that
+  // client is refused (unregistered and closed).
+  void StartWorker(Client* client) EXCLUDES(connectionsLock_);
+  // Removes a registered client and destroys it, which closes its socket.
+  void Unregister(Client* client) REQUIRES(connectionsLock_);
+  // A connection thread's step between clients: unregisters `finished` and
+  // parks until it is handed the next client, which it returns; null when
+  // the thread is to end (idle too long, or the server is stopping).
+  Client* FinishAndPark(Worker* worker, Client* finished) EXCLUDES(connectionsLock_);
+  // A connection thread's last act: to the reaper, or out by itself.
+  void EndWorker(Worker* worker) EXCLUDES(connectionsLock_);
   // Ends the listener (after the listening socket was opened).
   void EndListener();
   void EndReaper();
@@ -129,6 +161,10 @@ class HttpServer {
 
   mutable Lock connectionsLock_;
   std::set<Client*> connections_ GUARDED_BY(connectionsLock_);
+  // Threads waiting for a client; the last one parked is handed the next.
+  std::vector<Worker*> parked_ GUARDED_BY(connectionsLock_);
+  // Connection threads started and not yet reaped (parked ones included).
+  int workerCount_ GUARDED_BY(connectionsLock_) = 0;
   std::condition_variable slotFreed_;
 
   bool running_ = false;                 // user-interface thread only

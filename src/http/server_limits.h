@@ -27,6 +27,15 @@ constexpr int kSendStallMilliseconds = 60 * 1000;
 // server from answering until kHeadTimeoutMilliseconds frees them.
 constexpr int kMaxConnectionThreads = 512;
 constexpr int kEvictAfterHeadWaitMilliseconds = 1000;
+// A connection thread that has served its connection parks and takes the
+// next accepted one; parked threads count towards kMaxConnectionThreads, so
+// they never hold more stacks than a full server does. One parked this long
+// without a connection ends: a burst's stacks are given back to the player's
+// address space seconds after it, while back-to-back bursts (a page and its
+// style sheet and images, clients polling) reuse the threads. The most
+// recently parked thread is handed the next connection, so under light load
+// the few busy threads are reused and the rest time out.
+constexpr int kParkedThreadIdleMilliseconds = 5 * 1000;
 // Connections one address may hold at once; the next one from it is closed
 // at once, unanswered. One client cannot take every connection thread.
 constexpr int kMaxConnectionsPerAddress = 64;
@@ -50,6 +59,7 @@ struct ServerLimits {
   int sendStallMilliseconds = kSendStallMilliseconds;
   int maxConnectionThreads = kMaxConnectionThreads;
   int evictAfterHeadWaitMilliseconds = kEvictAfterHeadWaitMilliseconds;
+  int parkedThreadIdleMilliseconds = kParkedThreadIdleMilliseconds;
   int maxConnectionsPerAddress = kMaxConnectionsPerAddress;
   int listenBacklog = kListenBacklog;
   int adminFailuresBeforeLockout = kAdminFailuresBeforeLockout;

@@ -14,8 +14,10 @@
 
 #include "common/plugin_settings.h"
 #include "platform/window.h"
+#include "player/player_host.h"
 #include "requests/playlist_cache.h"
 #include "requests/request_queue.h"
+#include "support/expect_finishes.h"
 #include "unit/http/http_test_support.h"
 
 namespace ambervox {
@@ -256,28 +258,44 @@ TEST_F(ServerTest, AFullServerClosesTheConnectionThatWaitedLongestForItsHead) {
   for (platform::Socket s : halfSent) CloseClient(s);
 }
 
-// Threads started while gConnectionThreadsHeld is set (the connection
-// threads: the listener and the reaper start before) run only when the test
-// lets them go, so that their clients' heads sit unread in the socket as on
-// a machine too busy to run them.
+// Connection threads (the only ones started suspended) go through this
+// wrapper, which counts them as they start and as they return. One started
+// while gConnectionThreadsHeld is set runs only when the test lets it go, so
+// that its client's head sits unread in the socket as on a machine too busy
+// to run it.
 std::atomic<bool> gConnectionThreadsHeld{false};
+std::atomic<int> g_connectionThreadsStarted{0};
+std::atomic<int> g_connectionThreadsEnded{0};
 
-struct HeldStart {
+struct WatchedStart {
   platform::ThreadProc proc;
   void* argument;
   bool held;
 };
 
-unsigned HeldThreadProc(void* argument) {
-  const HeldStart start = *static_cast<HeldStart*>(argument);
-  delete static_cast<HeldStart*>(argument);
+unsigned WatchedThreadProc(void* argument) {
+  const WatchedStart start = *static_cast<WatchedStart*>(argument);
+  delete static_cast<WatchedStart*>(argument);
   while (start.held && gConnectionThreadsHeld.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  return start.proc(start.argument);
+  const unsigned result = start.proc(start.argument);
+  ++g_connectionThreadsEnded;
+  return result;
 }
 
-platform::ThreadHandle StartHeldThread(platform::ThreadProc proc, void* argument, bool suspended,
-                                       platform::ThreadId* id) {
-  return platform::StartThread(&HeldThreadProc, new HeldStart{proc, argument, gConnectionThreadsHeld.load()}, suspended, id);
+platform::ThreadHandle StartWatchedThread(platform::ThreadProc proc, void* argument, bool suspended,
+                                          platform::ThreadId* id) {
+  if (!suspended) return platform::StartThread(proc, argument, suspended, id);
+  ++g_connectionThreadsStarted;
+  return platform::StartThread(&WatchedThreadProc, new WatchedStart{proc, argument, gConnectionThreadsHeld.load()},
+                               suspended, id);
+}
+
+HttpServerServices WatchingConnectionThreads() {
+  g_connectionThreadsStarted = 0;
+  g_connectionThreadsEnded = 0;
+  HttpServerServices services;
+  services.startThread = &StartWatchedThread;
+  return services;
 }
 
 // A full server does not close a client that sent its whole head and only
@@ -286,9 +304,7 @@ TEST_F(ServerTest, AFullServerKeepsClientsWhoseHeadsWaitUnread) {
   ServerLimits limits;
   limits.maxConnectionThreads = 2;
   limits.evictAfterHeadWaitMilliseconds = 0;
-  HttpServerServices services;
-  services.startThread = &StartHeldThread;
-  HttpServer server(&queue_, &settings_, limits, services);
+  HttpServer server(&queue_, &settings_, limits, WatchingConnectionThreads());
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   gConnectionThreadsHeld = true;
@@ -389,7 +405,9 @@ bool PostFailingForConnections(platform::ThreadId target, std::uint32_t message,
   return platform::PostThreadMessage(target, message, wParam, lParam);
 }
 
-TEST_F(ServerTest, ConnectionThatCannotReachTheReaperCleansUpAfterItself) {
+// Connection threads post themselves to the reaper only when they end; one
+// that cannot reach it leaves by itself, and Stop still returns.
+TEST_F(ServerTest, ConnectionThreadThatCannotReachTheReaperCleansUpAfterItself) {
   HttpServerServices services;
   services.postThreadMessage = &PostFailingForConnections;
   g_failedPosts = 0;
@@ -397,10 +415,96 @@ TEST_F(ServerTest, ConnectionThatCannotReachTheReaperCleansUpAfterItself) {
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(IsNotFound(Exchange(port, kRequest)));
-  // The socket is closed under the lock after the connection left the set.
   EXPECT_EQ(server.ConnectionCount(), 0);
-  EXPECT_GE(g_failedPosts, 3);
   EXPECT_TRUE(server.Stop());
+  EXPECT_EQ(server.ConnectionThreadCount(), 0);
+  EXPECT_GE(g_failedPosts, 1);
+}
+
+// Opens `count` connections that wait for their heads (so each holds a
+// thread of its own), then sends every request: true when all are answered.
+bool ServeAtOnce(const HttpServer& server, int count) {
+  const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
+  std::vector<platform::Socket> clients;
+  for (int i = 0; i < count; ++i) clients.push_back(ConnectClient(port));
+  bool all = WaitUntil([&] { return server.ConnectionCount() == count; });
+  for (platform::Socket s : clients) all = SendText(s, kRequest) && all;
+  for (platform::Socket s : clients) {
+    all = IsNotFound(ReceiveAll(s)) && all;
+    CloseClient(s);
+  }
+  return all;
+}
+
+// The player's window is gone: every question of a thread's page gives up
+// and latches that thread's stall. The first send of each answer (its status
+// line) looks whether the latch was already set when the connection began.
+platform::WindowHandle g_deadPlayerWindow = nullptr;
+std::atomic<int> g_answersStartedStalled{0};
+std::atomic<int> g_stallsLatched{0};
+
+int SendLatchingAStall(platform::Socket socket, const char* data, int length) {
+  if (std::string(data, static_cast<std::size_t>(length)).rfind("HTTP/1.1 ", 0) == 0) {
+    if (PlayerHost::HasStalled()) ++g_answersStartedStalled;
+    PlayerHost(g_deadPlayerWindow).GetPlaylistLength();
+    if (PlayerHost::HasStalled()) ++g_stallsLatched;
+  }
+  return platform::Send(socket, data, length);
+}
+
+TEST_F(ServerTest, OneThreadServesRequestAfterRequestEachWithAFreshStallLatch) {
+  g_deadPlayerWindow = platform::CreateTopLevelWindow("AmbervoxHttpTestPlayer", "gone", &platform::DefaultWindowProc);
+  ASSERT_NE(g_deadPlayerWindow, nullptr);
+  platform::DestroyTopLevelWindow(g_deadPlayerWindow);
+  g_answersStartedStalled = 0;
+  g_stallsLatched = 0;
+  HttpServerServices services = WatchingConnectionThreads();
+  services.connectionSend = &SendLatchingAStall;
+  HttpServer server(&queue_, &settings_, ServerLimits(), services);
+  ASSERT_TRUE(server.StartOnAnyPort());
+  const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(IsNotFound(Exchange(port, kRequest))) << i;
+  EXPECT_EQ(g_connectionThreadsStarted, 1);
+  EXPECT_EQ(g_stallsLatched, 5);
+  EXPECT_EQ(g_answersStartedStalled, 0);
+  EXPECT_TRUE(server.Stop());
+  EXPECT_EQ(g_connectionThreadsEnded, 1);
+}
+
+// Parked threads that wait too long for a client end and are joined; the
+// next client gets a new thread, not a handle to one that has gone.
+TEST_F(ServerTest, ThreadsParkedTooLongEndAndTheNextClientGetsANewOne) {
+  ServerLimits limits;
+  limits.parkedThreadIdleMilliseconds = 200;
+  HttpServer server(&queue_, &settings_, limits, WatchingConnectionThreads());
+  ASSERT_TRUE(server.StartOnAnyPort());
+  const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
+  EXPECT_TRUE(ServeAtOnce(server, 3));
+  EXPECT_EQ(g_connectionThreadsStarted, 3);
+  EXPECT_TRUE(WaitUntil([&] { return server.ConnectionThreadCount() == 0; }));
+  EXPECT_EQ(g_connectionThreadsEnded, 3);
+  EXPECT_TRUE(IsNotFound(Exchange(port, kRequest)));
+  EXPECT_EQ(g_connectionThreadsStarted, 4);
+  EXPECT_TRUE(server.Stop());
+  EXPECT_EQ(g_connectionThreadsEnded, 4);
+}
+
+// Stop wakes the parked threads rather than waiting for them to time out,
+// joins them all, and the server serves again after the next Start.
+TEST_F(ServerTest, StopEndsParkedThreadsAndTheServerStartsAgain) {
+  ServerLimits limits;
+  limits.parkedThreadIdleMilliseconds = 10 * 60 * 1000;
+  HttpServer server(&queue_, &settings_, limits, WatchingConnectionThreads());
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(server.StartOnAnyPort());
+    EXPECT_TRUE(ServeAtOnce(server, 4));
+    EXPECT_EQ(server.ConnectionThreadCount(), 4);
+    testing::ExpectFinishes("Stop", "a parked connection thread was not woken", [&] { EXPECT_TRUE(server.Stop()); });
+    EXPECT_EQ(server.ConnectionCount(), 0);
+    EXPECT_EQ(server.ConnectionThreadCount(), 0);
+    EXPECT_EQ(g_connectionThreadsStarted, 4 * (round + 1));
+    EXPECT_EQ(g_connectionThreadsEnded, g_connectionThreadsStarted.load());
+  }
 }
 
 // A connection thread that sends a synchronous message to a window of the
