@@ -169,11 +169,8 @@ std::intptr_t PlayerHost::AnswerPlaylistBatch(platform::WindowHandle playerWindo
   const int wanted = std::clamp(batch->count, 0, static_cast<int>(batch->entries.size()));
   std::size_t used = 0;
   for (int k = 0; k < wanted; ++k) {
-    const std::size_t entryStart = used;
-    if (!AnswerEntry(playerWindow, batch->first + k, *batch, &used, batch->entries[static_cast<std::size_t>(k)])) {
-      used = entryStart;
-      break;
-    }
+    // An entry that does not fit whole is left to the next batch.
+    if (!AnswerEntry(playerWindow, batch->first + k, *batch, &used, batch->entries[static_cast<std::size_t>(k)])) break;
     batch->answered = k + 1;
   }
   return kPlaylistBatchAnswered;

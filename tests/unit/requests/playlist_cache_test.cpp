@@ -388,8 +388,12 @@ class PlaylistCacheBatchTest : public ::testing::Test {
     batchCache_.SetPlayerWindow(batchWindow_.window());
     testing::BatchesAnswered() = 0;
     testing::BatchAnswerLimit() = -1;
+    testing::BatchRoomAtMost() = -1;
   }
-  ~PlaylistCacheBatchTest() override { testing::BatchAnswerLimit() = -1; }
+  ~PlaylistCacheBatchTest() override {
+    testing::BatchAnswerLimit() = -1;
+    testing::BatchRoomAtMost() = -1;
+  }
 
   // Numbered songs, with what differs in the answers around the first batch
   // boundary: titles outside the code page (the player writes "?", the cache
@@ -474,18 +478,30 @@ TEST_F(PlaylistCacheBatchTest, BatchesGiveWhatEntryByEntryQuestionsGive) {
 }
 
 // The hook may be gone (quit) or never there: a batch answered 0 sends the
-// rebuild back to entry-by-entry questions from that entry on.
-TEST_F(PlaylistCacheBatchTest, AnUnansweredBatchFallsBackToQuestionsPerEntry) {
+// rebuild back to entry-by-entry questions from that entry on. A batch
+// whose room filled up before all its entries were answered is continued
+// from the first one missing; one that held none is asked entry by entry.
+TEST_F(PlaylistCacheBatchTest, UnansweredAndPartlyAnsweredBatchesLoseNoEntry) {
   SetPlaylist(MixedPlaylist());
   ASSERT_TRUE(plainCache_.Rebuild());
-  for (int limit : {0, 1}) {
+  const struct {
+    int answerLimit;
+    int roomAtMost;
+    int batches;  // -1: many
+  } kCases[] = {{0, -1, 0}, {1, -1, 1}, {-1, 200, -1}, {3, 0, 3}};
+  for (const auto& c : kCases) {
     testing::BatchesAnswered() = 0;
-    testing::BatchAnswerLimit() = limit;
+    testing::BatchAnswerLimit() = c.answerLimit;
+    testing::BatchRoomAtMost() = c.roomAtMost;
     PlaylistCache cache;
     cache.SetPlayerWindow(batchWindow_.window());
     ASSERT_TRUE(cache.Rebuild());
-    EXPECT_EQ(testing::BatchesAnswered(), limit);
-    EXPECT_EQ(Content(cache), Content(plainCache_)) << "batches answered: " << limit;
+    if (c.batches >= 0) {
+      EXPECT_EQ(testing::BatchesAnswered(), c.batches) << c.answerLimit << " " << c.roomAtMost;
+    } else {
+      EXPECT_GT(testing::BatchesAnswered(), 100) << "a few entries per batch";
+    }
+    EXPECT_EQ(Content(cache), Content(plainCache_)) << c.answerLimit << " " << c.roomAtMost;
   }
 }
 
