@@ -1,18 +1,39 @@
 // PlaylistCache::Rebuild of a 100,000-entry playlist from the simulated
-// player on its own window thread: every title and file path is asked for
-// with a synchronous message to that thread, as the refresh thread asks the
-// player, and the artist list is sorted in the player's collation.
+// player on its own window thread, as the refresh thread reads the player:
+// - InBatches: the window answers the playlist batch message as the
+//   plug-in's hook does in the player (PlayerHost::AnswerPlaylistBatch), so
+//   the rebuild sends one synchronous message per batch of entries;
+// - EntryByEntry: a window without the hook, so every title and file path
+//   is asked for with a synchronous message of its own (the fallback, and
+//   the way every rebuild read the player before the batches).
+// The artist list is sorted in the player's collation in both.
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_support.h"
+#include "support/batch_answering_player.h"
 
 namespace ambervox {
 namespace bench {
 namespace {
 
-void BM_Rebuild(benchmark::State& state) {
+// The simulated player with a generated playlist on a window thread whose
+// procedure is `procedure`, and a cache reading it.
+struct RebuildBed {
+  RebuildBed(int entries, platform::WindowProc procedure)
+      : player(Playlist(entries)), window("AmbervoxBenchPlayer", "Bench player", procedure) {
+    player.Attach(window.window());
+    cache.SetPlayerWindow(window.window());
+  }
+  ~RebuildBed() { player.Detach(); }
+
+  SimulatedPlayer player;
+  platform::WindowThread window;
+  PlaylistCache cache;
+};
+
+void RunRebuild(benchmark::State& state, platform::WindowProc procedure) {
   const int entries = static_cast<int>(state.range(0));
-  BenchBed bed(entries);
+  RebuildBed bed(entries, procedure);
   for (auto _ : state) {
     if (!bed.cache.Rebuild()) {
       state.SkipWithError("Rebuild failed");
@@ -22,7 +43,16 @@ void BM_Rebuild(benchmark::State& state) {
   if (bed.cache.EntryCount() != entries) state.SkipWithError("the cache does not hold the playlist");
   state.SetItemsProcessed(state.iterations() * entries);
 }
-BENCHMARK(BM_Rebuild)->Arg(100000)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_RebuildInBatches(benchmark::State& state) {
+  const int before = testing::BatchesAnswered().load();
+  RunRebuild(state, &testing::BatchAnsweringPlayerProcedure);
+  if (testing::BatchesAnswered().load() == before) state.SkipWithError("no batch was answered");
+}
+BENCHMARK(BM_RebuildInBatches)->Arg(100000)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_RebuildEntryByEntry(benchmark::State& state) { RunRebuild(state, &SimulatedPlayer::WindowProcedure); }
+BENCHMARK(BM_RebuildEntryByEntry)->Arg(100000)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace
 }  // namespace bench

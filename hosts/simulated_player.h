@@ -14,6 +14,10 @@
 // the same way from another shared buffer (NULL also for an entry without
 // one, as from a player that does not know these questions); 365 names the dialog parent set
 // here (0 when none).
+// The playlist batch message (player/playlist_batch.h) is not the
+// player's: like the real player, this one answers it 0; the plug-in's hook
+// on the window answers it, asking the player entry by entry on the
+// window's thread.
 //
 // Attach a window whose procedure is SimulatedPlayer::WindowProcedure: one
 // made by platform::WindowThread (tests) or one created on the host

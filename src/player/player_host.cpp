@@ -1,6 +1,8 @@
 #include "player/player_host.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <new>
 
 #include "player/player_messages.h"
@@ -91,6 +93,87 @@ bool PlayerHost::GetPlaylistFile(int index, ByteString& text) const {
 
 bool PlayerHost::GetPlaylistTitle(int index, ByteString& text) const {
   return CopyText(kIpcGetPlaylistTitle, index, text);
+}
+
+std::uint32_t PlayerHost::PlaylistBatchMessage() {
+  static const std::uint32_t message = platform::RegisterMessageName(kPlaylistBatchMessageName);
+  return message;
+}
+
+bool PlayerHost::GetPlaylistBatch(PlaylistBatch& batch) const {
+  batch.answered = 0;
+  if (window_ == nullptr || patience_ != Patience::kWaitForAnswers) return false;
+  // The batch's address means nothing in another process.
+  if (!platform::IsWindowOfThisProcess(window_)) return false;
+  const std::uint32_t message = PlaylistBatchMessage();
+  if (message == 0) return false;
+  if (Send(message, 0, reinterpret_cast<std::intptr_t>(&batch)) != kPlaylistBatchAnswered) return false;
+  batch.answered = std::clamp(batch.answered, 0, std::min(batch.count, static_cast<int>(batch.entries.size())));
+  return true;
+}
+
+namespace {
+
+// Copies `bytes` bytes into the batch's text after `*used`; false, copying
+// nothing, when they do not fit.
+bool PutText(PlaylistBatch& batch, std::size_t* used, const void* data, std::size_t bytes, std::uint32_t* offset) {
+  if (bytes > batch.text.size() - *used) return false;
+  if (bytes > 0) std::memcpy(batch.text.data() + *used, data, bytes);
+  *offset = static_cast<std::uint32_t>(*used);
+  *used += bytes;
+  return true;
+}
+
+// One entry's answers into the batch; false when they do not fit.
+bool AnswerEntry(platform::WindowHandle window, int index, PlaylistBatch& batch, std::size_t* used,
+                 PlaylistBatchEntry& entry) {
+  entry = PlaylistBatchEntry();
+  // The player's window belongs to this thread: each question is a direct
+  // call, and its answer is copied before anything else is asked.
+  const auto ask = [&](std::intptr_t code) {
+    return platform::SendWindowMessage(window, platform::kMsgUser, static_cast<std::uintptr_t>(index), code);
+  };
+  if (const char* file = reinterpret_cast<const char*>(ask(kIpcGetPlaylistFile))) {
+    const std::size_t length = std::strlen(file);
+    if (!PutText(batch, used, file, length, &entry.fileOffset)) return false;
+    entry.fileLength = static_cast<std::uint32_t>(length);
+  }
+  const char* title = reinterpret_cast<const char*>(ask(kIpcGetPlaylistTitle));
+  if (title == nullptr) return true;
+  const std::size_t length = std::strlen(title);
+  if (!PutText(batch, used, title, length, &entry.titleOffset)) return false;
+  entry.titleLength = static_cast<std::uint32_t>(length);
+  // "?" stands for a character the code page lacks: only then is the wide
+  // title needed.
+  if (std::memchr(title, '?', length) == nullptr) return true;
+  if (const char16_t* wide = reinterpret_cast<const char16_t*>(ask(kIpcGetPlaylistTitleWide))) {
+    std::size_t units = 0;
+    while (wide[units] != u'\0') ++units;
+    if (!PutText(batch, used, wide, units * sizeof(char16_t), &entry.wideTitleOffset)) return false;
+    entry.wideTitleLength = static_cast<std::uint32_t>(units);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::intptr_t PlayerHost::AnswerPlaylistBatch(platform::WindowHandle playerWindow, std::intptr_t lParam) {
+  auto* batch = reinterpret_cast<PlaylistBatch*>(lParam);
+  if (batch == nullptr) return 0;
+  batch->answered = 0;
+  // The answers below overwrite the player's shared buffers: another
+  // thread's question answered before this batch and not yet copied is
+  // asked again.
+  ++textTickets;
+  ++wideTextTickets;
+  const int wanted = std::clamp(batch->count, 0, static_cast<int>(batch->entries.size()));
+  std::size_t used = 0;
+  for (int k = 0; k < wanted; ++k) {
+    // An entry that does not fit whole is left to the next batch.
+    if (!AnswerEntry(playerWindow, batch->first + k, *batch, &used, batch->entries[static_cast<std::size_t>(k)])) break;
+    batch->answered = k + 1;
+  }
+  return kPlaylistBatchAnswered;
 }
 
 void PlayerHost::SetPlaylistPosition(int index) const {

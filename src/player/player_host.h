@@ -20,12 +20,22 @@
 // and asked for again when another thread's text question may have
 // overwritten them before the copy. A host without a
 // window (nullptr) sends nothing and every answer is 0.
+//
+// Many entries at once: GetPlaylistBatch sends the private batch message
+// (player/playlist_batch.h), which the plug-in's hook on the player's main
+// window answers on the user-interface thread with AnswerPlaylistBatch: one
+// cross-thread send for up to PlaylistBatch::kMaxEntries entries, each
+// answer copied on the player's own thread right after it was given, so no
+// other thread's question can overwrite it first. When nothing answers the
+// message (no hook, or a window of another process) the caller asks entry
+// by entry as above.
 #pragma once
 
 #include <string>
 
 #include "common/byte_string.h"
 #include "platform/window.h"
+#include "player/playlist_batch.h"
 
 namespace ambervox {
 
@@ -63,6 +73,22 @@ class PlayerHost {
   // `text` is then left untouched. Throws std::bad_alloc when memory runs
   // out while copying.
   bool GetPlaylistTitleWide(int index, std::u16string& text) const;
+  // Sends the batch message for entries [batch.first, batch.first +
+  // batch.count) and waits for the answer. True when the hook answered:
+  // batch.answered entries are then filled (fewer than asked when their
+  // texts filled the room; 0 when not even the first entry fitted). False,
+  // with nothing sent, for a host without kWaitForAnswers (a send that gives
+  // up may be answered after the batch is gone) or a window that is not of
+  // this process; false also when the window does not answer the message.
+  bool GetPlaylistBatch(PlaylistBatch& batch) const;
+  // The batch message's id in this process (0 when it cannot be registered).
+  static std::uint32_t PlaylistBatchMessage();
+  // Answers the batch message whose lParam is `lParam`, on the thread that
+  // owns `playerWindow` (the player's main window), by asking that window
+  // for each entry's file, title and, for a title holding "?", wide title,
+  // and copying each answer into the batch at once. Allocates nothing and
+  // throws nothing. Returns kPlaylistBatchAnswered (0 for a null batch).
+  static std::intptr_t AnswerPlaylistBatch(platform::WindowHandle playerWindow, std::intptr_t lParam);
   void SetPlaylistPosition(int index) const;
   // Asks the length first, then the position.
   PlayingTime GetPlayingTime() const;

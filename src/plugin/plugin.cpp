@@ -86,6 +86,7 @@ int Plugin::Init(platform::WindowHandle hostWindow, const std::string& settingsP
   queue_.SetHostWindow(hostWindow);
   cache_.SetPlayerWindow(hostWindow);
   refreshCompleteMessage_ = platform::RegisterMessageName(kRefreshCompleteMessageName);
+  playlistBatchMessage_ = PlayerHost::PlaylistBatchMessage();
   settingsPath_ = settingsPath;
   LoadSettings(settings_, queue_, settingsPath_);
   hooked_.store(this);
@@ -271,6 +272,11 @@ std::intptr_t Plugin::HandleHostMessage(platform::WindowHandle window, std::uint
       PlaylistChanged();
     } else if (refreshCompleteMessage_ != 0 && message == refreshCompleteMessage_) {
       FinishCacheRefresh(lParam);
+    } else if (playlistBatchMessage_ != 0 && message == playlistBatchMessage_) {
+      // A cache rebuild (the refresh thread, or this thread at init) wants
+      // many entries at once. Answered here, on the player's own thread,
+      // without touching the cache: the rebuild holds its lock meanwhile.
+      return PlayerHost::AnswerPlaylistBatch(window, lParam);
     }
   } catch (...) {
     // Nothing may unwind into the player; the message goes on as usual.

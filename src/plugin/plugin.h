@@ -1,9 +1,12 @@
 // Plugin: the plug-in's process-wide objects and what the player's entries
 // do with them: init wires everything and starts the server, the config
 // entry applies the settings dialog's outcome, quit stops and saves; the
-// hook on the player's main window plays a waiting request when a song ends;
-// the cache is refreshed on a background thread on demand and whenever the
-// player says its playlist changed.
+// hook on the player's main window plays a waiting request when a song ends
+// and answers the cache rebuild's playlist batches (PlayerHost::
+// AnswerPlaylistBatch, player/playlist_batch.h: one cross-thread send per
+// batch of entries instead of two or three per entry); the cache is
+// refreshed on a background thread on demand and whenever the player says
+// its playlist changed.
 //
 // The library holds exactly one instance (plugin_export.cpp), constructed
 // when the library is loaded and destroyed when it is unloaded; tests make
@@ -136,6 +139,8 @@ class Plugin : public CacheRefresher {
   platform::WindowHandle hostWindow_ = nullptr;
   std::string settingsPath_;
   std::uint32_t refreshCompleteMessage_ = 0;
+  // The playlist batch message, answered by the hook.
+  std::uint32_t playlistBatchMessage_ = 0;
   platform::WindowSubclass hook_;  // user-interface thread only
   bool configuring_ = false;       // user-interface thread only
   // Set when quit had to leave the hook in place: it then only passes

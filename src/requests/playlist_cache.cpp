@@ -1,5 +1,6 @@
 #include "requests/playlist_cache.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <map>
@@ -10,6 +11,7 @@
 #include "platform/codepage.h"
 #include "platform/codepage_conversion.h"
 #include "player/player_host.h"
+#include "player/playlist_batch.h"
 
 namespace ambervox {
 
@@ -50,16 +52,19 @@ void AppendLowerCase(const ByteString& title, std::vector<char>& text, std::vect
   starts.push_back(text.size());
 }
 
+bool HoldsQuestionMark(const ByteString& title) {
+  return std::memchr(title.Data(), '?', static_cast<std::size_t>(title.Length())) != nullptr;
+}
+
 // The title's display form and page text (see the header), from the
-// player's wide title where the ANSI one lost characters.
-void MakeDisplayForms(const PlayerHost& player, int index, const ByteString& title, ByteString& display,
+// player's wide title (`wide`, null when the player gave none) where the
+// ANSI one lost characters.
+void MakeDisplayForms(const std::u16string* wide, const ByteString& title, ByteString& display,
                       ByteString& shown) {
   // Every character fitted the code page when the player wrote no "?" for
   // one: the common case costs no second question and no conversion. A
   // player without a wide title for the entry leaves the title as it is.
-  std::u16string wide;
-  if (std::memchr(title.Data(), '?', static_cast<std::size_t>(title.Length())) == nullptr ||
-      !player.GetPlaylistTitleWide(index, wide) || wide.empty()) {
+  if (!HoldsQuestionMark(title) || wide == nullptr || wide->empty()) {
     display = title;
     shown = HtmlEscape(title);
     return;
@@ -67,7 +72,7 @@ void MakeDisplayForms(const PlayerHost& player, int index, const ByteString& tit
   ByteString displayForm("");
   ByteString page("");
   platform::SplitByAnsiCodePage(
-      wide,
+      *wide,
       [&](const char* bytes, std::size_t length) {
         const ByteString run(bytes, static_cast<int>(length));
         displayForm.Append(run);
@@ -86,6 +91,13 @@ void MakeDisplayForms(const PlayerHost& player, int index, const ByteString& tit
   page.TrimRight(kTitleTrim, true);
   display = displayForm;
   shown = page;
+}
+
+// A text of an answered batch entry, as PlayerHost copies it: empty when
+// the player answered no address.
+ByteString BatchText(const PlaylistBatch& batch, std::uint32_t offset, std::uint32_t length) {
+  if (length == kNoPlayerText) return ByteString(static_cast<const char*>(nullptr));
+  return ByteString(batch.text.data() + offset, static_cast<int>(length));
 }
 
 }  // namespace
@@ -129,18 +141,63 @@ bool PlaylistCache::Rebuild() {
     // the name inserted first (the lowest position) stays.
     std::map<ByteString, ByteString, ArtistOrder> names;
     ByteString display;
-    for (std::size_t i = 0; i < count; ++i) {
-      const int index = static_cast<int>(i);
-      if (!player.GetPlaylistFile(index, filePaths[i])) return false;
-      if (!player.GetPlaylistTitle(index, titles[i])) return false;
-      titles[i].TrimRight(kTitleTrim, true);
-      MakeDisplayForms(player, index, titles[i], display, shownTitles[i]);
+    // What follows the questions: the trimmed title's forms and its artist.
+    const auto derive = [&](std::size_t i, const std::u16string* wide) {
+      MakeDisplayForms(wide, titles[i], display, shownTitles[i]);
+      // Called in index order on both paths, as the block of lower-cased
+      // forms needs.
       AppendLowerCase(display, lowerCaseText, lowerCaseStarts);
       const auto added = names.try_emplace(ArtistPart(display));
       if (added.second) {
         // The first " - " of the display form is the first of its page
         // text: neither references nor escapes hold one.
         added.first->second = shownTitles[i] == display ? added.first->first : ArtistPart(shownTitles[i]);
+      }
+    };
+    // Entry by entry: two or three cross-thread questions each.
+    const auto askOne = [&](std::size_t i) {
+      const int index = static_cast<int>(i);
+      if (!player.GetPlaylistFile(index, filePaths[i])) return false;
+      if (!player.GetPlaylistTitle(index, titles[i])) return false;
+      titles[i].TrimRight(kTitleTrim, true);
+      std::u16string wide;
+      const bool hasWide = HoldsQuestionMark(titles[i]) && player.GetPlaylistTitleWide(index, wide);
+      derive(i, hasWide ? &wide : nullptr);
+      return true;
+    };
+    // In batches while the hook on the player's window answers them (one
+    // send per batch); entry by entry from the first batch it leaves
+    // unanswered, and for an entry too large for a batch's room.
+    PlaylistBatch batch;
+    bool batches = count > 0;
+    if (batches) {
+      batch.entries.resize(std::min(count, PlaylistBatch::kMaxEntries));
+      batch.text.resize(PlaylistBatch::kTextCapacity);
+    }
+    std::u16string wide;
+    for (std::size_t i = 0; i < count;) {
+      if (batches) {
+        batch.first = static_cast<int>(i);
+        batch.count = static_cast<int>(std::min(count - i, batch.entries.size()));
+        batches = player.GetPlaylistBatch(batch);
+      }
+      if (!batches || batch.answered == 0) {
+        if (!askOne(i)) return false;
+        ++i;
+        continue;
+      }
+      for (int k = 0; k < batch.answered; ++k, ++i) {
+        const PlaylistBatchEntry& entry = batch.entries[static_cast<std::size_t>(k)];
+        filePaths[i] = BatchText(batch, entry.fileOffset, entry.fileLength);
+        titles[i] = BatchText(batch, entry.titleOffset, entry.titleLength);
+        titles[i].TrimRight(kTitleTrim, true);
+        const bool hasWide = entry.wideTitleLength != kNoPlayerText;
+        if (hasWide) {
+          const char* units = batch.text.data() + entry.wideTitleOffset;
+          wide.resize(entry.wideTitleLength);
+          std::memcpy(&wide[0], units, entry.wideTitleLength * sizeof(char16_t));
+        }
+        derive(i, hasWide ? &wide : nullptr);
       }
     }
     // Titles without an artist part gave the empty name (or one equal to it

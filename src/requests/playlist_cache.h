@@ -61,8 +61,14 @@ class PlaylistCache {
   PlaylistCache& operator=(const PlaylistCache&) = delete;
 
   void SetPlayerWindow(platform::WindowHandle window);
-  // Re-reads the whole playlist from the player. False when memory ran out
-  // part-way; the previous content is then kept.
+  // Re-reads the whole playlist from the player: its length first, then
+  // the entries in batches of the playlist batch message
+  // (player/playlist_batch.h), which the plug-in's hook answers on the
+  // player's thread, one send per batch; from the first batch that comes
+  // back unanswered (no hook), entry by entry, two or three sends each. The
+  // content is the same either way; entries past the end of a playlist that
+  // shrank meanwhile are empty. False when memory ran out part-way; the
+  // previous content is then kept.
   bool Rebuild() EXCLUDES(lock_);
   int EntryCount() const EXCLUDES(lock_);
   // Lookups: false and the output untouched when the index is out of range.

@@ -8,9 +8,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "player/player_host.h"
+#include "player/playlist_batch.h"
 #include "unit/plugin/plugin_test_support.h"
 
 namespace ambervox {
@@ -93,6 +97,42 @@ TEST_F(PluginHook, PassesEveryOtherMessageOnWithItsResult) {
   // A player query through the hook gets the player's own answer.
   EXPECT_EQ(platform::SendWindowMessage(host_.window(), platform::kMsgUser, 0, kIpcGetPlaylistLength), 10);
   EXPECT_EQ(host_.Received(platform::kMsgUser), before + 1);
+}
+
+// The cache rebuild's batch message is answered by the hook on the player's
+// thread, with the player's own answers, for as long as the hook is on.
+TEST_F(PluginHook, AnswersPlaylistBatchesUntilQuit) {
+  const std::vector<SimulatedEntry> songs = testing::UnicodeSongs(testing::ScriptTitles());
+  host_.player().SetPlaylist(songs);
+  Init();
+  PlaylistBatch batch;
+  batch.entries.resize(3);
+  batch.text.resize(PlaylistBatch::kTextCapacity);
+  batch.first = 4;
+  batch.count = 3;
+  const PlayerHost player(host_.window(), PlayerHost::Patience::kWaitForAnswers);
+  ASSERT_TRUE(player.GetPlaylistBatch(batch));
+  ASSERT_EQ(batch.answered, 3);
+  const auto text = [&batch](std::uint32_t offset, std::uint32_t length) {
+    return std::string(batch.text.data() + offset, length);
+  };
+  for (int k = 0; k < 3; ++k) {
+    const SimulatedEntry& song = songs[static_cast<std::size_t>(4 + k)];
+    const PlaylistBatchEntry& entry = batch.entries[static_cast<std::size_t>(k)];
+    EXPECT_EQ(text(entry.fileOffset, entry.fileLength), *song.filePath) << k;
+    EXPECT_EQ(text(entry.titleOffset, entry.titleLength), *song.title) << k;
+    if (song.title->find('?') == std::string::npos) {
+      EXPECT_EQ(entry.wideTitleLength, kNoPlayerText) << "asked only for a title holding \"?\"";
+    } else {
+      ASSERT_EQ(entry.wideTitleLength, song.wideTitle->size()) << k;
+      std::u16string wide(entry.wideTitleLength, u'\0');
+      std::memcpy(&wide[0], batch.text.data() + entry.wideTitleOffset, wide.size() * sizeof(char16_t));
+      EXPECT_TRUE(wide == *song.wideTitle) << k;
+    }
+  }
+
+  Quit();
+  EXPECT_FALSE(player.GetPlaylistBatch(batch)) << "without the hook nothing answers";
 }
 
 TEST_F(PluginRefresh, OneAtATimeAndAgainAfterItsCompletion) {

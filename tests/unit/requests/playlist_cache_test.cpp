@@ -16,7 +16,9 @@
 
 #include "platform/window.h"
 #include "player/player_messages.h"
+#include "player/playlist_batch.h"
 #include "simulated_player.h"
+#include "support/batch_answering_player.h"
 #include "support/expect_finishes.h"
 #include "support/test_data.h"
 
@@ -368,6 +370,174 @@ TEST_F(PlaylistCacheTest, ALookupDuringARebuildSeesTheNewContent) {
   ASSERT_TRUE(reader.joinable());
   reader.join();
   EXPECT_EQ("New - 0", seenFuture.get());
+}
+
+// The same playlist in two players: the window of one answers playlist
+// batches as the plug-in's hook does, the window of the other does not, so
+// its cache asks entry by entry.
+class PlaylistCacheBatchTest : public ::testing::Test {
+ protected:
+  static constexpr int kBoundary = static_cast<int>(PlaylistBatch::kMaxEntries);
+
+  PlaylistCacheBatchTest()
+      : plainWindow_("AmbervoxTestPlayer", "Test player", &SimulatedPlayer::WindowProcedure),
+        batchWindow_("AmbervoxBatchPlayer", "Batch player", &testing::BatchAnsweringPlayerProcedure) {
+    plain_.Attach(plainWindow_.window());
+    batched_.Attach(batchWindow_.window());
+    plainCache_.SetPlayerWindow(plainWindow_.window());
+    batchCache_.SetPlayerWindow(batchWindow_.window());
+    testing::BatchesAnswered() = 0;
+    testing::BatchAnswerLimit() = -1;
+    testing::BatchRoomAtMost() = -1;
+  }
+  ~PlaylistCacheBatchTest() override {
+    testing::BatchAnswerLimit() = -1;
+    testing::BatchRoomAtMost() = -1;
+  }
+
+  // Numbered songs, with what differs in the answers around the first batch
+  // boundary: titles outside the code page (the player writes "?", the cache
+  // asks 214), one such title from a player without 214, code page 932
+  // text with a full-width space to trim, an empty title, an entry without
+  // file or title.
+  static std::vector<SimulatedEntry> MixedPlaylist() {
+    std::vector<SimulatedEntry> songs = testing::Songs(kBoundary + 20, testing::NumberedTitle);
+    const std::vector<SimulatedEntry> unicode = testing::UnicodeSongs(testing::ScriptTitles());
+    for (std::size_t i = 0; i < unicode.size(); ++i) songs[kBoundary - 3 + i] = unicode[i];
+    songs[3] = unicode[4];
+    songs[kBoundary - 5] = {"empty.mp3", std::string(""), 100};
+    songs[kBoundary - 4] = {std::nullopt, std::nullopt, 100};
+    songs[kBoundary + 4] = {"old.mp3", std::string("????? - ??\r\n"), 100};
+    songs[kBoundary + 5] = {"jp.mp3", std::string("\x93\x8C\x8B\x9E - \x8C\x51\x90\xC2\x81\x40"), 100};
+    return songs;
+  }
+
+  void SetPlaylist(const std::vector<SimulatedEntry>& songs) {
+    plain_.SetPlaylist(songs);
+    batched_.SetPlaylist(songs);
+  }
+
+  // Everything the cache hands out, one line per entry and per artist.
+  static std::vector<std::string> Content(const PlaylistCache& cache) {
+    const auto text = [](const ByteString& b) { return std::string(b.Data(), static_cast<std::size_t>(b.Length())); };
+    std::vector<std::string> lines;
+    for (int i = 0; i < cache.EntryCount(); ++i) {
+      PlaylistEntry entry;
+      ByteString shown;
+      ByteString lower;
+      EXPECT_TRUE(cache.GetEntry(i, entry));
+      EXPECT_TRUE(cache.GetShownTitleAndLowerCase(i, shown, lower));
+      lines.push_back(text(entry.filePath) + "|" + text(entry.title) + "|" + text(shown) + "|" + text(lower));
+    }
+    for (int i = 0; i < cache.ArtistCount(); ++i) {
+      ByteString artist;
+      ByteString shown;
+      EXPECT_TRUE(cache.GetArtist(i, artist));
+      EXPECT_TRUE(cache.GetShownArtist(i, shown));
+      lines.push_back("artist " + text(artist) + "|" + text(shown));
+    }
+    return lines;
+  }
+
+  static std::string Shown(const PlaylistCache& cache, int index) {
+    ByteString shown("<none>");
+    EXPECT_TRUE(cache.GetShownTitle(index, shown)) << index;
+    return shown.CStr();
+  }
+
+  SimulatedPlayer plain_;
+  SimulatedPlayer batched_;
+  platform::WindowThread plainWindow_;
+  platform::WindowThread batchWindow_;
+  PlaylistCache plainCache_;
+  PlaylistCache batchCache_;
+};
+
+TEST_F(PlaylistCacheBatchTest, BatchesGiveWhatEntryByEntryQuestionsGive) {
+  SetPlaylist(MixedPlaylist());
+  ASSERT_TRUE(plainCache_.Rebuild());
+  EXPECT_EQ(testing::BatchesAnswered(), 0);
+  ASSERT_TRUE(batchCache_.Rebuild());
+  EXPECT_EQ(testing::BatchesAnswered(), 2) << "one send per batch";
+  EXPECT_EQ(Content(batchCache_), Content(plainCache_));
+
+  // Where the two ways could part, the content is the right one.
+  const std::vector<std::string>& pageTexts = testing::ScriptPageTexts();
+  EXPECT_EQ(Shown(batchCache_, kBoundary - 3), pageTexts[0]) << "read from 214 in the first batch";
+  EXPECT_EQ(Shown(batchCache_, kBoundary), pageTexts[3]) << "read from 214 in the second batch";
+  EXPECT_EQ(Shown(batchCache_, 3), pageTexts[4]);
+  EXPECT_EQ(Shown(batchCache_, kBoundary + 4), "????? - ??") << "no 214: the title as it is, trimmed";
+  EXPECT_EQ(Shown(batchCache_, kBoundary + 5), "\x93\x8C\x8B\x9E - \x8C\x51\x90\xC2");
+  PlaylistEntry entry{"x", "x"};
+  ASSERT_TRUE(batchCache_.GetEntry(kBoundary - 4, entry));
+  EXPECT_TRUE(entry.filePath.IsEmpty());
+  EXPECT_TRUE(entry.title.IsEmpty());
+  ASSERT_TRUE(batchCache_.GetEntry(kBoundary + 19, entry));
+  EXPECT_STREQ(entry.filePath.CStr(), ("song" + std::to_string(kBoundary + 19) + ".mp3").c_str());
+  EXPECT_STREQ(entry.title.CStr(), testing::NumberedTitle(kBoundary + 19).c_str());
+}
+
+// The hook may be gone (quit) or never there: a batch answered 0 sends the
+// rebuild back to entry-by-entry questions from that entry on. A batch
+// whose room filled up before all its entries were answered is continued
+// from the first one missing; one that held none is asked entry by entry.
+TEST_F(PlaylistCacheBatchTest, UnansweredAndPartlyAnsweredBatchesLoseNoEntry) {
+  SetPlaylist(MixedPlaylist());
+  ASSERT_TRUE(plainCache_.Rebuild());
+  const struct {
+    int answerLimit;
+    int roomAtMost;
+    int batches;  // -1: many
+  } kCases[] = {{0, -1, 0}, {1, -1, 1}, {-1, 200, -1}, {3, 0, 3}};
+  for (const auto& c : kCases) {
+    testing::BatchesAnswered() = 0;
+    testing::BatchAnswerLimit() = c.answerLimit;
+    testing::BatchRoomAtMost() = c.roomAtMost;
+    PlaylistCache cache;
+    cache.SetPlayerWindow(batchWindow_.window());
+    ASSERT_TRUE(cache.Rebuild());
+    if (c.batches >= 0) {
+      EXPECT_EQ(testing::BatchesAnswered(), c.batches) << c.answerLimit << " " << c.roomAtMost;
+    } else {
+      EXPECT_GT(testing::BatchesAnswered(), 100) << "a few entries per batch";
+    }
+    EXPECT_EQ(Content(cache), Content(plainCache_)) << c.answerLimit << " " << c.roomAtMost;
+  }
+}
+
+// The DJ empties most of the playlist while a rebuild reads it: the entries
+// past the new end read empty, whichever way they are asked.
+TEST_F(PlaylistCacheBatchTest, APlaylistShrinkingMidRebuildReadsEmptyPastItsEnd) {
+  const std::vector<SimulatedEntry> songs = MixedPlaylist();
+  const std::vector<SimulatedEntry> shorter(songs.begin(), songs.begin() + 100);
+  SetPlaylist(songs);
+  const auto shrinkAt = [&](SimulatedPlayer& player, bool* shrunk) {
+    player.SetObserver([&player, &shorter, shrunk](std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+      if (message != platform::kMsgUser || lParam != kIpcGetPlaylistFile || wParam != 500 || *shrunk) return;
+      *shrunk = true;
+      player.SetPlaylist(shorter);
+    });
+  };
+  bool plainShrunk = false;
+  bool batchShrunk = false;
+  shrinkAt(plain_, &plainShrunk);
+  shrinkAt(batched_, &batchShrunk);
+  ASSERT_TRUE(plainCache_.Rebuild());
+  ASSERT_TRUE(batchCache_.Rebuild());
+  plain_.SetObserver(nullptr);
+  batched_.SetObserver(nullptr);
+  ASSERT_TRUE(plainShrunk && batchShrunk);
+  EXPECT_GE(testing::BatchesAnswered(), 2);
+
+  EXPECT_EQ(batchCache_.EntryCount(), static_cast<int>(songs.size()));
+  EXPECT_EQ(Content(batchCache_), Content(plainCache_));
+  PlaylistEntry entry;
+  ASSERT_TRUE(batchCache_.GetEntry(499, entry));
+  EXPECT_STREQ(entry.title.CStr(), testing::NumberedTitle(499).c_str()) << "read before the change";
+  for (int index : {500, kBoundary - 3, kBoundary + 19}) {
+    ASSERT_TRUE(batchCache_.GetEntry(index, entry));
+    EXPECT_TRUE(entry.filePath.IsEmpty() && entry.title.IsEmpty()) << index;
+  }
 }
 
 }  // namespace
