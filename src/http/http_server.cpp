@@ -219,7 +219,7 @@ unsigned HttpServer::ConnectionThread(void* argument) {
 HttpServer::Client* HttpServer::FinishAndPark(Worker* worker, Client* finished) {
   LockHolder hold(connectionsLock_);
   Unregister(finished);
-  if (stopping_.load()) return nullptr;
+  if (stopping_.load() || static_cast<int>(parked_.size()) >= limits_.maxParkedThreads) return nullptr;
   // Never reallocates: reserved for every thread there may be.
   parked_.push_back(worker);
   const auto idleUntil =

@@ -18,8 +18,9 @@
 // socket), and parks until the listener hands it the next client; before
 // each one it clears the calling thread's player-stall latch
 // (PlayerHost::ForgetStall), so one stalled page does not make the next
-// connection's pages answer "unknown". A thread parked for
-// parkedThreadIdleMilliseconds, or woken by Stop, ends: it posts itself to
+// connection's pages answer "unknown". A thread that finishes while
+// maxParkedThreads others are parked, one parked for
+// parkedThreadIdleMilliseconds, or one woken by Stop, ends: it posts itself to
 // the reaper as its last act (or, when the reaper cannot be reached, detaches
 // itself and leaves the count), and the reaper joins and destroys it.
 //

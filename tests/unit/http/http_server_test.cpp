@@ -489,6 +489,21 @@ TEST_F(ServerTest, ThreadsParkedTooLongEndAndTheNextClientGetsANewOne) {
   EXPECT_EQ(g_connectionThreadsEnded, 4);
 }
 
+// A burst leaves no more parked threads than the limit: the others end.
+TEST_F(ServerTest, ABurstLeavesAtMostTheParkedLimitOfThreads) {
+  ServerLimits limits;
+  limits.parkedThreadIdleMilliseconds = 10 * 60 * 1000;
+  limits.maxParkedThreads = 2;
+  HttpServer server(&queue_, &settings_, limits, WatchingConnectionThreads());
+  ASSERT_TRUE(server.StartOnAnyPort());
+  EXPECT_TRUE(ServeAtOnce(server, 5));
+  EXPECT_EQ(g_connectionThreadsStarted, 5);
+  EXPECT_TRUE(WaitUntil([&] { return server.ConnectionThreadCount() == 2; }));
+  EXPECT_EQ(g_connectionThreadsEnded, 3);
+  EXPECT_TRUE(server.Stop());
+  EXPECT_EQ(g_connectionThreadsEnded, 5);
+}
+
 // Stop wakes the parked threads rather than waiting for them to time out,
 // joins them all, and the server serves again after the next Start.
 TEST_F(ServerTest, StopEndsParkedThreadsAndTheServerStartsAgain) {
