@@ -26,6 +26,22 @@ std::atomic<unsigned> wideTextTickets{0};
 // Beyond this many tries the last copy is kept.
 constexpr int kTextTries = 64;
 
+// The batches whose senders wait for an answer. The batch message carries an
+// address, and any process can send a registered message to the player's
+// window: the answerer writes only into a batch announced here, so a message
+// from elsewhere, with whatever lParam, is answered 0 and touches nothing.
+// A few slots, taken without a lock; a sender that finds none free asks
+// entry by entry.
+constexpr int kBatchSlots = 8;
+std::atomic<const PlaylistBatch*> announcedBatches[kBatchSlots] = {};
+
+bool IsAnnounced(const PlaylistBatch* batch) {
+  for (const auto& slot : announcedBatches) {
+    if (slot.load() == batch) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void PlayerHost::ForgetStall() { playerStalled = false; }
@@ -107,7 +123,18 @@ bool PlayerHost::GetPlaylistBatch(PlaylistBatch& batch) const {
   if (!platform::IsWindowOfThisProcess(window_)) return false;
   const std::uint32_t message = PlaylistBatchMessage();
   if (message == 0) return false;
-  if (Send(message, 0, reinterpret_cast<std::intptr_t>(&batch)) != kPlaylistBatchAnswered) return false;
+  std::atomic<const PlaylistBatch*>* slot = nullptr;
+  for (auto& candidate : announcedBatches) {
+    const PlaylistBatch* expected = nullptr;
+    if (candidate.compare_exchange_strong(expected, &batch)) {
+      slot = &candidate;
+      break;
+    }
+  }
+  if (slot == nullptr) return false;
+  const std::intptr_t answer = Send(message, 0, reinterpret_cast<std::intptr_t>(&batch));
+  slot->store(nullptr);
+  if (answer != kPlaylistBatchAnswered) return false;
   batch.answered = std::clamp(batch.answered, 0, std::min(batch.count, static_cast<int>(batch.entries.size())));
   return true;
 }
@@ -159,7 +186,7 @@ bool AnswerEntry(platform::WindowHandle window, int index, PlaylistBatch& batch,
 
 std::intptr_t PlayerHost::AnswerPlaylistBatch(platform::WindowHandle playerWindow, std::intptr_t lParam) {
   auto* batch = reinterpret_cast<PlaylistBatch*>(lParam);
-  if (batch == nullptr) return 0;
+  if (batch == nullptr || !IsAnnounced(batch)) return 0;
   batch->answered = 0;
   // The answers below overwrite the player's shared buffers: another
   // thread's question answered before this batch and not yet copied is

@@ -87,7 +87,10 @@ class PlayerHost {
   // owns `playerWindow` (the player's main window), by asking that window
   // for each entry's file, title and, for a title holding "?", wide title,
   // and copying each answer into the batch at once. Allocates nothing and
-  // throws nothing. Returns kPlaylistBatchAnswered (0 for a null batch).
+  // throws nothing. Returns kPlaylistBatchAnswered; 0, touching nothing, for
+  // an address that is not a batch a GetPlaylistBatch of this process is
+  // waiting on (a registered message can come from any process, with any
+  // lParam).
   static std::intptr_t AnswerPlaylistBatch(platform::WindowHandle playerWindow, std::intptr_t lParam);
   void SetPlaylistPosition(int index) const;
   // Asks the length first, then the position.

@@ -15,6 +15,10 @@
 // without the hook answers the registered message 0, as every window
 // answers a message it does not know: the sender then asks entry by entry.
 //
+// Any process can send a registered message to the player's window, with
+// any lParam: the sender announces its batch's address for the time of the
+// send, and the answerer answers 0, touching nothing, for any other.
+//
 // The answerer writes only into the room the sender made (it allocates
 // nothing, so it cannot fail on the user-interface thread); it stops early
 // when the next entry's texts do not fit, and says how many entries it

@@ -131,6 +131,15 @@ TEST_F(PluginHook, AnswersPlaylistBatchesUntilQuit) {
     }
   }
 
+  // Any process can send the registered message, with any address: only a
+  // batch that a sender of this process waits on is written to.
+  PlaylistBatch stranger = batch;
+  stranger.answered = -7;
+  EXPECT_EQ(platform::SendWindowMessage(host_.window(), PlayerHost::PlaylistBatchMessage(), 0,
+                                        reinterpret_cast<std::intptr_t>(&stranger)),
+            0);
+  EXPECT_EQ(stranger.answered, -7);
+
   Quit();
   EXPECT_FALSE(player.GetPlaylistBatch(batch)) << "without the hook nothing answers";
 }
