@@ -150,10 +150,7 @@ constexpr Route kRoutes[] = {
 const PlayerSnapshot& Page::Player() const {
   if (!state.player.has_value()) {
     const PlayerHost player(site.queue != nullptr ? site.queue->HostWindow() : nullptr);
-    PlayerSnapshot snapshot;
-    snapshot.playlistPosition = player.GetPlaylistPosition();
-    snapshot.time = player.GetPlayingTime();
-    state.player = snapshot;
+    state.player = player.GetPlayerSnapshot();
   }
   return *state.player;
 }

@@ -51,15 +51,6 @@ struct PageRow {
   ByteString shownTitle;
 };
 
-// The player's state as one page shows it: its current entry and that
-// song's length and play position, asked for together (three questions) by
-// the first line of the page that shows any of them (Page::Player), so that
-// every line shows the same moment.
-struct PlayerSnapshot {
-  int playlistPosition = -1;  // the current entry; -1 when unknown
-  PlayingTime time;
-};
-
 // The page's request state: what the query of the playlist and admin pages
 // asked for (ParsePlaylistParams), whether the operator's password came
 // with it, and the rows chosen for it (BuildPlaylistPage). Starts empty for

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/threads.h"
 #include "player/player_messages.h"
 
 namespace ambervox {
@@ -40,6 +41,43 @@ bool IsAnnounced(const PlaylistBatch* batch) {
     if (slot.load() == batch) return true;
   }
   return false;
+}
+
+// The snapshot message's name: private to this module, which both sends it
+// and answers it (through the plug-in's hook).
+constexpr const char kPlayerSnapshotMessageName[] =
+    "Ambervox.PlayerSnapshot.1F6B2D40-8C3A-4E95-A7D2-3B9E0C51F6A4";
+
+// Where the hook puts a snapshot for the thread that asked. A slot's state is
+// one word, (ticket << 2) | phase, or 0 when the slot is free; each claim
+// takes a new ticket, so a message meant for an earlier claim of the same
+// slot (a sender that gave up and went on) no longer matches. The answer is
+// written only between kSnapshotAnswering and kSnapshotAnswered, by the one
+// thread whose compare-exchange took the slot from kSnapshotWaiting, and read
+// by the sender only after it saw kSnapshotAnswered.
+enum SnapshotPhase : std::uint32_t { kSnapshotWaiting = 1, kSnapshotAnswering = 2, kSnapshotAnswered = 3 };
+struct SnapshotSlot {
+  std::atomic<std::uint32_t> word{0};
+  PlayerSnapshot answer;
+};
+constexpr int kSnapshotSlotBits = 3;
+constexpr int kSnapshotSlots = 1 << kSnapshotSlotBits;
+// Tickets fit into lParam beside the slot number, also where it has 32
+// bits, and into the word beside the phase.
+constexpr std::uint32_t kSnapshotTicketMask = (1u << 28) - 1;
+SnapshotSlot snapshotSlots[kSnapshotSlots];
+std::atomic<std::uint32_t> snapshotTickets{0};
+
+std::uint32_t SnapshotWord(std::uint32_t ticket, SnapshotPhase phase) { return (ticket << 2) | phase; }
+
+// Frees a claimed slot. If the hook took it meanwhile (it answers a message
+// that came late, or one a stranger sent with this slot's number and
+// ticket), its answer is being written: the slot is freed when it is done.
+void ReleaseSnapshotSlot(SnapshotSlot& slot, std::uint32_t ticket) {
+  std::uint32_t expected = SnapshotWord(ticket, kSnapshotWaiting);
+  if (slot.word.compare_exchange_strong(expected, 0)) return;
+  while (slot.word.load() != SnapshotWord(ticket, kSnapshotAnswered)) platform::SleepMilliseconds(1);
+  slot.word.store(0);
 }
 
 }  // namespace
@@ -212,6 +250,75 @@ PlayingTime PlayerHost::GetPlayingTime() const {
   time.lengthSeconds = static_cast<int>(Ask(kOutputTimeLengthSeconds, kIpcGetOutputTime, 0));
   time.positionMs = static_cast<int>(Ask(kOutputTimePositionMs, kIpcGetOutputTime, 0));
   return time;
+}
+
+PlayerSnapshot PlayerHost::AskPlayerSnapshot() const {
+  PlayerSnapshot snapshot;
+  snapshot.playlistPosition = GetPlaylistPosition();
+  snapshot.time = GetPlayingTime();
+  return snapshot;
+}
+
+std::uint32_t PlayerHost::PlayerSnapshotMessage() {
+  static const std::uint32_t message = platform::RegisterMessageName(kPlayerSnapshotMessageName);
+  return message;
+}
+
+PlayerSnapshot PlayerHost::GetPlayerSnapshot() const {
+  // A stalled thread's questions answer "unknown" at once, as asked singly.
+  if (window_ == nullptr || (patience_ == Patience::kLimited && playerStalled)) return AskPlayerSnapshot();
+  // Only this module's hook answers the message, and only in this process.
+  const std::uint32_t message = PlayerSnapshotMessage();
+  if (message == 0 || !platform::IsWindowOfThisProcess(window_)) return AskPlayerSnapshot();
+  std::uint32_t ticket = 0;
+  while (ticket == 0) ticket = ++snapshotTickets & kSnapshotTicketMask;
+  int slotNumber = 0;
+  for (; slotNumber < kSnapshotSlots; ++slotNumber) {
+    std::uint32_t expected = 0;
+    if (snapshotSlots[slotNumber].word.compare_exchange_strong(expected, SnapshotWord(ticket, kSnapshotWaiting))) {
+      break;
+    }
+  }
+  // Every slot is taken by other pages: this one asks singly.
+  if (slotNumber == kSnapshotSlots) return AskPlayerSnapshot();
+  SnapshotSlot& slot = snapshotSlots[slotNumber];
+  const auto code = static_cast<std::intptr_t>((ticket << kSnapshotSlotBits) | static_cast<std::uint32_t>(slotNumber));
+  std::intptr_t answer = 0;
+  if (patience_ == Patience::kWaitForAnswers) {
+    answer = platform::SendWindowMessage(window_, message, 0, code);
+  } else if (!platform::SendWindowMessageTimeout(window_, message, 0, code, kAnswerLimitMs, &answer)) {
+    // Gave up on the player, as a single question does: every value unknown.
+    // A late answer finds the slot no longer waiting and writes nothing.
+    playerStalled = true;
+    ReleaseSnapshotSlot(slot, ticket);
+    return PlayerSnapshot();
+  }
+  if (answer == kPlayerSnapshotAnswered && slot.word.load() == SnapshotWord(ticket, kSnapshotAnswered)) {
+    const PlayerSnapshot snapshot = slot.answer;
+    slot.word.store(0);
+    return snapshot;
+  }
+  // No hook on the window (or not any more): the questions one by one.
+  ReleaseSnapshotSlot(slot, ticket);
+  return AskPlayerSnapshot();
+}
+
+std::intptr_t PlayerHost::AnswerPlayerSnapshot(platform::WindowHandle playerWindow, std::intptr_t lParam) {
+  const auto code = static_cast<std::uint32_t>(static_cast<std::uintptr_t>(lParam));
+  const std::uint32_t ticket = (code >> kSnapshotSlotBits) & kSnapshotTicketMask;
+  SnapshotSlot& slot = snapshotSlots[code & (kSnapshotSlots - 1)];
+  std::uint32_t expected = SnapshotWord(ticket, kSnapshotWaiting);
+  if (ticket == 0 || !slot.word.compare_exchange_strong(expected, SnapshotWord(ticket, kSnapshotAnswering))) return 0;
+  // The player's window belongs to this thread: each question is a direct
+  // call, asked in the order of AskPlayerSnapshot.
+  const auto ask = [playerWindow](std::uintptr_t wParam, std::intptr_t ipc) {
+    return static_cast<int>(platform::SendWindowMessage(playerWindow, platform::kMsgUser, wParam, ipc));
+  };
+  slot.answer.playlistPosition = ask(0, kIpcGetPlaylistPosition);
+  slot.answer.time.lengthSeconds = ask(kOutputTimeLengthSeconds, kIpcGetOutputTime);
+  slot.answer.time.positionMs = ask(kOutputTimePositionMs, kIpcGetOutputTime);
+  slot.word.store(SnapshotWord(ticket, kSnapshotAnswered));
+  return kPlayerSnapshotAnswered;
 }
 
 platform::WindowHandle PlayerHost::GetDialogParent() const {

@@ -29,6 +29,14 @@
 // other thread's question can overwrite it first. When nothing answers the
 // message (no hook, or a window of another process) the caller asks entry
 // by entry as above.
+//
+// A page's player state (GetPlayerSnapshot) comes the same way: one private
+// message that the hook answers on the user-interface thread with the three
+// questions asked by direct calls (AnswerPlayerSnapshot), instead of three
+// cross-thread round trips, with the same patience and stall latch as a
+// single question. The message carries no address but a slot number and a
+// ticket: the answer goes into one of a few slots of this module, and a
+// slot whose sender gave up (or a stranger's message) is not written to.
 #pragma once
 
 #include <string>
@@ -42,6 +50,14 @@ namespace ambervox {
 struct PlayingTime {
   int lengthSeconds = 0;  // length of the current song
   int positionMs = 0;     // play position within it
+};
+
+// The player's state as one page shows it: its current entry and that
+// song's length and play position, asked for together, so that every line
+// of the page shows the same moment.
+struct PlayerSnapshot {
+  int playlistPosition = -1;  // the current entry; -1 when unknown
+  PlayingTime time;
 };
 
 class PlayerHost {
@@ -95,6 +111,20 @@ class PlayerHost {
   void SetPlaylistPosition(int index) const;
   // Asks the length first, then the position.
   PlayingTime GetPlayingTime() const;
+  // The current entry, then GetPlayingTime: with one send when the plug-in's
+  // hook answers the snapshot message, else with three questions. The same
+  // answers either way; a player that does not answer within the limit
+  // stalls the calling thread as one question does (every value unknown).
+  PlayerSnapshot GetPlayerSnapshot() const;
+  // The snapshot message's id in this process (0 when it cannot be
+  // registered).
+  static std::uint32_t PlayerSnapshotMessage();
+  // Answers the snapshot message whose lParam is `lParam`, on the thread that
+  // owns `playerWindow`, by asking that window directly. Allocates nothing
+  // and throws nothing. Returns kPlayerSnapshotAnswered; 0, touching
+  // nothing, when `lParam` names no slot whose sender is waiting.
+  static std::intptr_t AnswerPlayerSnapshot(platform::WindowHandle playerWindow, std::intptr_t lParam);
+  static constexpr std::intptr_t kPlayerSnapshotAnswered = 0x41565331;  // "AVS1"
   // The window the player wants dialogs and message boxes owned by; nullptr
   // when it does not say.
   platform::WindowHandle GetDialogParent() const;
@@ -114,6 +144,8 @@ class PlayerHost {
   // A read-only question (IPC `code`), with the patience of this host.
   std::intptr_t Ask(std::uintptr_t wParam, std::intptr_t code, std::intptr_t unknown) const;
   bool CopyText(std::intptr_t code, int index, ByteString& text) const;
+  // GetPlayerSnapshot by three questions.
+  PlayerSnapshot AskPlayerSnapshot() const;
 
   platform::WindowHandle window_ = nullptr;
   Patience patience_ = Patience::kLimited;

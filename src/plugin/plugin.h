@@ -141,6 +141,8 @@ class Plugin : public CacheRefresher {
   std::uint32_t refreshCompleteMessage_ = 0;
   // The playlist batch message, answered by the hook.
   std::uint32_t playlistBatchMessage_ = 0;
+  // The pages' player-snapshot message, answered by the hook.
+  std::uint32_t playerSnapshotMessage_ = 0;
   platform::WindowSubclass hook_;  // user-interface thread only
   bool configuring_ = false;       // user-interface thread only
   // Set when quit had to leave the hook in place: it then only passes

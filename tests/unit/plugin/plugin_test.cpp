@@ -144,6 +144,48 @@ TEST_F(PluginHook, AnswersPlaylistBatchesUntilQuit) {
   EXPECT_FALSE(player.GetPlaylistBatch(batch)) << "without the hook nothing answers";
 }
 
+// A page's player state is one message, answered by the hook on the
+// player's thread with the player's own answers. A message that names no
+// waiting sender (a stranger's, or one that comes after its sender gave up
+// on a stalled player) writes nothing; without the hook the page asks
+// question by question and gets the same answers.
+TEST_F(PluginHook, AnswersPlayerSnapshotsAndWritesNothingForASenderThatGaveUp) {
+  Init();
+  const PlayerHost player(host_.window());
+  player.PlayIndex(6);
+  host_.player().SetElapsedMs(83000);
+  const int length = host_.player().CurrentLengthSeconds();
+  ASSERT_GT(length, 0);
+  const auto expectState = [length](const PlayerSnapshot& snapshot, const char* when) {
+    EXPECT_EQ(snapshot.playlistPosition, 6) << when;
+    EXPECT_EQ(snapshot.time.lengthSeconds, length) << when;
+    EXPECT_EQ(snapshot.time.positionMs, 83000) << when;
+  };
+  const int asked = host_.Received(platform::kMsgUser);
+  expectState(player.GetPlayerSnapshot(), "through the hook");
+  EXPECT_EQ(host_.Received(platform::kMsgUser) - asked, 3) << "the hook asks the player's three questions";
+
+  for (std::intptr_t stranger : {std::intptr_t{0}, std::intptr_t{1}, std::intptr_t{(12345 << 3) | 2}}) {
+    EXPECT_EQ(platform::SendWindowMessage(host_.window(), PlayerHost::PlayerSnapshotMessage(), 0, stranger), 0);
+  }
+
+  // The player's thread is busy past the limit: the snapshot gives up with
+  // every value unknown, and the late message must not fill the slot that a
+  // later page has taken meanwhile.
+  std::thread busy([this] { host_.RunOnUi([] { std::this_thread::sleep_for(std::chrono::milliseconds(2600)); }); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const PlayerSnapshot gaveUp = player.GetPlayerSnapshot();
+  EXPECT_EQ(gaveUp.playlistPosition, -1);
+  EXPECT_EQ(gaveUp.time.lengthSeconds, 0);
+  EXPECT_TRUE(PlayerHost::HasStalled());
+  PlayerHost::ForgetStall();
+  busy.join();
+  expectState(player.GetPlayerSnapshot(), "after the stall");
+
+  Quit();
+  expectState(player.GetPlayerSnapshot(), "without the hook");
+}
+
 TEST_F(PluginRefresh, OneAtATimeAndAgainAfterItsCompletion) {
   Init();
   host_.player().SetPlaylist(Songs(20));
