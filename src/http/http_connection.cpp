@@ -204,8 +204,8 @@ ByteString HttpConnection::BuildUserIdCookie() const {
   return line;
 }
 
-int HttpConnection::WriteHeader(int status, const char* extraHeaders, const char* contentType,
-                                std::int64_t contentLength) {
+ByteString HttpConnection::BuildHead(int status, const char* extraHeaders, const char* contentType,
+                                     std::int64_t contentLength) const {
   HttpTime now = platform::CurrentTime();
   ByteString head("HTTP/1.1 ");
   AppendDecimal(head, status);
@@ -239,7 +239,20 @@ int HttpConnection::WriteHeader(int status, const char* extraHeaders, const char
     head.Append("\r\n");
   }
   head.Append("Connection: close\r\n\r\n");
+  return head;
+}
+
+int HttpConnection::WriteHeader(int status, const char* extraHeaders, const char* contentType,
+                                std::int64_t contentLength) {
+  const ByteString head = BuildHead(status, extraHeaders, contentType, contentLength);
   return SendBytes(head.Data(), head.Length());
+}
+
+bool HttpConnection::WriteHeaderAndBody(int status, const char* extraHeaders, const char* contentType,
+                                        std::int64_t contentLength, const char* body, int bodyLength) {
+  ByteString answer = BuildHead(status, extraHeaders, contentType, contentLength);
+  if (bodyLength > 0) answer.Append(body, bodyLength);
+  return SendAll(answer.Data(), answer.Length());
 }
 
 void HttpConnection::SendRedirect(const ByteString& location) {
@@ -263,16 +276,16 @@ void HttpConnection::SendErrorPage(int status, const char* extraHeaders, const c
   page.Append("\">");
   page.Append(kServerName);
   page.Append("</A></ADDRESS>\n</BODY></HTML>\r\n");
-  WriteHeader(status, extraHeaders, "text/html; charset=iso-8859-1", page.Length() + 1);
   // With the terminating zero byte: every generated page has always ended
   // with it and its Content-Length counts it, so browsers and tools that
   // compare pages byte for byte keep seeing the same bodies.
-  SendBytes(page.Data(), page.Length() + 1);
+  WriteHeaderAndBody(status, extraHeaders, "text/html; charset=iso-8859-1", page.Length() + 1, page.Data(),
+                     page.Length() + 1);
 }
 
 int HttpConnection::SendHtml(const char* data, int length, const char* extraHeaders) {
-  WriteHeader(kStatusOk, extraHeaders, "text/html", length);
-  int sent = 0;
+  int sent = length < kSendPieceSize ? length : kSendPieceSize;
+  if (!WriteHeaderAndBody(kStatusOk, extraHeaders, "text/html", length, data, sent)) return 1;
   while (sent < length) {
     int piece = length - sent < kSendPieceSize ? length - sent : kSendPieceSize;
     int n = SendBytes(data + sent, piece);

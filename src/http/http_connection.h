@@ -120,14 +120,23 @@ class HttpConnection {
   // extraHeaders adds no line; a negative contentLength adds no
   // Content-Length line.
   int WriteHeader(int status, const char* extraHeaders, const char* contentType, std::int64_t contentLength);
+  // The header block that WriteHeader sends.
+  ByteString BuildHead(int status, const char* extraHeaders, const char* contentType,
+                       std::int64_t contentLength) const;
+  // The header block and the first `bodyLength` bytes of the body in one
+  // send (repeated after short sends), so that a small answer leaves in one
+  // piece instead of two. False at the first send that transfers nothing.
+  bool WriteHeaderAndBody(int status, const char* extraHeaders, const char* contentType, std::int64_t contentLength,
+                          const char* body, int bodyLength);
   // A 302 answer with `location` (the whole "Location: ..." line).
   void SendRedirect(const ByteString& location);
   // The Set-Cookie line for the request's userId, without its line end.
   ByteString BuildUserIdCookie() const;
-  // The generated status page, header and page sent at once. `detail` is
+  // The generated status page, header and page in one send. `detail` is
   // plain text (it may quote the request) and is HTML-escaped.
   void SendErrorPage(int status, const char* extraHeaders, const char* detail);
-  // 200 "OK", text/html, the body in pieces of at most 8192 bytes. Returns 1.
+  // 200 "OK", text/html, the body in pieces of at most 8192 bytes, the first
+  // piece sent with the header block. Returns 1.
   int SendHtml(const char* data, int length, const char* extraHeaders);
   // Sends a rendered page gzip- or deflate-compressed or as it is. 1 when it
   // was sent, 0 when nothing was sent (the caller answers 500).

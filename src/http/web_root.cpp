@@ -98,10 +98,16 @@ int SendStaticFile(HttpConnection& connection, std::FILE* file, const char* cont
   ByteString extra("Last-Modified: ");
   extra.Append(FormatHttpTime(lastModified, kHttpDatePattern));
   // The whole size, also from 4 GiB up: the body is streamed, never held.
-  connection.WriteHeader(kStatusOk, extra.CStr(), contentType, static_cast<std::int64_t>(info.size));
+  // The first piece of the file goes with the header block: a small file
+  // leaves in one send.
   char* const buffer = connection.LineBuffer();
+  std::size_t n = std::fread(buffer, 1, HttpConnection::kLineBufferSize, file);
+  if (!connection.WriteHeaderAndBody(kStatusOk, extra.CStr(), contentType, static_cast<std::int64_t>(info.size), buffer,
+                                     static_cast<int>(n))) {
+    return 1;
+  }
   for (;;) {
-    std::size_t n = std::fread(buffer, 1, HttpConnection::kLineBufferSize, file);
+    n = std::fread(buffer, 1, HttpConnection::kLineBufferSize, file);
     if (n == 0) break;
     if (!connection.SendAll(buffer, static_cast<int>(n))) break;
   }

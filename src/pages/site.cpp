@@ -108,8 +108,7 @@ int SendPasswordForm(Page& page) {
       "<form method=\"GET\" action=\"admin.cgi\">Enter Admin Password <input type=text name=pass> <input "
       "type=Submit></form>");
   form.Append("</body></html>");
-  page.connection.WriteHeader(kStatusOk, "", "text/html", form.Length() + 1);
-  page.connection.SendBytes(form.Data(), form.Length() + 1);
+  page.connection.WriteHeaderAndBody(kStatusOk, "", "text/html", form.Length() + 1, form.Data(), form.Length() + 1);
   return 1;
 }
 
