@@ -3,6 +3,7 @@
 #include "http/web_root.h"
 
 #include <cstdint>
+#include <string>
 
 #include "http/http_status.h"
 #include "http/http_time.h"
@@ -85,21 +86,33 @@ void SendBadPath(HttpConnection& connection, const ByteString& filePath) {
   connection.SendErrorPage(kStatusBadRequest, nullptr, detail.CStr());
 }
 
-int SendStaticFile(HttpConnection& connection, std::FILE* file, const char* contentType,
-                   const platform::FileInfo& info) {
+namespace {
+
+// The answer's start for a file whose size and last write time are `info`:
+// true when the browser's copy is current and the 304 has been sent,
+// otherwise `extra` := the Last-Modified line.
+bool AnswerNotModified(HttpConnection& connection, const platform::FileInfo& info, ByteString& extra) {
   HttpTime lastModified = TimeFromFileTime(info.lastWriteTime);
   ByteString ifModifiedSince = connection.request.Header("if-modified-since");
   HttpTime since = 0;
   if (!ifModifiedSince.IsEmpty() && ParseHttpDate(ifModifiedSince.CStr(), &since) == kHttpDateOk &&
       lastModified <= since) {
     connection.WriteHeader(kStatusNotModified, nullptr, "text/html", 0);
-    return 1;
+    return true;
   }
-  ByteString extra("Last-Modified: ");
+  extra = ByteString("Last-Modified: ");
   extra.Append(FormatHttpTime(lastModified, kHttpDatePattern));
+  return false;
+}
+
+}  // namespace
+
+int SendStaticFile(HttpConnection& connection, std::FILE* file, const char* contentType,
+                   const platform::FileInfo& info) {
+  ByteString extra;
+  if (AnswerNotModified(connection, info, extra)) return 1;
   // The whole size, also from 4 GiB up: the body is streamed, never held.
-  // The first piece of the file goes with the header block: a small file
-  // leaves in one send.
+  // The first piece goes with the header block.
   char* const buffer = connection.LineBuffer();
   std::size_t n = std::fread(buffer, 1, HttpConnection::kLineBufferSize, file);
   if (!connection.WriteHeaderAndBody(kStatusOk, extra.CStr(), contentType, static_cast<std::int64_t>(info.size), buffer,
@@ -111,6 +124,15 @@ int SendStaticFile(HttpConnection& connection, std::FILE* file, const char* cont
     if (n == 0) break;
     if (!connection.SendAll(buffer, static_cast<int>(n))) break;
   }
+  return 1;
+}
+
+int SendStaticBytes(HttpConnection& connection, const std::string& bytes, const char* contentType,
+                    const platform::FileInfo& info) {
+  ByteString extra;
+  if (AnswerNotModified(connection, info, extra)) return 1;
+  const int length = static_cast<int>(bytes.size());
+  connection.WriteHeaderAndBody(kStatusOk, extra.CStr(), contentType, length, bytes.data(), length);
   return 1;
 }
 

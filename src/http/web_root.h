@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "common/byte_string.h"
 #include "http/http_connection.h"
@@ -37,5 +38,9 @@ void SendBadPath(HttpConnection& connection, const ByteString& filePath);
 // streamed. Returns 1.
 int SendStaticFile(HttpConnection& connection, std::FILE* file, const char* contentType,
                    const platform::FileInfo& info);
+// The same for a file read into memory: `bytes` are the body (and give the
+// Content-Length), `info` the Last-Modified and the 304. In one send.
+int SendStaticBytes(HttpConnection& connection, const std::string& bytes, const char* contentType,
+                    const platform::FileInfo& info);
 
 }  // namespace ambervox

@@ -82,18 +82,23 @@ int SendWebRootFile(Page& page, const ByteString& filePath, bool fromTarget, con
   const bool found = platform::FindFileInfo(fullPath.CStr(), &info);
   const bool isTemplate = contentType != nullptr && std::strcmp(contentType, "text/html") == 0;
   std::shared_ptr<const ParsedSkin> skin;
+  std::shared_ptr<const KeptFile> kept;
   platform::ScopedFile file;
   if (found && isTemplate) {
     skin = SharedSkinCache().Get(fullPath, info);
+  } else if (found && info.size <= SkinCache::kMaxFileBytes) {
+    // A small file comes from memory while it is unchanged on disk.
+    kept = SharedSkinCache().GetFile(fullPath, info);
   } else if (found) {
     file.reset(platform::OpenFileForReading(fullPath.CStr()));
   }
-  if (skin == nullptr && file == nullptr) {
+  if (skin == nullptr && kept == nullptr && file == nullptr) {
     ByteString detail = ByteString::Format("The requested URL %s was not found on this server.", target.CStr());
     connection.SendErrorPage(kStatusNotFound, nullptr, detail.CStr());
     return 0;
   }
   if (skin != nullptr) return SendTemplatePage(page, *skin);
+  if (kept != nullptr) return SendStaticBytes(connection, kept->bytes, contentType, info);
   return SendStaticFile(connection, file.get(), contentType, info);
 }
 

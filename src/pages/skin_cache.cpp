@@ -27,15 +27,27 @@ bool HasSettled(const platform::FileInfo& info) {
   return platform::CurrentTime() - written >= kSettledSeconds;
 }
 
-// Reads the whole file; false on a read error, with the bytes read until
-// then in `bytes`.
-bool ReadAll(std::FILE* file, std::string& bytes) {
+// Reads the whole file into `bytes`: false when it cannot be opened;
+// `complete` false after a read error (with the bytes read until then).
+bool ReadFile(const ByteString& path, std::string& bytes, bool* complete) {
+  platform::ScopedFile file(platform::OpenFileForReading(path.CStr()));
+  if (file == nullptr) return false;
   char chunk[16384];
   for (;;) {
-    const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
+    const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
     bytes.append(chunk, got);
-    if (got < sizeof chunk) return std::ferror(file) == 0;
+    if (got < sizeof chunk) {
+      *complete = std::ferror(file.get()) == 0;
+      return true;
+    }
   }
+}
+
+// Whether a file read whole may be kept: its bytes are the size looked up
+// (it was not being written meanwhile), it is not too large, and its time
+// can tell the next edit apart.
+bool IsKeepable(const std::string& bytes, const platform::FileInfo& info, std::uint64_t maxBytes) {
+  return bytes.size() == info.size && info.size <= maxBytes && HasSettled(info);
 }
 
 }  // namespace
@@ -71,32 +83,58 @@ std::vector<SkinPiece> SplitSkin(const char* data, std::size_t length) {
   return pieces;
 }
 
+template <typename Kept>
+std::shared_ptr<const Kept> SkinCache::FindKept(const std::map<std::string, std::shared_ptr<const Kept>>& table,
+                                                const std::string& key, const platform::FileInfo& info) {
+  auto found = table.find(key);
+  if (found == table.end() || found->second->info.size != info.size ||
+      found->second->info.lastWriteTime != info.lastWriteTime) {
+    return nullptr;
+  }
+  return found->second;
+}
+
+template <typename Kept>
+void SkinCache::Keep(std::map<std::string, std::shared_ptr<const Kept>>& table, std::size_t maxEntries,
+                     const std::string& key, std::shared_ptr<const Kept> kept) {
+  if (table.size() >= maxEntries && table.find(key) == table.end()) table.erase(table.begin());
+  table[key] = std::move(kept);
+}
+
 std::shared_ptr<const ParsedSkin> SkinCache::Get(const ByteString& path, const platform::FileInfo& info) {
   const std::string key(path.CStr());
   {
     LockHolder hold(lock_);
-    auto found = skins_.find(key);
-    if (found != skins_.end() && found->second->info.size == info.size &&
-        found->second->info.lastWriteTime == info.lastWriteTime) {
-      return found->second;
-    }
+    if (auto kept = FindKept(skins_, key, info)) return kept;
   }
-  platform::ScopedFile file(platform::OpenFileForReading(path.CStr()));
-  if (file == nullptr) return nullptr;
   std::string bytes;
-  const bool complete = ReadAll(file.get(), bytes);
+  bool complete = false;
+  if (!ReadFile(path, bytes, &complete)) return nullptr;
   auto skin = std::make_shared<ParsedSkin>();
   skin->info = info;
   skin->pieces = SplitSkin(bytes.data(), bytes.size());
-  // Kept only when the whole file was read, its bytes are the size looked up
-  // (it was not being written meanwhile) and its time can tell the next edit
-  // apart.
-  if (complete && bytes.size() == info.size && info.size <= kMaxSkinBytes && HasSettled(info)) {
+  if (complete && IsKeepable(bytes, info, kMaxSkinBytes)) {
     LockHolder hold(lock_);
-    if (skins_.size() >= kMaxSkins && skins_.find(key) == skins_.end()) skins_.erase(skins_.begin());
-    skins_[key] = skin;
+    Keep<ParsedSkin>(skins_, kMaxSkins, key, skin);
   }
   return skin;
+}
+
+std::shared_ptr<const KeptFile> SkinCache::GetFile(const ByteString& path, const platform::FileInfo& info) {
+  const std::string key(path.CStr());
+  {
+    LockHolder hold(lock_);
+    if (auto kept = FindKept(files_, key, info)) return kept;
+  }
+  auto file = std::make_shared<KeptFile>();
+  file->info = info;
+  bool complete = false;
+  if (!ReadFile(path, file->bytes, &complete)) return nullptr;
+  if (complete && IsKeepable(file->bytes, info, kMaxFileBytes)) {
+    LockHolder hold(lock_);
+    Keep<KeptFile>(files_, kMaxFiles, key, file);
+  }
+  return file;
 }
 
 SkinCache& SharedSkinCache() {

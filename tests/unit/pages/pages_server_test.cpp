@@ -151,25 +151,28 @@ TEST_F(PagesServerTest, LongTemplateLinesAreRenderedInPiecesOf8191Bytes) {
   EXPECT_EQ(r.body, head + "%%DISPLAYMODE%% 200\r\n" + std::string(8191, 'b') + "200\n" + std::string(1, '\0'));
 }
 
-// A skin is kept parsed between requests; an edit shows on the next request,
-// whether it changes the file's size or, keeping the size, only its last
-// write time. (Times an hour back: a file written just now is read afresh
-// every time anyway.)
-TEST_F(PagesServerTest, AnEditedSkinShowsOnTheNextRequest) {
-  const std::filesystem::path path = root_->PathOf("edited.html");
-  const auto anHourAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
-  const auto write = [&](const std::string& text, std::filesystem::file_time_type when) {
-    root_->Write("edited.html", text);
-    std::filesystem::last_write_time(path, when);
-  };
-  const std::string zero(1, '\0');
-  write("<p>first</p>\n", anHourAgo);
-  EXPECT_EQ(Get("/edited.html").body, "<p>first</p>\n" + zero);
-  EXPECT_EQ(Get("/edited.html").body, "<p>first</p>\n" + zero);
-  write("<p>other</p>\n", anHourAgo + std::chrono::seconds(10));
-  EXPECT_EQ(Get("/edited.html").body, "<p>other</p>\n" + zero);
-  write("<p>the third</p>\n", anHourAgo + std::chrono::seconds(10));
-  EXPECT_EQ(Get("/edited.html").body, "<p>the third</p>\n" + zero);
+// A skin is kept parsed between requests, and a small file as it is; an
+// edit shows on the next request, whether it changes the file's size or,
+// keeping the size, only its last write time. (Times an hour back: a file
+// written just now is read afresh every time anyway.)
+TEST_F(PagesServerTest, AnEditedSkinOrFileShowsOnTheNextRequest) {
+  // A skin's page ends with the terminating zero byte; a file is sent as it is.
+  for (const auto& [name, end] : {std::pair<std::string, std::string>{"edited.html", std::string(1, '\0')},
+                                  std::pair<std::string, std::string>{"edited.css", ""}}) {
+    const std::filesystem::path path = root_->PathOf(name);
+    const auto anHourAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    const auto write = [&](const std::string& text, std::filesystem::file_time_type when) {
+      root_->Write(name, text);
+      std::filesystem::last_write_time(path, when);
+    };
+    write("<p>first</p>\n", anHourAgo);
+    EXPECT_EQ(Get("/" + name).body, "<p>first</p>\n" + end);
+    EXPECT_EQ(Get("/" + name).body, "<p>first</p>\n" + end);
+    write("<p>other</p>\n", anHourAgo + std::chrono::seconds(10));
+    EXPECT_EQ(Get("/" + name).body, "<p>other</p>\n" + end);
+    write("<p>the third</p>\n", anHourAgo + std::chrono::seconds(10));
+    EXPECT_EQ(Get("/" + name).body, "<p>the third</p>\n" + end) << name;
+  }
 }
 
 }  // namespace
