@@ -157,8 +157,10 @@ TEST_F(PagesServerTest, LongTemplateLinesAreRenderedInPiecesOf8191Bytes) {
 // written just now is read afresh every time anyway.)
 TEST_F(PagesServerTest, AnEditedSkinOrFileShowsOnTheNextRequest) {
   // A skin's page ends with the terminating zero byte; a file is sent as it is.
-  for (const auto& [name, end] : {std::pair<std::string, std::string>{"edited.html", std::string(1, '\0')},
-                                  std::pair<std::string, std::string>{"edited.css", ""}}) {
+  const std::pair<std::string, std::string> files[] = {{"edited.html", std::string(1, '\0')}, {"edited.css", ""}};
+  for (const auto& file : files) {
+    const std::string& name = file.first;
+    const std::string& end = file.second;
     const std::filesystem::path path = root_->PathOf(name);
     const auto anHourAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
     const auto write = [&](const std::string& text, std::filesystem::file_time_type when) {
