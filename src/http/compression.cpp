@@ -115,8 +115,11 @@ class CompressedPageCache {
 };
 
 CompressedPageCache& PageCache() {
-  static CompressedPageCache cache;
-  return cache;
+  // Never destroyed, for the same reason as the skin cache: connection
+  // threads may still send pages while a process that ends without the
+  // player's quit destroys its statics.
+  static CompressedPageCache* const cache = new CompressedPageCache;
+  return *cache;
 }
 
 // Keeps a copy of the page and its compressed bytes; a page too large, or

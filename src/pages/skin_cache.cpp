@@ -138,8 +138,10 @@ std::shared_ptr<const KeptFile> SkinCache::GetFile(const ByteString& path, const
 }
 
 SkinCache& SharedSkinCache() {
-  static SkinCache cache;
-  return cache;
+  // Never destroyed: a process that ends without the player's quit runs the
+  // destructors of statics while connection threads may still serve files.
+  static SkinCache* const cache = new SkinCache;
+  return *cache;
 }
 
 }  // namespace ambervox
