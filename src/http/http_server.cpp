@@ -26,6 +26,13 @@ constexpr int kNoPort = -1;
 // How often a listener waiting for a free slot looks again for a connection
 // that has waited long enough for its head to be closed.
 constexpr int kEvictionCheckMilliseconds = 50;
+// The longest a connection thread that accepts clients waits on the
+// listening socket before it looks at `stopping_` and its idle time again.
+constexpr int kLeaderWaitMilliseconds = 100;
+// The same for the listener. Stop shuts the listening socket down, which
+// ends either wait at once on POSIX; on Windows closing the socket ends the
+// listener's wait, and this bounds it when it does not.
+constexpr int kListenerWaitMilliseconds = 500;
 
 }  // namespace
 
@@ -43,20 +50,22 @@ struct HttpServer::Client {
   bool evicted = false;
 };
 
-// Made by the listener with the first client the thread serves; destroyed by
+// Made by the listener, which starts the thread as the leader; destroyed by
 // the reaper after the join (or by the thread itself, detached, when it
 // cannot reach the reaper).
 struct HttpServer::Worker {
-  Worker(HttpServer* owner, Client* firstClient) : server(owner), first(firstClient) {}
+  explicit Worker(HttpServer* owner) : server(owner) {}
 
   HttpServer* const server;
-  Client* const first;
   // Set before the thread runs (it is started suspended).
   platform::ScopedThread thread;
-  // The client the listener handed to this parked thread (under the
-  // server's lock), and the wake-up that tells it so.
-  Client* next = nullptr;
+  // Set (under the server's lock) when this parked thread is given the
+  // lead; `wake` tells it so.
+  bool lead = true;
   std::condition_variable wake;
+  // When a thread without a client ends: it parked (or began to lead) this
+  // long ago without a client.
+  std::chrono::steady_clock::time_point idleUntil;
 };
 
 HttpServer::HttpServer(RequestQueue* queue, PluginSettings* settings, const ServerLimits& limits,
@@ -99,6 +108,9 @@ bool HttpServer::Listen(int port) {
   if (port != kNoPort) {
     listenSocket_ = platform::ScopedSocket(platform::ListenTcp(static_cast<std::uint16_t>(port), limits_.listenBacklog));
   }
+  // Connection threads and the listener both accept, each after waiting
+  // for a client; the one that comes second must not block.
+  if (listenSocket_.IsValid() && !platform::SetNonBlocking(listenSocket_.Get())) listenSocket_.Close();
   if (!listenSocket_.IsValid()) {
     services_.socketsCleanup();
     return false;
@@ -162,11 +174,23 @@ void HttpServer::EndListener() {
     stopping_ = true;
   }
   slotFreed_.notify_all();
-  // Shutting the socket down wakes a blocked accept on POSIX, closing it
-  // does on Windows. The listener looks at `stopping_` after every failed
-  // accept and never accepts again. It reads `listenSocket_` until it ends,
-  // so the owner lets go of the closed socket only after the join.
+  listenerWake_.notify_all();
+  // Shutting the socket down ends every wait on it at once on POSIX. A
+  // connection thread that accepts clients looks at `stopping_` after each
+  // wait and gives the work up; the socket is closed only after that, so no
+  // thread can reach a closed (or reused) socket.
   listenSocket_.Shutdown();
+  for (;;) {
+    {
+      LockHolder hold(connectionsLock_);
+      if (leader_ == nullptr) break;
+    }
+    platform::SleepHandlingMessages(1);
+  }
+  // Closing the socket ends the listener's wait on Windows. The listener
+  // looks at `stopping_` after every wait and never accepts again. It reads
+  // `listenSocket_` until it ends, so the owner lets go of the closed socket
+  // only after the join.
   platform::CloseSocket(listenSocket_.Get());
   listenerThread_.JoinHandlingMessages();
   listenSocket_.Release();
@@ -201,7 +225,8 @@ unsigned HttpServer::ReaperThread(void* server) {
 unsigned HttpServer::ConnectionThread(void* argument) {
   Worker* worker = static_cast<Worker*>(argument);
   HttpServer* server = worker->server;
-  for (Client* client = worker->first; client != nullptr; client = server->FinishAndPark(worker, client)) {
+  for (Client* client = server->NextClient(worker, nullptr); client != nullptr;
+       client = server->NextClient(worker, client)) {
     // A page that gave up on a stalled player answers "unknown" to the rest
     // of its own questions, but a new connection asks afresh.
     PlayerHost::ForgetStall();
@@ -216,22 +241,48 @@ unsigned HttpServer::ConnectionThread(void* argument) {
   return 0;
 }
 
-HttpServer::Client* HttpServer::FinishAndPark(Worker* worker, Client* finished) {
-  LockHolder hold(connectionsLock_);
-  Unregister(finished);
-  if (stopping_.load() || static_cast<int>(parked_.size()) >= limits_.maxParkedThreads) return nullptr;
-  // Never reallocates: reserved for every thread there may be.
-  parked_.push_back(worker);
-  const auto idleUntil =
+HttpServer::Client* HttpServer::NextClient(Worker* worker, Client* finished) {
+  worker->idleUntil =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(limits_.parkedThreadIdleMilliseconds);
-  while (worker->next == nullptr && !stopping_.load()) {
-    if (!hold.WaitUntil(worker->wake, idleUntil)) break;
+  {
+    LockHolder hold(connectionsLock_);
+    if (finished != nullptr) Unregister(finished);
+    if (!ParkOrLead(worker, hold)) return nullptr;
   }
-  Client* next = worker->next;
-  worker->next = nullptr;
-  if (next == nullptr) {
-    // Ends: out of the parked ones (a handed-over thread was taken out by
-    // the listener), still counted until the reaper has joined it.
+  for (;;) {
+    bool idleOrStopping = false;
+    if (Client* client = LeadUntilAClient(worker, &idleOrStopping)) return client;
+    if (idleOrStopping) return nullptr;
+    // The client was refused: lead again, or park.
+    LockHolder hold(connectionsLock_);
+    if (!ParkOrLead(worker, hold)) return nullptr;
+  }
+}
+
+bool HttpServer::ParkOrLead(Worker* worker, LockHolder& hold) {
+  if (stopping_.load()) {
+    if (leader_ == worker) PassTheLead();
+    return false;
+  }
+  // Started by the listener as the leader.
+  if (leader_ == worker) return true;
+  if (leader_ == nullptr) {
+    leader_ = worker;
+    return true;
+  }
+  // The leader counts as parked.
+  if (static_cast<int>(parked_.size()) + 1 >= limits_.maxParkedThreads) return false;
+  // Never reallocates: reserved for every thread there may be.
+  worker->lead = false;
+  parked_.push_back(worker);
+  while (!worker->lead && !stopping_.load()) {
+    if (!hold.WaitUntil(worker->wake, worker->idleUntil)) break;
+  }
+  // Given the lead: PassTheLead took it out of the parked ones.
+  if (worker->lead && !stopping_.load()) return true;
+  if (worker->lead) {
+    PassTheLead();
+  } else {
     for (auto it = parked_.begin(); it != parked_.end(); ++it) {
       if (*it == worker) {
         parked_.erase(it);
@@ -239,7 +290,59 @@ HttpServer::Client* HttpServer::FinishAndPark(Worker* worker, Client* finished) 
       }
     }
   }
-  return next;
+  // Ends: still counted until the reaper has joined it.
+  return false;
+}
+
+HttpServer::Client* HttpServer::LeadUntilAClient(Worker* worker, bool* idleOrStopping) {
+  for (;;) {
+    const auto now = std::chrono::steady_clock::now();
+    if (stopping_.load() || now >= worker->idleUntil) {
+      LockHolder hold(connectionsLock_);
+      PassTheLead();
+      *idleOrStopping = true;
+      return nullptr;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(worker->idleUntil - now).count();
+    const int wait = static_cast<int>(left < kLeaderWaitMilliseconds ? left + 1 : kLeaderWaitMilliseconds);
+    const int waiting = platform::WaitReadable(listenSocket_.Get(), wait);
+    if (waiting == 0 || stopping_.load()) continue;
+    if (waiting < 0) {
+      platform::SleepMilliseconds(kAcceptRetryMilliseconds);
+      continue;
+    }
+    std::string peer;
+    bool wouldBlock = false;
+    platform::ScopedSocket socket(platform::Accept(listenSocket_.Get(), &peer, &wouldBlock));
+    if (!socket.IsValid()) {
+      // The client went before it was taken, or accepting failed (out of
+      // descriptors, say): a pause before the next try.
+      if (!wouldBlock) platform::SleepMilliseconds(kAcceptRetryMilliseconds);
+      continue;
+    }
+    Client* client = MakeClient(std::move(socket), peer);
+    LockHolder hold(connectionsLock_);
+    // The next client is for the next parked thread: this one serves this
+    // client itself, without a hand-over.
+    PassTheLead();
+    if (client != nullptr && Register(client, peer)) return client;
+    return nullptr;
+  }
+}
+
+void HttpServer::PassTheLead() {
+  leader_ = nullptr;
+  if (!stopping_.load() && !parked_.empty()) {
+    Worker* next = parked_.back();
+    parked_.pop_back();
+    next->lead = true;
+    leader_ = next;
+    next->wake.notify_one();
+    return;
+  }
+  // Every thread is busy: the listener starts one when the next client
+  // comes (or Stop waits for the lead to fall free).
+  listenerWake_.notify_one();
 }
 
 void HttpServer::EndWorker(Worker* worker) {
@@ -289,39 +392,57 @@ void HttpServer::EvictLongestWaiting() {
   longest->connection.ShutdownSocket();
 }
 
-bool HttpServer::AdmitClient(const std::string& peer, LockHolder& hold) {
-  int fromPeer = 0;
-  for (const Client* client : connections_) {
-    if (client->peer == peer) ++fromPeer;
-  }
-  if (fromPeer >= limits_.maxConnectionsPerAddress) return false;
-  for (;;) {
-    if (stopping_.load()) return false;
-    const bool slotFree = static_cast<int>(connections_.size()) < limits_.maxConnectionThreads;
-    // Threads that ended count until the reaper has joined them.
-    const bool threadFree = !parked_.empty() || workerCount_ < limits_.maxConnectionThreads;
-    if (slotFree && threadFree) return true;
-    if (!slotFree) EvictLongestWaiting();
-    hold.WaitUntil(slotFreed_,
-                   std::chrono::steady_clock::now() + std::chrono::milliseconds(kEvictionCheckMilliseconds));
-  }
-}
-
 void HttpServer::AcceptClients() {
-  while (!stopping_.load()) {
-    std::string peer;
-    platform::ScopedSocket socket(platform::Accept(listenSocket_.Get(), &peer));
-    if (!socket.IsValid()) {
+  for (;;) {
+    {
+      LockHolder hold(connectionsLock_);
+      // While a thread leads (or is about to), the clients are its.
+      while (!stopping_.load() && (leader_ != nullptr || !parked_.empty())) hold.Wait(listenerWake_);
       if (stopping_.load()) break;
-      platform::SleepMilliseconds(kAcceptRetryMilliseconds);
-      continue;
     }
-    if (stopping_.load()) break;  // the socket closes as it goes
-    StartConnection(std::move(socket), peer);
+    // Every thread is busy: a waiting client needs a new one.
+    const int waiting = platform::WaitReadable(listenSocket_.Get(), kListenerWaitMilliseconds);
+    if (stopping_.load()) break;
+    if (waiting < 0) platform::SleepMilliseconds(kAcceptRetryMilliseconds);
+    if (waiting <= 0) continue;
+    Worker* worker = nullptr;
+    {
+      LockHolder hold(connectionsLock_);
+      // A thread that finished meanwhile took the lead, or a leader took the
+      // client and passed the lead on: the client is not waiting for a new
+      // thread. Under the lock no other thread can take it (only the leader
+      // accepts), and the look does not block.
+      if (leader_ != nullptr || !parked_.empty() || platform::WaitReadable(listenSocket_.Get(), 0) <= 0) continue;
+      if (workerCount_ >= limits_.maxConnectionThreads) {
+        // Threads that ended count until the reaper has joined them. While
+        // every slot is taken, the connection that has waited longest for
+        // its head makes room; its thread then takes the client.
+        if (static_cast<int>(connections_.size()) >= limits_.maxConnectionThreads) EvictLongestWaiting();
+        hold.WaitUntil(slotFreed_,
+                       std::chrono::steady_clock::now() + std::chrono::milliseconds(kEvictionCheckMilliseconds));
+        continue;
+      }
+      worker = new (std::nothrow) Worker(this);
+      if (worker != nullptr) {
+        // The lead is the new thread's from the start, so that the listener
+        // does not start another one for the same client.
+        leader_ = worker;
+        ++workerCount_;
+      }
+    }
+    if (worker == nullptr || !StartWorker(worker)) RefuseOneClient();
   }
 }
 
-void HttpServer::StartConnection(platform::ScopedSocket socket, const std::string& peer) {
+void HttpServer::RefuseOneClient() {
+  // No thread for the client: it is closed unanswered rather than left to
+  // wait, and the next one has a pause before the next try.
+  platform::ScopedSocket socket(platform::Accept(listenSocket_.Get(), nullptr, nullptr));
+  socket.Close();
+  platform::SleepMilliseconds(kAcceptRetryMilliseconds);
+}
+
+HttpServer::Client* HttpServer::MakeClient(platform::ScopedSocket socket, const std::string& peer) {
   Client* client = nullptr;
   try {
     Site site;
@@ -335,55 +456,42 @@ void HttpServer::StartConnection(platform::ScopedSocket socket, const std::strin
     // No memory for the connection: refuse the client (its socket closes
     // with whichever owner holds it).
     delete client;
-    return;
+    return nullptr;
   }
-  {
-    LockHolder hold(connectionsLock_);
-    bool admitted = false;
-    try {
-      admitted = AdmitClient(peer, hold);
-      // Registered before any thread serves it, so that the per-address
-      // limit, eviction and Stop see it.
-      if (admitted) connections_.insert(client);
-    } catch (...) {
-      admitted = false;  // no memory for the registration
-    }
-    if (!admitted) {
-      // A client refused here is closed unanswered.
-      delete client;
-      return;
-    }
-    if (!parked_.empty()) {
-      Worker* worker = parked_.back();
-      parked_.pop_back();
-      worker->next = client;
-      worker->wake.notify_one();
-      return;
-    }
-    ++workerCount_;
-  }
-  StartWorker(client);
+  return client;
 }
 
-void HttpServer::StartWorker(Client* client) {
-  Worker* worker = nullptr;
+bool HttpServer::Register(Client* client, const std::string& peer) {
+  int fromPeer = 0;
+  for (const Client* other : connections_) {
+    if (other->peer == peer) ++fromPeer;
+  }
+  // The thread that registers the client serves it, so a slot is free: every
+  // registered client has a thread of its own, and this thread had none.
+  bool admitted = !stopping_.load() && fromPeer < limits_.maxConnectionsPerAddress;
   try {
-    worker = new Worker(this, client);
+    // Registered before it is served, so that the per-address limit,
+    // eviction and Stop see it.
+    if (admitted) connections_.insert(client);
   } catch (...) {
-    worker = nullptr;
+    admitted = false;  // no memory for the registration
   }
-  if (worker != nullptr) {
-    worker->thread = platform::ScopedThread(services_.startThread(&ConnectionThread, worker, true, nullptr));
-    if (worker->thread && platform::ResumeThread(worker->thread.Get())) return;
-    // No thread, or it never ran.
-    worker->thread.Detach();
-    delete worker;
-  }
-  // Only this client is refused: it must not stay registered, or Stop would
-  // wait for it for ever.
+  // A client refused here is closed unanswered.
+  if (!admitted) delete client;
+  return admitted;
+}
+
+bool HttpServer::StartWorker(Worker* worker) {
+  worker->thread = platform::ScopedThread(services_.startThread(&ConnectionThread, worker, true, nullptr));
+  if (worker->thread && platform::ResumeThread(worker->thread.Get())) return true;
+  // No thread, or it never ran.
+  worker->thread.Detach();
   LockHolder hold(connectionsLock_);
   --workerCount_;
-  Unregister(client);
+  // A thread that parked meanwhile takes the lead the new one never took.
+  if (leader_ == worker) PassTheLead();
+  delete worker;
+  return false;
 }
 
 void HttpServer::Reap() {

@@ -1,7 +1,8 @@
-// HttpServer: the listening socket, the listener thread that accepts
-// clients, the connection threads that serve the site (pages/site.h) on
-// them, one request per connection, and the reaper thread that joins and
-// destroys connection threads that have ended.
+// HttpServer: the listening socket, the connection threads that accept
+// clients and serve the site (pages/site.h) on them, one request per
+// connection, the listener thread that starts connection threads when every
+// one is busy, and the reaper thread that joins and destroys connection
+// threads that have ended.
 //
 // Owned by the plug-in (one instance for the library's lifetime; tests make
 // as many as they like). Start and Stop run on the host's user-interface
@@ -11,27 +12,39 @@
 // thread may be blocked in a synchronous message to the player's window,
 // which only that thread answers.
 //
-// Connection threads: the listener accepts a socket, registers it as a
-// Client and hands it to the most recently parked connection thread, or
-// starts a new one while fewer than maxConnectionThreads exist (parked ones
-// count). A thread serves its client, unregisters it (which closes the
-// socket), and parks until the listener hands it the next client; before
-// each one it clears the calling thread's player-stall latch
-// (PlayerHost::ForgetStall), so one stalled page does not make the next
+// Connection threads: one thread at a time, the leader, waits on the
+// (non-blocking) listening socket and accepts the next client. It registers
+// the client, passes the lead to the most recently parked thread and serves
+// the client itself; so a client reaches its thread without a hand-over
+// between threads. A thread that has served its client unregisters it
+// (which closes the socket) and takes the lead if it is free, or parks until
+// it is given the lead. Before each client a thread clears its player-stall
+// latch (PlayerHost::ForgetStall), so one stalled page does not make the next
 // connection's pages answer "unknown". A thread that finishes while
-// maxParkedThreads others are parked, one parked for
-// parkedThreadIdleMilliseconds, or one woken by Stop, ends: it posts itself to
-// the reaper as its last act (or, when the reaper cannot be reached, detaches
-// itself and leaves the count), and the reaper joins and destroys it.
+// maxParkedThreads others are parked (the leader counts), one without a
+// client for parkedThreadIdleMilliseconds, or one woken by Stop, ends: it
+// posts itself to the reaper as its last act (or, when the reaper cannot be
+// reached, detaches itself and leaves the count), and the reaper joins and
+// destroys it.
+//
+// The listener never accepts. While no thread leads or is parked (at the
+// first client, or in a burst that keeps every thread busy) it waits for a
+// client and starts a new thread as the leader, while fewer than
+// maxConnectionThreads exist (ended ones count until they are reaped). When
+// every thread is taken and every slot holds a connection, it closes the
+// connection that has waited longest for its head (EvictLongestWaiting),
+// whose thread then takes the client; otherwise the client waits in the
+// listen queue.
 //
 // Locks: `connectionsLock` guards `connections`, each client's `evicted`
-// mark, the parked threads and the count of connection threads (and the
-// wake-ups: of a listener waiting for a free slot, of each parked thread).
-// It is taken by the listener (admit, register, hand over), by connection
-// threads (unregister and park, as one step), by the reaper (count a joined
-// thread out), by Stop (shut every connection down, wake the parked threads,
-// read the sizes) and by ConnectionCount. It is held only for short work:
-// never across a join, a window message or a blocking socket call.
+// mark, the parked threads, the leader and the count of connection threads
+// (and the wake-ups: of the listener when the lead falls free or a slot is
+// freed, of each parked thread). It is taken by the leader (register, pass
+// the lead), by connection threads (unregister, park or lead), by the
+// listener (start a thread, evict), by the reaper (count a joined thread
+// out), by Stop (shut every connection down, wake the parked threads, read
+// the sizes) and by ConnectionCount. It is held only for short work: never
+// across a join, a window message or a blocking socket call.
 #pragma once
 
 #include <atomic>
@@ -118,14 +131,6 @@ class HttpServer {
 
   void AcceptClients() EXCLUDES(connectionsLock_);
   void Reap() EXCLUDES(connectionsLock_);
-  // Decides on a newly accepted client from `peer`: false (the client is to
-  // be closed at once) when its address holds maxConnectionsPerAddress
-  // connections or the server is stopping. While every connection slot is
-  // taken it closes the connection that has waited longest for its head
-  // (EvictLongestWaiting) and blocks the listener until a slot is free; it
-  // also waits while no thread is parked and no other may start (ended
-  // threads not yet reaped still count). True: a slot and a thread for it.
-  bool AdmitClient(const std::string& peer, LockHolder& hold) REQUIRES(connectionsLock_);
   // Shuts down the socket of the registered connection that has waited
   // longest for its request head, at least evictAfterHeadWaitMilliseconds;
   // its thread then finishes it and the slot is free. A connection whose
@@ -133,19 +138,38 @@ class HttpServer {
   // behind, the client is not idle). Does nothing while an earlier eviction
   // is still being finished, or when no connection has waited that long.
   void EvictLongestWaiting() REQUIRES(connectionsLock_);
-  // Takes a newly accepted socket: a client, its registration, and a thread
-  // to serve it (a parked one, or a new one).
-  void StartConnection(platform::ScopedSocket socket, const std::string& peer) EXCLUDES(connectionsLock_);
-  // Starts a new connection thread for `client`, which is registered and
-  // for which the thread count already counts one. On failure only that
-  // client is refused (unregistered and closed).
-  void StartWorker(Client* client) EXCLUDES(connectionsLock_);
+  // A client for a newly accepted socket; null (the socket closed) when
+  // memory runs out.
+  Client* MakeClient(platform::ScopedSocket socket, const std::string& peer);
+  // Registers `client`, accepted from `peer` by the thread that is to serve
+  // it; false, destroying it (which closes it unanswered), when its address
+  // holds maxConnectionsPerAddress connections or the server is stopping.
+  bool Register(Client* client, const std::string& peer) REQUIRES(connectionsLock_);
+  // Starts the thread of `worker`, which leads and is counted already. On
+  // failure the worker is destroyed and leaves the count and the lead.
+  bool StartWorker(Worker* worker) EXCLUDES(connectionsLock_);
+  // Accepts one waiting client, if there is one, and closes it unanswered;
+  // then pauses. For a client no thread can be started for.
+  void RefuseOneClient();
   // Removes a registered client and destroys it, which closes its socket.
   void Unregister(Client* client) REQUIRES(connectionsLock_);
-  // A connection thread's step between clients: unregisters `finished` and
-  // parks until it is handed the next client, which it returns; null when
-  // the thread is to end (idle too long, or the server is stopping).
-  Client* FinishAndPark(Worker* worker, Client* finished) EXCLUDES(connectionsLock_);
+  // A connection thread's step between clients: unregisters `finished`,
+  // then leads or parks until it has the next client, which it returns; null
+  // when the thread is to end (idle too long, too many parked, or the server
+  // is stopping).
+  Client* NextClient(Worker* worker, Client* finished) EXCLUDES(connectionsLock_);
+  // Takes the lead when it is free (or keeps it), or parks until given the
+  // lead: true. False when the thread is to end; it then leads no more.
+  bool ParkOrLead(Worker* worker, LockHolder& hold) REQUIRES(connectionsLock_);
+  // The leader's work: waits for a client, accepts it, passes the lead on
+  // and returns the client once registered. Null when the client was
+  // refused, or (`idleOrStopping` set) when the thread is to end; the lead
+  // has been passed on either way.
+  Client* LeadUntilAClient(Worker* worker, bool* idleOrStopping) EXCLUDES(connectionsLock_);
+  // Gives the lead to the most recently parked thread, or, when none is
+  // parked (or the server is stopping), leaves it free and wakes the
+  // listener.
+  void PassTheLead() REQUIRES(connectionsLock_);
   // A connection thread's last act: to the reaper, or out by itself.
   void EndWorker(Worker* worker) EXCLUDES(connectionsLock_);
   // Ends the listener (after the listening socket was opened).
@@ -166,7 +190,12 @@ class HttpServer {
   std::vector<Worker*> parked_ GUARDED_BY(connectionsLock_);
   // Connection threads started and not yet reaped (parked ones included).
   int workerCount_ GUARDED_BY(connectionsLock_) = 0;
+  // The parked thread that accepts the next client; null while the
+  // listener does.
+  Worker* leader_ GUARDED_BY(connectionsLock_) = nullptr;
   std::condition_variable slotFreed_;
+  // Tells the listener that the lead fell free, or that the server stops.
+  std::condition_variable listenerWake_;
 
   bool running_ = false;                 // user-interface thread only
   int port_ = 0;                         // user-interface thread only

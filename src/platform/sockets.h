@@ -38,7 +38,19 @@ std::uint16_t LocalPort(Socket s);
 // Blocks until a client connects. Returns kInvalidSocket on failure (also
 // when another thread shuts the listening socket down and closes it).
 // `peerAddress` receives the client's dotted IPv4 text ("" if unknown).
-Socket Accept(Socket listener, std::string* peerAddress);
+// On a listening socket made non-blocking (SetNonBlocking) it returns at
+// once: kInvalidSocket with `*wouldBlock` true when no client waits. The
+// socket it returns is blocking either way.
+Socket Accept(Socket listener, std::string* peerAddress, bool* wouldBlock = nullptr);
+
+// Makes Accept on the listening socket `s` return at once when no client
+// waits. False when the mode cannot be set.
+bool SetNonBlocking(Socket s);
+
+// Waits at most `milliseconds` for `s` to have a client waiting (a
+// listening socket) or bytes to read: 1 when it has, 0 on time-out, -1 on
+// failure (for example, `s` was shut down or closed).
+int WaitReadable(Socket s, int milliseconds);
 
 // recv/send without flags: bytes transferred, 0 when the peer closed
 // (Receive), or -1 on failure or time-out.

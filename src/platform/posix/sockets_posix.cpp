@@ -1,6 +1,8 @@
 // TCP sockets over BSD sockets. A Socket is the file descriptor.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -62,13 +64,16 @@ std::uint16_t LocalPort(Socket s) {
   return ntohs(address.sin_port);
 }
 
-Socket Accept(Socket listener, std::string* peerAddress) {
+Socket Accept(Socket listener, std::string* peerAddress, bool* wouldBlock) {
+  if (wouldBlock != nullptr) *wouldBlock = false;
   for (;;) {
     sockaddr_in address{};
     socklen_t size = sizeof address;
+    // Linux: the accepted socket does not inherit O_NONBLOCK.
     int fd = accept(Fd(listener), reinterpret_cast<sockaddr*>(&address), &size);
     if (fd < 0) {
       if (errno == EINTR) continue;
+      if (wouldBlock != nullptr) *wouldBlock = errno == EAGAIN || errno == EWOULDBLOCK;
       return kInvalidSocket;
     }
     if (peerAddress != nullptr) {
@@ -79,6 +84,23 @@ Socket Accept(Socket listener, std::string* peerAddress) {
       *peerAddress = text;
     }
     return fd;
+  }
+}
+
+bool SetNonBlocking(Socket s) {
+  const int flags = fcntl(Fd(s), F_GETFL);
+  return flags >= 0 && fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+int WaitReadable(Socket s, int milliseconds) {
+  pollfd entry{};
+  entry.fd = Fd(s);
+  entry.events = POLLIN;
+  for (;;) {
+    const int n = poll(&entry, 1, milliseconds);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? -1 : 0;
+    return (entry.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 ? -1 : 1;
   }
 }
 

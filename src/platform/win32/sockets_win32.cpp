@@ -79,10 +79,19 @@ std::uint16_t LocalPort(Socket s) {
   return ntohs(address.sin_port);
 }
 
-Socket Accept(Socket listener, std::string* peerAddress) {
+Socket Accept(Socket listener, std::string* peerAddress, bool* wouldBlock) {
+  if (wouldBlock != nullptr) *wouldBlock = false;
   sockaddr_in address = {};
   int length = sizeof address;
   SOCKET s = accept(ToSocket(listener), reinterpret_cast<sockaddr*>(&address), &length);
+  if (s == INVALID_SOCKET && wouldBlock != nullptr) *wouldBlock = WSAGetLastError() == WSAEWOULDBLOCK;
+  // A socket accepted from a non-blocking listening socket is non-blocking
+  // too; the connection's time-outs need a blocking one.
+  u_long blocking = 0;
+  if (s != INVALID_SOCKET && ioctlsocket(s, FIONBIO, &blocking) != 0) {
+    closesocket(s);
+    s = INVALID_SOCKET;
+  }
   if (peerAddress) {
     peerAddress->clear();
     if (s != INVALID_SOCKET) {
@@ -92,6 +101,23 @@ Socket Accept(Socket listener, std::string* peerAddress) {
     }
   }
   return FromSocket(s);
+}
+
+bool SetNonBlocking(Socket s) {
+  u_long nonBlocking = 1;
+  return ioctlsocket(ToSocket(s), FIONBIO, &nonBlocking) == 0;
+}
+
+int WaitReadable(Socket s, int milliseconds) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(ToSocket(s), &readable);
+  timeval limit = {};
+  limit.tv_sec = milliseconds / 1000;
+  limit.tv_usec = (milliseconds % 1000) * 1000;
+  const int n = select(0, &readable, nullptr, nullptr, &limit);
+  if (n == SOCKET_ERROR) return -1;
+  return n > 0 ? 1 : 0;
 }
 
 int Receive(Socket s, char* buffer, int length) {
