@@ -107,6 +107,9 @@ class WindowSubclass {
 WindowHandle FirstTopLevelWindow();
 WindowHandle NextTopLevelWindow(WindowHandle window);
 bool IsWindowOfThisProcess(WindowHandle window);
+// True when `window` belongs to the calling thread: a message sent to it is
+// a direct call, never a wait for another thread.
+bool IsWindowOfThisThread(WindowHandle window);
 // Title and class name, read into buffers of `bufferSize` bytes as
 // GetWindowTextA/GetClassNameA do (text cut to bufferSize - 1).
 std::string GetWindowTitle(WindowHandle window, int bufferSize);

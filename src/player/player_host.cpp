@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <new>
 
+#include "platform/lock.h"
 #include "platform/threads.h"
 #include "player/player_messages.h"
 
@@ -59,6 +62,8 @@ enum SnapshotPhase : std::uint32_t { kSnapshotWaiting = 1, kSnapshotAnswering = 
 struct SnapshotSlot {
   std::atomic<std::uint32_t> word{0};
   PlayerSnapshot answer;
+  // The answer was begun after every ask up to this number (snapshotAsks).
+  std::uint64_t covers = 0;
 };
 constexpr int kSnapshotSlotBits = 3;
 constexpr int kSnapshotSlots = 1 << kSnapshotSlotBits;
@@ -69,6 +74,34 @@ SnapshotSlot snapshotSlots[kSnapshotSlots];
 std::atomic<std::uint32_t> snapshotTickets{0};
 
 std::uint32_t SnapshotWord(std::uint32_t ticket, SnapshotPhase phase) { return (ticket << 2) | phase; }
+
+// Pages that want the player's state at the same moment share one message.
+// Every ask takes the next number; an answer records the highest number
+// taken before its first question was asked, and serves every ask up to it:
+// the state it reports was read after each of those pages had begun. An ask
+// that comes while another page's message is on its way waits for that
+// answer, and sends the next message itself when the answer was begun too
+// early for it. So the player's thread answers one message per round however
+// many pages ask, and each page still shows the state after it began.
+std::atomic<std::uint64_t> snapshotAsks{0};
+struct SnapshotSharing {
+  Lock lock;
+  std::condition_variable answered;
+  // A page's message is on its way, to `window`.
+  bool sending GUARDED_BY(lock) = false;
+  platform::WindowHandle window GUARDED_BY(lock) = nullptr;
+  // The last answer from `window`, and the asks it serves.
+  PlayerSnapshot answer GUARDED_BY(lock);
+  std::uint64_t answerCovers GUARDED_BY(lock) = 0;
+  // The asks that were waiting when a sender gave up on a stalled player.
+  std::uint64_t gaveUpCovers GUARDED_BY(lock) = 0;
+};
+// Made once and never destroyed: connection threads may still ask while the
+// process ends.
+SnapshotSharing& Sharing() {
+  static SnapshotSharing* sharing = new SnapshotSharing;
+  return *sharing;
+}
 
 // Frees a claimed slot. If the hook took it meanwhile (it answers a message
 // that came late, or one a stranger sent with this slot's number and
@@ -267,6 +300,71 @@ std::uint32_t PlayerHost::PlayerSnapshotMessage() {
 PlayerSnapshot PlayerHost::GetPlayerSnapshot() const {
   // A stalled thread's questions answer "unknown" at once, as asked singly.
   if (window_ == nullptr || (patience_ == Patience::kLimited && playerStalled)) return AskPlayerSnapshot();
+  // The player's own thread calls the window directly and must never wait for
+  // another thread's message to it; a host that waits for every answer has
+  // no give-up to share.
+  if (patience_ == Patience::kWaitForAnswers || platform::IsWindowOfThisThread(window_)) {
+    return SendPlayerSnapshot(nullptr);
+  }
+  SnapshotSharing& sharing = Sharing();
+  LockHolder hold(sharing.lock);
+  const std::uint64_t ask = ++snapshotAsks;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerLimitMs);
+  while (sharing.sending) {
+    if (sharing.window != window_) {
+      // Another player window's message (tests have several): no sharing.
+      hold.Unlock();
+      PlayerSnapshot alone = SendPlayerSnapshot(nullptr);
+      hold.Relock();
+      return alone;
+    }
+    if (!hold.WaitUntil(sharing.answered, deadline)) {
+      // The sender has not had an answer within the limit either.
+      playerStalled = true;
+      return PlayerSnapshot();
+    }
+    if (sharing.window != window_) continue;
+    if (sharing.answerCovers >= ask) return sharing.answer;
+    if (sharing.gaveUpCovers >= ask) {
+      playerStalled = true;
+      return PlayerSnapshot();
+    }
+  }
+  if (sharing.window != window_) {
+    sharing.window = window_;
+    sharing.answerCovers = 0;
+    sharing.gaveUpCovers = 0;
+  }
+  sharing.sending = true;
+  hold.Unlock();
+  std::uint64_t covers = 0;
+  PlayerSnapshot snapshot;
+  try {
+    snapshot = SendPlayerSnapshot(&covers);
+  } catch (...) {
+    hold.Relock();
+    sharing.sending = false;
+    sharing.answered.notify_all();
+    throw;
+  }
+  hold.Relock();
+  sharing.sending = false;
+  if (playerStalled) {
+    // Every page waiting now would wait for the same stalled player.
+    sharing.gaveUpCovers = snapshotAsks.load();
+  } else if (covers > sharing.answerCovers) {
+    sharing.answer = snapshot;
+    sharing.answerCovers = covers;
+  }
+  sharing.answered.notify_all();
+  return snapshot;
+}
+
+PlayerSnapshot PlayerHost::SendPlayerSnapshot(std::uint64_t* covers) const {
+  std::uint64_t unused = 0;
+  if (covers == nullptr) covers = &unused;
+  // Asked one by one, the answer is begun now.
+  *covers = snapshotAsks.load();
   // Only this module's hook answers the message, and only in this process.
   const std::uint32_t message = PlayerSnapshotMessage();
   if (message == 0 || !platform::IsWindowOfThisProcess(window_)) return AskPlayerSnapshot();
@@ -295,11 +393,13 @@ PlayerSnapshot PlayerHost::GetPlayerSnapshot() const {
   }
   if (answer == kPlayerSnapshotAnswered && slot.word.load() == SnapshotWord(ticket, kSnapshotAnswered)) {
     const PlayerSnapshot snapshot = slot.answer;
+    *covers = slot.covers;
     slot.word.store(0);
     return snapshot;
   }
   // No hook on the window (or not any more): the questions one by one.
   ReleaseSnapshotSlot(slot, ticket);
+  *covers = snapshotAsks.load();
   return AskPlayerSnapshot();
 }
 
@@ -309,6 +409,8 @@ std::intptr_t PlayerHost::AnswerPlayerSnapshot(platform::WindowHandle playerWind
   SnapshotSlot& slot = snapshotSlots[code & (kSnapshotSlots - 1)];
   std::uint32_t expected = SnapshotWord(ticket, kSnapshotWaiting);
   if (ticket == 0 || !slot.word.compare_exchange_strong(expected, SnapshotWord(ticket, kSnapshotAnswering))) return 0;
+  // Every page that has asked so far began before the first question below.
+  slot.covers = snapshotAsks.load();
   // The player's window belongs to this thread: each question is a direct
   // call, asked in the order of AskPlayerSnapshot.
   const auto ask = [playerWindow](std::uintptr_t wParam, std::intptr_t ipc) {

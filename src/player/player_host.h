@@ -39,6 +39,7 @@
 // slot whose sender gave up (or a stranger's message) is not written to.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "common/byte_string.h"
@@ -115,6 +116,9 @@ class PlayerHost {
   // hook answers the snapshot message, else with three questions. The same
   // answers either way; a player that does not answer within the limit
   // stalls the calling thread as one question does (every value unknown).
+  // Pages asking at the same time share a message whose answer was begun
+  // after each of them asked; when its sender gives up on a stalled player,
+  // every page waiting for it gives up too.
   PlayerSnapshot GetPlayerSnapshot() const;
   // The snapshot message's id in this process (0 when it cannot be
   // registered).
@@ -146,6 +150,10 @@ class PlayerHost {
   bool CopyText(std::intptr_t code, int index, ByteString& text) const;
   // GetPlayerSnapshot by three questions.
   PlayerSnapshot AskPlayerSnapshot() const;
+  // GetPlayerSnapshot for this caller alone: the snapshot message, or the
+  // three questions. `covers` (when not null) receives the number of the
+  // last ask made before the answer was begun.
+  PlayerSnapshot SendPlayerSnapshot(std::uint64_t* covers) const;
 
   platform::WindowHandle window_ = nullptr;
   Patience patience_ = Patience::kLimited;

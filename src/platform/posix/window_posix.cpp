@@ -425,6 +425,11 @@ WindowHandle NextTopLevelWindow(WindowHandle window) {
 
 bool IsWindowOfThisProcess(WindowHandle window) { return IsWindowValid(window); }
 
+bool IsWindowOfThisThread(WindowHandle window) {
+  std::shared_ptr<WindowObject> record = FindWindow(window);
+  return record && record->owner == posix::CurrentContext();
+}
+
 namespace {
 
 std::string CutToBuffer(const std::string& text, int bufferSize) {

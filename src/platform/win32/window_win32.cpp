@@ -393,6 +393,10 @@ bool IsWindowOfThisProcess(WindowHandle window) {
   return process == GetCurrentProcessId();
 }
 
+bool IsWindowOfThisThread(WindowHandle window) {
+  return GetWindowThreadProcessId(ToHwnd(window), nullptr) == GetCurrentThreadId();
+}
+
 std::string GetWindowTitle(WindowHandle window, int bufferSize) {
   if (bufferSize <= 0) return std::string();
   std::string text(static_cast<std::size_t>(bufferSize), '\0');

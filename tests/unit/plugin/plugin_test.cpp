@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -184,6 +185,41 @@ TEST_F(PluginHook, AnswersPlayerSnapshotsAndWritesNothingForASenderThatGaveUp) {
 
   Quit();
   expectState(player.GetPlayerSnapshot(), "without the hook");
+}
+
+// Pages asking at once share the hook's answers, yet every page shows the
+// player as it was after that page began: a change made just before an ask
+// is in its answer, never an answer begun before it.
+TEST_F(PluginHook, PagesAskingAtOnceShareSnapshotsNeverOlderThanTheirAsk) {
+  Init();
+  const PlayerHost player(host_.window());
+  player.PlayIndex(2);
+  constexpr int kPages = 8;
+  constexpr int kAsks = 200;
+  std::mutex clockLock;
+  int clock = 0;  // the play position, moved forward only
+  std::atomic<int> older{0};
+  const int asked = host_.Received(platform::kMsgUser);
+  std::vector<std::thread> pages;
+  for (int t = 0; t < kPages; ++t) {
+    pages.emplace_back([&] {
+      for (int i = 0; i < kAsks; ++i) {
+        int now = 0;
+        {
+          std::lock_guard<std::mutex> hold(clockLock);
+          now = ++clock;
+          host_.player().SetElapsedMs(now);
+        }
+        const PlayerSnapshot snapshot = player.GetPlayerSnapshot();
+        if (snapshot.time.positionMs < now || snapshot.playlistPosition != 2) ++older;
+      }
+    });
+  }
+  for (std::thread& page : pages) page.join();
+  EXPECT_EQ(older.load(), 0);
+  const int snapshots = (host_.Received(platform::kMsgUser) - asked) / 3;
+  EXPECT_LT(snapshots, kPages * kAsks) << "no page shared another's answer";
+  EXPECT_FALSE(PlayerHost::HasStalled());
 }
 
 TEST_F(PluginRefresh, OneAtATimeAndAgainAfterItsCompletion) {
