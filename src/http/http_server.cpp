@@ -303,21 +303,21 @@ HttpServer::Client* HttpServer::LeadUntilAClient(Worker* worker, bool* idleOrSto
       *idleOrStopping = true;
       return nullptr;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(worker->idleUntil - now).count();
-    const int wait = static_cast<int>(left < kLeaderWaitMilliseconds ? left + 1 : kLeaderWaitMilliseconds);
-    const int waiting = platform::WaitReadable(listenSocket_.Get(), wait);
-    if (waiting == 0 || stopping_.load()) continue;
-    if (waiting < 0) {
-      platform::SleepMilliseconds(kAcceptRetryMilliseconds);
-      continue;
-    }
+    // Under load a client is already waiting: the accept comes first, and
+    // the wait only when there was none.
     std::string peer;
     bool wouldBlock = false;
     platform::ScopedSocket socket(platform::Accept(listenSocket_.Get(), &peer, &wouldBlock));
     if (!socket.IsValid()) {
-      // The client went before it was taken, or accepting failed (out of
-      // descriptors, say): a pause before the next try.
-      if (!wouldBlock) platform::SleepMilliseconds(kAcceptRetryMilliseconds);
+      if (!wouldBlock) {
+        // Accepting failed (out of descriptors, say): a pause before the
+        // next try.
+        platform::SleepMilliseconds(kAcceptRetryMilliseconds);
+        continue;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(worker->idleUntil - now).count();
+      const int wait = static_cast<int>(left < kLeaderWaitMilliseconds ? left + 1 : kLeaderWaitMilliseconds);
+      if (platform::WaitReadable(listenSocket_.Get(), wait) < 0) platform::SleepMilliseconds(kAcceptRetryMilliseconds);
       continue;
     }
     Client* client = MakeClient(std::move(socket), peer);
