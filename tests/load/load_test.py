@@ -78,6 +78,10 @@ from load_checks import (  # noqa: E402
 )
 
 
+# The mixed scenario's clients request only while fewer songs wait.
+QUEUE_FULL = 80
+
+
 def mixed_scenario(checks, host, console, port, clients, seconds, name="mixed"):
     tally = Tally()
     requests = Requests(budget=PLAYLIST_SIZE)
@@ -97,14 +101,21 @@ def mixed_scenario(checks, host, console, port, clients, seconds, name="mixed"):
             if time.monotonic() - last_read > 0.25:
                 played.extend(w for w in console.command("commands").split()[1:] if w.startswith("set-position:"))
                 last_read = time.monotonic()
-            # A few dozen waiting: cancellations find their request queued,
-            # and the queue rows on every page stay a modest number.
-            if requests.waiting_estimate(len(played)) > 40:
+            # Twice a second the queue is played down to a few dozen waiting:
+            # cancellations find their request queued, and at its place in
+            # the queue for half a second at a time however fast the server
+            # takes requests; the queue rows on every page stay a modest
+            # number.
+            for _ in range(max(0, requests.waiting_estimate(len(played)) - 40)):
                 console.command("song-end")
-            else:
-                time.sleep(0.01)
+            time.sleep(0.5)
+            played.extend(w for w in console.command("commands").split()[1:] if w.startswith("set-position:"))
+            last_read = time.monotonic()
 
     def request_song(rng, own):
+        # A full queue: the listener browses instead.
+        if requests.waiting_estimate(len(played)) >= QUEUE_FULL:
+            return browse_once(port, tally, rng)
         index = requests.take_index()
         if index is None:
             return browse_once(port, tally, rng)
@@ -187,6 +198,10 @@ def mixed_scenario(checks, host, console, port, clients, seconds, name="mixed"):
                 search(rng)
             elif roll < 0.95:
                 request_song(rng, own)
+                # Some listeners change their mind at once, while their
+                # request surely still waits.
+                if own and rng.random() < 0.3:
+                    cancel_song(rng, own)
             else:
                 cancel_song(rng, own)
 
