@@ -27,17 +27,17 @@ constexpr int kSendStallMilliseconds = 60 * 1000;
 // server from answering until kHeadTimeoutMilliseconds frees them.
 constexpr int kMaxConnectionThreads = 512;
 constexpr int kEvictAfterHeadWaitMilliseconds = 1000;
-// A connection thread that has served its connection parks and takes the
-// next accepted one; parked threads count towards kMaxConnectionThreads, so
-// they never hold more stacks than a full server does. One parked this long
-// without a connection ends: a burst's stacks are given back to the player's
-// address space seconds after it, while back-to-back bursts (a page and its
-// style sheet and images, clients polling) reuse the threads. The most
-// recently parked thread is handed the next connection, so under light load
-// the few busy threads are reused and the rest time out.
+// A connection thread that has served its connection parks, or accepts the
+// next client itself when no other thread does; parked threads count
+// towards kMaxConnectionThreads, so they never hold more stacks than a full
+// server does. One without a connection this long ends: a burst's stacks are
+// given back to the player's address space seconds after it, while
+// back-to-back bursts (a page and its style sheet and images, clients
+// polling) reuse the threads. The most recently parked thread accepts next,
+// so under light load the few busy threads are reused and the rest time out.
 constexpr int kParkedThreadIdleMilliseconds = 5 * 1000;
-// Threads that may be parked at once; one that finishes while this many wait
-// ends at once. A burst of hundreds of clients then leaves a few dozen
+// Threads that may be parked at once, the one accepting included; one that
+// finishes while this many wait ends at once. A burst of hundreds of clients then leaves a few dozen
 // stacks behind, not hundreds: with every thread of a 500-client burst
 // parked for 5 s, the load test's host kept about 80 MiB more resident
 // afterwards (the heap could not give back what those threads had used),
