@@ -18,8 +18,9 @@ namespace {
 // while the reaper's queue is full, which clears quickly.
 constexpr int kPostAttempts = 100;
 constexpr unsigned kPostRetryMilliseconds = 1;
-// Pause before the listener accepts again after a failed accept that was not
-// caused by Stop (for example when the process is out of descriptors).
+// Pause after an accept or a wait on the listening socket that failed for a
+// reason other than Stop (for example when the process is out of
+// descriptors), before the next try.
 constexpr unsigned kAcceptRetryMilliseconds = 10;
 // What Listen gets for a port that must not be opened.
 constexpr int kNoPort = -1;
@@ -61,7 +62,7 @@ struct HttpServer::Worker {
   platform::ScopedThread thread;
   // Set (under the server's lock) when this parked thread is given the
   // lead; `wake` tells it so.
-  bool lead = true;
+  bool lead = false;
   std::condition_variable wake;
   // When a thread without a client ends: it parked (or began to lead) this
   // long ago without a client.
