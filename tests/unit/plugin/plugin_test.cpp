@@ -173,13 +173,24 @@ TEST_F(PluginHook, AnswersPlayerSnapshotsAndWritesNothingForASenderThatGaveUp) {
   // The player's thread is busy past the limit: the snapshot gives up with
   // every value unknown, and the late message must not fill the slot that a
   // later page has taken meanwhile.
+  // Pages asking meanwhile share this page's message, and give up with it.
   std::thread busy([this] { host_.RunOnUi([] { std::this_thread::sleep_for(std::chrono::milliseconds(2600)); }); });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::atomic<int> othersGaveUp{0};
+  std::vector<std::thread> others;
+  for (int i = 0; i < 3; ++i) {
+    others.emplace_back([&] {
+      const PlayerSnapshot other = player.GetPlayerSnapshot();
+      if (other.playlistPosition == -1 && other.time.lengthSeconds == 0 && PlayerHost::HasStalled()) ++othersGaveUp;
+    });
+  }
   const PlayerSnapshot gaveUp = player.GetPlayerSnapshot();
   EXPECT_EQ(gaveUp.playlistPosition, -1);
   EXPECT_EQ(gaveUp.time.lengthSeconds, 0);
   EXPECT_TRUE(PlayerHost::HasStalled());
   PlayerHost::ForgetStall();
+  for (std::thread& other : others) other.join();
+  EXPECT_EQ(othersGaveUp.load(), 3);
   busy.join();
   expectState(player.GetPlayerSnapshot(), "after the stall");
 
