@@ -64,8 +64,14 @@ class PluginTest : public ::testing::Test {
     user.data1 = static_cast<std::uint32_t>(index) + 1;
     return plugin_.Queue().AddRequest(index, "10.0.0.1", user, false);
   }
+  // The refresh is recorded as over while the user-interface thread still
+  // handles its completion, before the message is passed on to the player:
+  // a message sent to that thread afterwards runs only once that handling
+  // is done, so the player has seen the completion when this returns.
   bool RefreshFinished() {
-    return WaitUntil([this] { return !plugin_.IsRefreshRunning(); });
+    const bool finished = WaitUntil([this] { return !plugin_.IsRefreshRunning(); });
+    host_.RunOnUi([] {});
+    return finished;
   }
 
   TempFolder folder_;
