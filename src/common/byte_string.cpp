@@ -161,6 +161,11 @@ void ByteString::Assign(const char* data, int length) {
   rep_ = fresh;
 }
 
+bool ByteString::IsOwnStorage(const char* data, int length) const {
+  const char* ownData = rep_->data();
+  return length > 0 && data >= ownData && data <= ownData + rep_->length;
+}
+
 void ByteString::Append(const char* data, int length) {
   if (length < 0 || (data == nullptr && length != 0)) ThrowInvalid();
   if (length == 0) return;
@@ -243,7 +248,9 @@ char* ByteString::MutableData() {
 void ByteString::Truncate(int length) {
   if (length < 0) ThrowInvalid();
   if (length >= rep_->length) return;
-  if (length == 0) {
+  // A text of its own keeps its storage, so that a buffer refilled in a
+  // loop is not allocated anew every time.
+  if (length == 0 && (rep_ == EmptyRep() || rep_->refs.load(std::memory_order_acquire) != 1)) {
     Clear();
     return;
   }
@@ -328,25 +335,69 @@ bool ByteString::EndsWith(const char* suffix) const {
 int ByteString::ReplaceAll(const char* pattern, int patternLength, const char* replacement, int replacementLength) {
   if (patternLength < 0 || replacementLength < 0 || (replacement == nullptr && replacementLength != 0)) ThrowInvalid();
   if (patternLength == 0 || pattern == nullptr) return 0;
-  int at = FindBytes(pattern, patternLength, 0);
-  if (at == kNotFound) return 0;
-  // The pattern or the replacement may live in our own storage.
-  ByteString keepPattern(pattern, patternLength);
-  ByteString keepReplacement(replacement, replacementLength);
+  if (FindBytes(pattern, patternLength, 0) == kNotFound) return 0;
+  // The pattern or the replacement may live in our own storage, which is
+  // left alone until the result replaces it.
   ByteString result;
   result.Reserve(rep_->length);
-  int copied = 0;
-  int count = 0;
-  while (at != kNotFound) {
-    result.Append(rep_->data() + copied, at - copied);
-    result.Append(keepReplacement);
-    copied = at + patternLength;
-    ++count;
-    at = FindBytes(keepPattern.Data(), patternLength, copied);
-  }
-  result.Append(rep_->data() + copied, rep_->length - copied);
+  const int count = result.AppendReplaced(rep_->data(), rep_->length, pattern, patternLength, replacement,
+                                          replacementLength);
   *this = std::move(result);
   return count;
+}
+
+int ByteString::AppendReplaced(const char* text, int length, const char* pattern, int patternLength,
+                               const char* replacement, int replacementLength) {
+  if (length < 0 || patternLength < 0 || replacementLength < 0 || (text == nullptr && length != 0) ||
+      (pattern == nullptr && patternLength != 0) || (replacement == nullptr && replacementLength != 0)) {
+    ThrowInvalid();
+  }
+  if (IsOwnStorage(text, length) || IsOwnStorage(pattern, patternLength) ||
+      IsOwnStorage(replacement, replacementLength)) {
+    // Appending may move our storage: work from copies.
+    const ByteString keepText(text, length);
+    const ByteString keepPattern(pattern, patternLength);
+    const ByteString keepReplacement(replacement, replacementLength);
+    return AppendReplaced(keepText.Data(), length, keepPattern.Data(), patternLength, keepReplacement.Data(),
+                          replacementLength);
+  }
+  if (patternLength == 0) {
+    Append(text, length);
+    return 0;
+  }
+  // One walk over the text: `i` follows the character boundaries, as
+  // FindBytesIn does from the start for every search, so a match that begins
+  // on the trail byte of a two-byte character is passed over here too.
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+  const LeadBytes& isLead = LeadByteTable();
+  const unsigned char first = static_cast<unsigned char>(pattern[0]);
+  const int lastStart = length - patternLength;
+  int i = 0;
+  int copied = 0;
+  int count = 0;
+  for (int from = 0; from <= lastStart;) {
+    const void* hit = std::memchr(bytes + from, first, static_cast<std::size_t>(lastStart - from + 1));
+    if (hit == nullptr) break;
+    const int at = static_cast<int>(static_cast<const unsigned char*>(hit) - bytes);
+    from = at + 1;
+    if (std::memcmp(bytes + at, pattern, static_cast<std::size_t>(patternLength)) != 0) continue;
+    while (i < at) i += (isLead[bytes[i]] && i + 1 < length) ? 2 : 1;
+    if (i != at) continue;
+    Append(text + copied, at - copied);
+    Append(replacement, replacementLength);
+    copied = at + patternLength;
+    ++count;
+    // The search goes on after the replaced text, from a character boundary.
+    while (i < copied) i += (isLead[bytes[i]] && i + 1 < length) ? 2 : 1;
+    from = i;
+  }
+  Append(text + copied, length - copied);
+  return count;
+}
+
+int ByteString::AppendReplaced(const ByteString& text, const char* pattern, const ByteString& replacement) {
+  return AppendReplaced(text.Data(), text.Length(), pattern, pattern == nullptr ? 0 : static_cast<int>(std::strlen(pattern)),
+                        replacement.Data(), replacement.Length());
 }
 
 int ByteString::ReplaceAll(const char* pattern, const char* replacement) {

@@ -88,7 +88,8 @@ class ByteString {
   // Writable access for in-place rewriting: the storage is made private
   // first. Bytes past Length() must not be touched.
   char* MutableData();
-  // Cuts the text to `length` bytes (no effect when already shorter).
+  // Cuts the text to `length` bytes (no effect when already shorter). Cut to
+  // nothing, a text that does not share its storage keeps it for reuse.
   void Truncate(int length);
 
   ByteString Left(int count) const;
@@ -120,6 +121,12 @@ class ByteString {
   int ReplaceAll(const ByteString& pattern, const ByteString& replacement) {
     return ReplaceAll(pattern.Data(), pattern.Length(), replacement.Data(), replacement.Length());
   }
+  // Appends `length` bytes of `text` with every occurrence of `pattern`
+  // replaced as ReplaceAll replaces them, without a copy of the text in
+  // between. Returns the number of replacements.
+  int AppendReplaced(const char* text, int length, const char* pattern, int patternLength, const char* replacement,
+                     int replacementLength);
+  int AppendReplaced(const ByteString& text, const char* pattern, const ByteString& replacement);
 
   // Lower-cases the text in place, character by character (see
   // platform::LowerCaseMultibyte).
@@ -152,6 +159,8 @@ class ByteString {
   static void Release(Rep* rep);
   // Makes the storage private with room for `capacity` bytes.
   void MakeUnique(int capacity);
+  // True when [data, data + length) may lie in this text's storage.
+  bool IsOwnStorage(const char* data, int length) const;
   void AppendFormatV(const char* format, va_list args);
 
   Rep* rep_;

@@ -51,4 +51,9 @@ struct MarkerList {
 };
 MarkerList Markers();
 
+// The marker whose expander renders `line`: the first row of the table with
+// an expander whose marker the line holds. Null when the line holds none and
+// is sent as it stands.
+const Marker* LineMarker(const ByteString& line);
+
 }  // namespace ambervox

@@ -49,7 +49,11 @@ int SendTemplatePage(Page& page, const ParsedSkin& skin) {
   BuildPlaylistPage(page);
   ByteString text;
   for (const SkinPiece& piece : skin.pieces) {
-    if (piece.literal || !RenderTemplateLine(page, piece.text, text)) text.Append(piece.text);
+    if (piece.marker != nullptr) {
+      piece.marker->expand(page, piece.text, text);
+    } else {
+      text.Append(piece.text);
+    }
   }
   int encoding = kEncodingNone;
   if (page.Request().acceptedEncodings & kAcceptsGzip) {

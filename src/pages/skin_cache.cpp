@@ -76,7 +76,9 @@ std::vector<SkinPiece> SplitSkin(const char* data, std::size_t length) {
     if (literal && !pieces.empty() && pieces.back().literal) {
       pieces.back().text.Append(at, lineLength);
     } else {
-      pieces.push_back(SkinPiece{ByteString(at, lineLength), literal});
+      SkinPiece piece{ByteString(at, lineLength), literal};
+      if (!literal) piece.marker = LineMarker(piece.text);
+      pieces.push_back(std::move(piece));
     }
     at = lineEnd;
   }

@@ -17,6 +17,7 @@
 
 #include "common/byte_string.h"
 #include "platform/files.h"
+#include "pages/markers.h"
 #include "platform/lock.h"
 
 namespace ambervox {
@@ -28,6 +29,9 @@ namespace ambervox {
 struct SkinPiece {
   ByteString text;
   bool literal = false;
+  // The marker that renders this line (LineMarker), found once when the
+  // skin is read; null for a piece sent as it stands.
+  const Marker* marker = nullptr;
 };
 
 struct ParsedSkin {

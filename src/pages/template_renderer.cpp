@@ -73,11 +73,9 @@ Progress ReadProgress(const Page& page) {
   return progress;
 }
 
-// Replaces every `marker` of a copy of `line` and appends the copy.
+// Appends `line` with every `marker` replaced.
 void AppendReplaced(const ByteString& line, const char* marker, const ByteString& replacement, ByteString& page) {
-  ByteString copy = line;
-  copy.ReplaceAll(ByteString(marker), replacement);
-  page.Append(copy);
+  page.AppendReplaced(line, marker, replacement);
 }
 
 // The expanders, in the order of the table.
@@ -135,10 +133,9 @@ void ExpandReferrer(const Page& page, const ByteString& line, ByteString& out) {
   } else {
     // Without a message there is nowhere to go back to: a refresh header
     // "URL=%%HTTP_REFERRER%%" loses its target altogether.
-    ByteString copy = line;
-    copy.ReplaceAll(kReferrerUrl, "");
-    copy.ReplaceAll(kReferrer, "");
-    out.Append(copy);
+    ByteString withoutUrl;
+    withoutUrl.AppendReplaced(line, kReferrerUrl, ByteString());
+    out.AppendReplaced(withoutUrl, kReferrer, ByteString());
   }
 }
 
@@ -154,15 +151,24 @@ void ExpandPlaylistRows(const Page& page, const ByteString& line, ByteString& ou
     suffix = "&pass=";
     suffix.Append(UrlEncode(page.site.settings->AdminPassword()));
   }
+  // The markers are replaced one after the other, each in the result of the
+  // one before: a title holding a later marker gets it replaced too. The
+  // buffers keep their storage from row to row.
+  ByteString withTitle;
+  ByteString withIndex;
+  ByteString index;
+  ByteString position;
   for (const PageRow& row : page.state.rows) {
-    ByteString copy = line;
-    // One after the other on the same copy: a title holding a later marker
-    // gets it replaced too.
-    copy.ReplaceAll(kPlaylistEntry, row.shownTitle);
-    ByteString index = Decimal(row.playlistIndex);
-    copy.ReplaceAll(kPlaylistPosVal, index);
-    copy.ReplaceAll(kPlaylistPos, isAdmin ? index + suffix : index);
-    out.Append(copy);
+    index.Truncate(0);
+    AppendDecimal(index, row.playlistIndex);
+    position.Truncate(0);
+    position.Append(index);
+    position.Append(suffix);
+    withTitle.Truncate(0);
+    withTitle.AppendReplaced(line, kPlaylistEntry, row.shownTitle);
+    withIndex.Truncate(0);
+    withIndex.AppendReplaced(withTitle, kPlaylistPosVal, index);
+    out.AppendReplaced(withIndex, kPlaylistPos, position);
   }
 }
 
@@ -172,6 +178,8 @@ void ExpandQueueRows(const Page& page, const ByteString& line, ByteString& out) 
   const bool isAdmin = page.state.isAdmin;
   const ByteString password = isAdmin ? UrlEncode(page.site.settings->AdminPassword()) : ByteString();
   const ByteString cancelText = isAdmin ? ByteString() : page.site.settings->SkinUserCancel();
+  ByteString withTitle;
+  ByteString withPosition;
   // The count is read afresh after every row: requests may come and go while
   // the rows are built.
   for (int position = 1; position <= queue->RequestCount(); ++position) {
@@ -180,8 +188,8 @@ void ExpandQueueRows(const Page& page, const ByteString& line, ByteString& out) 
     // A request that vanished, or whose index the cache no longer holds,
     // gets no row.
     if (!queue->GetEntry(position - 1, title, entry)) continue;
-    ByteString copy = line;
-    copy.ReplaceAll(ByteString(kQueueEntry), title);
+    withTitle.Truncate(0);
+    withTitle.AppendReplaced(line, kQueueEntry, title);
     ByteString shownPosition;
     if (isAdmin) {
       shownPosition = "<a href=\"admin.cgi?pass=";
@@ -191,7 +199,8 @@ void ExpandQueueRows(const Page& page, const ByteString& line, ByteString& out) 
     } else {
       shownPosition = Decimal(position);
     }
-    copy.ReplaceAll(ByteString(kQueuePos), shownPosition);
+    withPosition.Truncate(0);
+    withPosition.AppendReplaced(withTitle, kQueuePos, shownPosition);
     ByteString cancel;
     if (isAdmin) {
       cancel = "<font size=\"-1\">";
@@ -206,8 +215,7 @@ void ExpandQueueRows(const Page& page, const ByteString& line, ByteString& out) 
       cancel.Append(cancelText);
       cancel.Append("</a>");
     }
-    copy.ReplaceAll(ByteString(kQueueUserCancel), cancel);
-    out.Append(copy);
+    out.AppendReplaced(withPosition, kQueueUserCancel, cancel);
   }
 }
 
@@ -279,19 +287,23 @@ MarkerList Markers() { return MarkerList(); }
 const Marker* MarkerList::begin() const { return kMarkers; }
 const Marker* MarkerList::end() const { return kMarkers + sizeof kMarkers / sizeof kMarkers[0]; }
 
-bool RenderTemplateLine(const Page& page, const ByteString& line, ByteString& out) {
+const Marker* LineMarker(const ByteString& line) {
   // Every marker begins with "%%": most lines of a skin hold none, and are
   // then declined after one scan instead of one search per marker.
   // ("%%" is looked for at any byte, so a marker that Contains would find
   // is never missed.)
-  if (!HasDoublePercent(line.Data(), line.Data() + line.Length())) return false;
+  if (!HasDoublePercent(line.Data(), line.Data() + line.Length())) return nullptr;
   for (const Marker& marker : kMarkers) {
-    if (marker.expand != nullptr && line.Contains(marker.text)) {
-      marker.expand(page, line, out);
-      return true;
-    }
+    if (marker.expand != nullptr && line.Contains(marker.text)) return &marker;
   }
-  return false;
+  return nullptr;
+}
+
+bool RenderTemplateLine(const Page& page, const ByteString& line, ByteString& out) {
+  const Marker* marker = LineMarker(line);
+  if (marker == nullptr) return false;
+  marker->expand(page, line, out);
+  return true;
 }
 
 }  // namespace ambervox

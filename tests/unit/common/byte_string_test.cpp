@@ -114,6 +114,50 @@ TEST(ByteStringTest, ReplaceAllIsLeftToRightAndNeverRescans) {
   ByteString self("ab");
   self.ReplaceAll(self.Left(1), self);
   EXPECT_TRUE(self.Equals("abb"));
+  ByteString own("x%y");
+  EXPECT_EQ(1, own.AppendReplaced(own, "%", own));
+  EXPECT_TRUE(own.Equals("x%yxx%yy"));
+}
+
+// AppendReplaced walks the text once; it must find exactly what a search
+// from the start finds before every replacement, lead and trail bytes
+// included. Random texts over bytes that form, split and imitate two-byte
+// characters, against that reference built from FindBytes.
+TEST(ByteStringTest, AppendReplacedFindsWhatRepeatedSearchesFind) {
+  const char alphabet[] = {'\x82', '\x5C', '%', 'a', '\x81', '\x40'};
+  unsigned seed = 12345;
+  auto next = [&seed](unsigned range) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % range;
+  };
+  auto randomText = [&](unsigned maxLength) {
+    ByteString text;
+    for (unsigned n = next(maxLength + 1); n > 0; --n) text.AppendChar(alphabet[next(sizeof alphabet)]);
+    return text;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    const ByteString text = randomText(24);
+    const ByteString pattern = randomText(3);
+    const ByteString replacement = randomText(3);
+    ByteString expected("head");
+    int expectedCount = 0;
+    if (!pattern.IsEmpty()) {
+      int copied = 0;
+      for (int at = text.Find(pattern, 0); at != ByteString::kNotFound; at = text.Find(pattern, copied)) {
+        expected.Append(text.Data() + copied, at - copied);
+        expected.Append(replacement);
+        copied = at + pattern.Length();
+        ++expectedCount;
+      }
+      expected.Append(text.Data() + copied, text.Length() - copied);
+    } else {
+      expected.Append(text);
+    }
+    ByteString appended("head");
+    ASSERT_EQ(expectedCount, appended.AppendReplaced(text.Data(), text.Length(), pattern.Data(), pattern.Length(),
+                                                     replacement.Data(), replacement.Length()));
+    ASSERT_TRUE(appended == expected) << "round " << round;
+  }
 }
 
 TEST(ByteStringTest, TrimsWholeCharacters) {
