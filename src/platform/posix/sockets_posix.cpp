@@ -27,12 +27,6 @@ bool SetTimeout(Socket s, int option, int milliseconds) {
   return setsockopt(Fd(s), SOL_SOCKET, option, &value, sizeof value) == 0;
 }
 
-bool IsListening(Socket s) {
-  int listening = 0;
-  socklen_t size = sizeof listening;
-  return getsockopt(Fd(s), SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening != 0;
-}
-
 }  // namespace
 
 bool SocketsStartup(std::string*) { return true; }
@@ -139,8 +133,8 @@ void ShutdownBoth(Socket s) {
 void CloseSocket(Socket s) {
   if (s == kInvalidSocket) return;
   // Closing a descriptor does not wake an accept() blocked on it in another
-  // thread on Linux, as closesocket does on Windows; shutting it down does.
-  if (IsListening(s)) shutdown(Fd(s), SHUT_RDWR);
+  // thread on Linux, as closesocket does on Windows; shutting it down does,
+  // which every owner does first (ShutdownBoth).
   close(Fd(s));
 }
 
