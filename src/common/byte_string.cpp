@@ -340,8 +340,8 @@ int ByteString::ReplaceAll(const char* pattern, int patternLength, const char* r
   // left alone until the result replaces it.
   ByteString result;
   result.Reserve(rep_->length);
-  const int count = result.AppendReplaced(rep_->data(), rep_->length, pattern, patternLength, replacement,
-                                          replacementLength);
+  const int count =
+      result.AppendReplaced(rep_->data(), rep_->length, pattern, patternLength, replacement, replacementLength);
   *this = std::move(result);
   return count;
 }
@@ -396,8 +396,9 @@ int ByteString::AppendReplaced(const char* text, int length, const char* pattern
 }
 
 int ByteString::AppendReplaced(const ByteString& text, const char* pattern, const ByteString& replacement) {
-  return AppendReplaced(text.Data(), text.Length(), pattern, pattern == nullptr ? 0 : static_cast<int>(std::strlen(pattern)),
-                        replacement.Data(), replacement.Length());
+  return AppendReplaced(text.Data(), text.Length(), pattern,
+                        pattern == nullptr ? 0 : static_cast<int>(std::strlen(pattern)), replacement.Data(),
+                        replacement.Length());
 }
 
 int ByteString::ReplaceAll(const char* pattern, const char* replacement) {

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "common/byte_string.h"
-#include "platform/files.h"
 #include "pages/markers.h"
+#include "platform/files.h"
 #include "platform/lock.h"
 
 namespace ambervox {
