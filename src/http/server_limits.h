@@ -37,12 +37,13 @@ constexpr int kEvictAfterHeadWaitMilliseconds = 1000;
 // so under light load the few busy threads are reused and the rest time out.
 constexpr int kParkedThreadIdleMilliseconds = 5 * 1000;
 // Threads that may be parked at once, the one accepting included; one that
-// finishes while this many wait ends at once. A burst of hundreds of clients then leaves a few dozen
-// stacks behind, not hundreds: with every thread of a 500-client burst
-// parked for 5 s, the load test's host kept about 80 MiB more resident
-// afterwards (the heap could not give back what those threads had used),
-// with 32 about 5 MiB, as with no parking at all. Two cores serve wrk's 256
-// connections as fast with 32 parked threads as with 256.
+// finishes while this many wait ends at once. A burst of hundreds of
+// clients then leaves a few dozen stacks behind, not hundreds: with every
+// thread of a 500-client burst parked for 5 s, the load test's host kept
+// about 80 MiB more resident afterwards (the heap could not give back what
+// those threads had used), with 32 about 5 MiB, as with no parking at all.
+// Two cores serve wrk's 256 connections as fast with 32 parked threads as
+// with 256.
 constexpr int kMaxParkedThreads = 32;
 // Connections one address may hold at once; the next one from it is closed
 // at once, unanswered. One client cannot take every connection thread.
