@@ -74,7 +74,12 @@ int SendTemplatePage(Page& page, const ParsedSkin& skin) {
 int SendWebRootFile(Page& page, const ByteString& filePath, bool fromTarget, const char* contentType) {
   HttpConnection& connection = page.connection;
   const ByteString& target = page.Request().target;
-  if (const char* byExtension = MimeTable::ContentTypeForTarget(target)) contentType = byExtension;
+  // A file named by the target takes its type from its own name; a page
+  // named by the settings keeps the type it was given unless the target's
+  // spelling names another.
+  if (const char* byExtension = MimeTable::ContentTypeForTarget(fromTarget ? filePath : target)) {
+    contentType = byExtension;
+  }
   // A target may name no hidden file or folder, by whatever spelling; the
   // skin file named by the settings is only kept from starting with "/.".
   if (filePath.StartsWith("/.") || (fromTarget && (HasDotSegment(filePath) || HasParentSegment(filePath)))) {
@@ -140,7 +145,14 @@ int ServeRequestPage(Page& page) {
   return 1;
 }
 
-int ServeFile(Page& page) { return SendWebRootFile(page, page.Request().target, true, nullptr); }
+// A file below the web root. The query part ("?" and what follows, as a
+// browser adds to bust its cache) is never part of the name: "?" cannot
+// occur in a Windows file name, so no file that exists is lost by this.
+int ServeFile(Page& page) {
+  const ByteString& target = page.Request().target;
+  const int query = target.Find("?");
+  return SendWebRootFile(page, query == ByteString::kNotFound ? target : target.Left(query), true, nullptr);
+}
 
 // In order of precedence.
 constexpr Route kRoutes[] = {

@@ -229,15 +229,18 @@ TEST(BuildFullPath, JoinsTheRootAndThePathWithOneBackslash) {
   EXPECT_STREQ(BuildFullPath("C:\\\x83\x5C", "/x").CStr(), "C:\\\x83\x5C\\x");
 }
 
-TEST_F(RouterTest, FileNamesAreNotPercentDecodedAndAQueryIsPartOfTheName) {
+TEST_F(RouterTest, FileNamesAreNotPercentDecodedAndAQueryIsNotPartOfTheName) {
   EXPECT_EQ(Ask("/my%20page.txt").body, "percent in the name");
-  Response query = Ask("/style.css?v=2");
-  EXPECT_EQ(query.statusLine, "HTTP/1.1 404 Not Found");
-  EXPECT_EQ(query.body, ErrorPage(404, "Not Found", "The requested URL /style.css?v=2 was not found on this server."));
-  // page.html?x=1 has the extension "html?x=1", so it is a plain file, not a
-  // template, and no such file exists.
-  EXPECT_EQ(MimeTable::ContentTypeForTarget("/page.html?x=1"), nullptr);
-  EXPECT_EQ(Ask("/page.html?x=1").statusLine, "HTTP/1.1 404 Not Found");
+  // A cache-busting query names the same file, with the type of its name.
+  Response query = Ask("/my%20page.txt?v=2");
+  EXPECT_EQ(query.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(query.body, "percent in the name");
+  EXPECT_EQ(Ask("/style.css?v=2").Get("Content-Type"), "text/css");
+  // A missing file's answer still quotes the whole target.
+  Response missing = Ask("/absent.css?v=2");
+  EXPECT_EQ(missing.statusLine, "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(missing.body,
+            ErrorPage(404, "Not Found", "The requested URL /absent.css?v=2 was not found on this server."));
 }
 
 TEST(MimeTable, ExtensionsMatchExactlyAndTheFirstDotCounts) {
