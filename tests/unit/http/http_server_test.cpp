@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/plugin_settings.h"
+#include "platform/threads.h"
 #include "platform/window.h"
 #include "player/player_host.h"
 #include "requests/playlist_cache.h"
@@ -241,7 +242,7 @@ TEST_F(ServerTest, AFullServerClosesTheConnectionThatWaitedLongestForItsHead) {
     halfSent.push_back(ConnectClient(port));
     ASSERT_TRUE(SendText(halfSent.back(), "GET /missing.txt HTTP/1.1\r\nHost: x"));
     ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == i + 1; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    platform::SleepMilliseconds(50);
   }
 
   const auto started = std::chrono::steady_clock::now();
@@ -276,7 +277,7 @@ struct WatchedStart {
 unsigned WatchedThreadProc(void* argument) {
   const WatchedStart start = *static_cast<WatchedStart*>(argument);
   delete static_cast<WatchedStart*>(argument);
-  while (start.held && gConnectionThreadsHeld.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  while (start.held && gConnectionThreadsHeld.load()) platform::SleepMilliseconds(5);
   const unsigned result = start.proc(start.argument);
   ++g_connectionThreadsEnded;
   return result;
@@ -315,7 +316,7 @@ TEST_F(ServerTest, AFullServerKeepsClientsWhoseHeadsWaitUnread) {
   }
   // The first thread was started for them and does not run yet.
   const bool started = WaitUntil([&] { return g_connectionThreadsStarted.load() >= 1; });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the listener looks for room meanwhile
+  platform::SleepMilliseconds(200);  // the listener looks for room meanwhile
   gConnectionThreadsHeld = false;
   ASSERT_TRUE(started);
   for (platform::Socket s : clients) {

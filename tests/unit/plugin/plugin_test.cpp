@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -172,10 +173,26 @@ TEST_F(PluginHook, AnswersPlayerSnapshotsAndWritesNothingForASenderThatGaveUp) {
 
   // The player's thread is busy past the limit: the snapshot gives up with
   // every value unknown, and the late message must not fill the slot that a
-  // later page has taken meanwhile.
-  // Pages asking meanwhile share this page's message, and give up with it.
-  std::thread busy([this] { host_.RunOnUi([] { std::this_thread::sleep_for(std::chrono::milliseconds(2600)); }); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // later page has taken meanwhile. Pages asking meanwhile share this page's
+  // message, and give up with it. The player's thread stays busy until every
+  // page has given up, however slowly this machine runs the pages.
+  std::mutex busyLock;
+  std::condition_variable busyChanged;
+  bool busyStarted = false;
+  bool released = false;
+  std::thread busy([&] {
+    host_.RunOnUi([&] {
+      std::unique_lock<std::mutex> hold(busyLock);
+      busyStarted = true;
+      busyChanged.notify_all();
+      // A page that never gave up fails the test below instead of hanging it.
+      busyChanged.wait_for(hold, std::chrono::seconds(60), [&] { return released; });
+    });
+  });
+  {
+    std::unique_lock<std::mutex> hold(busyLock);
+    busyChanged.wait(hold, [&] { return busyStarted; });
+  }
   std::atomic<int> othersGaveUp{0};
   std::vector<std::thread> others;
   for (int i = 0; i < 3; ++i) {
@@ -191,6 +208,11 @@ TEST_F(PluginHook, AnswersPlayerSnapshotsAndWritesNothingForASenderThatGaveUp) {
   PlayerHost::ForgetStall();
   for (std::thread& other : others) other.join();
   EXPECT_EQ(othersGaveUp.load(), 3);
+  {
+    std::lock_guard<std::mutex> hold(busyLock);
+    released = true;
+  }
+  busyChanged.notify_all();
   busy.join();
   expectState(player.GetPlayerSnapshot(), "after the stall");
 
@@ -278,7 +300,7 @@ TEST_F(PluginRefresh, APlaylistChangeBurstCostsOneRebuildAndALateChangeOneMore) 
   ASSERT_TRUE(WaitUntil([&] { return host_.Received(plugin_.RefreshCompleteMessage()) == 2; }));
   ASSERT_TRUE(RefreshFinished());
   // Time for a third rebuild, if one were wrongly started, to be counted.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  platform::SleepMilliseconds(200);
   host_.player().SetObserver(nullptr);
   EXPECT_TRUE(changedDuringRebuild);
   EXPECT_EQ(plugin_.Cache().EntryCount(), 3);

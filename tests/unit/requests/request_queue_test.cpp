@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/threads.h"
 #include "platform/window.h"
 #include "player/player_messages.h"
 #include "simulated_player.h"
@@ -432,7 +433,7 @@ TEST_F(RequestQueueTest, QueueOperationsNeverHoldTheQueueLockWhileWaitingForTheC
       queue_.GetEntry(0, title, entry);
     });
     // Long enough for both to reach the cache's lock.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    platform::SleepMilliseconds(100);
     countSeen = queue_.RequestCount();
   });
   ExpectFinishes("Rebuild", kSuspect, [this] { cache_.Rebuild(); });
