@@ -38,6 +38,50 @@ if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   fi
 fi
 
+# 32-bit Windows programs (the product DLL's tests, the installer) where
+# the kernel cannot run 32-bit x86 code ("IA-32 emulation off"): qemu-user
+# from bookworm-backports runs the 32-bit Wine loader, registered system-wide
+# as the kernel's handler for i386 ELF programs, so every process Wine starts
+# goes through it too. bookworm's own qemu 7.2 is far too slow for Wine.
+# Where this cannot be done it says why in one line, and the test command
+# runs the 64-bit test build instead.
+wine32=/usr/lib/wine/wine
+runs_32bit() { timeout 120 "$wine32" --version </dev/null >/dev/null 2>&1; }
+emulate_32bit() {
+  local binfmt=/proc/sys/fs/binfmt_misc handler=/usr/local/libexec/qemu-binfmt/i386-binfmt-P
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: 32-bit programs cannot run here and registering an emulator needs root"; return 1
+  fi
+  if ! dpkg-query -W -f='${Status}' qemu-user 2>/dev/null | grep -q 'install ok installed' ||
+     ! qemu-i386 --version 2>/dev/null | grep -qE 'version ([89]|[1-9][0-9])\.'; then
+    local list=/etc/apt/sources.list.d/ambervox-backports.sources uri
+    if [ ! -f "$list" ]; then
+      # The same archive as the machine's own Debian entries.
+      uri=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -m 1 '/debian/\?$')
+      printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: %s\n' \
+        "${uri:-http://deb.debian.org/debian}" /usr/share/keyrings/debian-archive-keyring.gpg >"$list"
+      apt-get update -qq >/dev/null
+    fi
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -t bookworm-backports \
+      qemu-user >/tmp/ambervox-apt.log 2>&1 || { echo "setup: qemu-user from bookworm-backports could not be installed"; return 1; }
+  fi
+  if ! mountpoint -q "$binfmt" && ! mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null; then
+    echo "setup: 32-bit programs cannot run here and binfmt_misc cannot be mounted"; return 1
+  fi
+  mkdir -p "${handler%/*}"
+  ln -sf /usr/bin/qemu-i386 "$handler"
+  if [ ! -e "$binfmt/qemu-i386" ]; then
+    # Magic and mask of an i386 ELF executable; P keeps argv[0] as the
+    # program gave it, O hands qemu the opened file.
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$handler"':OP' \
+      >"$binfmt/register" 2>/dev/null || { echo "setup: the i386 handler could not be registered in binfmt_misc"; return 1; }
+  fi
+  runs_32bit || { echo "setup: 32-bit programs still cannot run through qemu-i386"; return 1; }
+}
+if [ -x "$wine32" ] && ! runs_32bit; then
+  emulate_32bit || true
+fi
+
 # Wine reads its ANSI code page from the locale; without a generated
 # ja_JP.UTF-8 it silently stays on code page 1252.
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
