@@ -16,13 +16,14 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 
 #include "common/byte_string.h"
-#include "common/settings_table.h"
-#include "platform/lock.h"
 #include "common/result_code.h"
+#include "common/settings_table.h"
 #include "common/user_id.h"
+#include "platform/lock.h"
 #include "platform/window.h"
 #include "requests/playlist_cache.h"
 
@@ -35,10 +36,17 @@ struct RequestEntry {
   // cancel links, and it is where PlayNext looks for the song first.
   int playlistIndex = 0;
   // The song asked for: the file the cache held for playlistIndex then
-  // (empty when the cache knew none).
+  // (empty when the cache knew none). The queue rules compare songs by it:
+  // two requests are for the same song when their files are equal (by
+  // index only when either has none), wherever the playlist holds it now.
   ByteString filePath;
+  // The title's page text when the request was made: what the queue shows
+  // while the cache does not hold the song (the moment between the player's
+  // edit and FollowPlaylist).
+  ByteString shownTitle;
   ByteString requesterAddress;  // dotted IPv4 text of the requesting connection
   UserId userId;                // the requesting browser
+  std::uint64_t serial = 0;     // given by the queue, one per request
 };
 
 // The four limits, always in this order (the settings store and the settings
@@ -70,19 +78,28 @@ class RequestQueue {
 
   PlaylistCache* Cache() const { return cache_; }
 
-  // Applies the limits to a request that is not yet queued; changes nothing.
+  // Applies the limits to a request for the song at `playlistIndex` that is
+  // not yet queued; changes nothing.
   ResultCode CheckRequest(int playlistIndex, const ByteString& address, const UserId& userId) const EXCLUDES(lock_);
-  // Validates the index against the cache, applies the limits when
-  // `checkLimits` (false for a request with the admin password) and appends.
-  ResultCode AddRequest(int playlistIndex, const ByteString& address, const UserId& userId, bool checkLimits)
-      EXCLUDES(lock_);
-  // `entry` := the request at `position`, `title` := its title from the
-  // cache. False with both untouched when there is no such position; false
-  // with `entry` filled and `title` untouched when the cache no longer holds
-  // the entry's index.
-  // The title is the cache's for the entry's file wherever the playlist now
-  // holds it (searched from its index, as PlayNext does).
+  // Finds the song a request link names (PlaylistCache::FindRequestedEntry:
+  // the entry at `playlistIndex`, or with `song` the song wherever it now
+  // is), applies the limits when `checkLimits` (false for a request with
+  // the admin password) and appends. kInvalidPosition when there is no such
+  // entry (`song` left the playlist, or the index is out of range).
+  ResultCode AddRequest(int playlistIndex, const ByteString& address, const UserId& userId, bool checkLimits,
+                        SongId song = kNoSong) EXCLUDES(lock_);
+  // `entry` := the request at `position`, `title` := its title: the
+  // cache's page text for the entry's file wherever the playlist now holds
+  // it (constant time), or the title of the request's time while the cache
+  // does not hold it. False with both untouched when there is no such
+  // position.
   bool GetEntry(int position, ByteString& title, RequestEntry& entry) const EXCLUDES(lock_);
+  // After a rebuild of the cache: the requests whose song the playlist no
+  // longer holds leave the queue (they could never play: PlayNext drops
+  // them), so that the pages, the operator's view, the numbering and the
+  // limits agree on what waits. Returns how many left. The cache is asked
+  // without the queue's lock.
+  int FollowPlaylist() EXCLUDES(lock_);
 
   // Deletes take the 0-based `position` a page showed and, when the page
   // named it, the request's playlist index (`identity`, kNoIdentity for a
@@ -132,8 +149,8 @@ class RequestQueue {
   // Where the player now holds `entry`'s song; -1 when nowhere.
   int LocateSong(const RequestEntry& entry) const;
 
-  ResultCode CheckLocked(const QueueLimits& limits, int playlistIndex, const ByteString& address,
-                         const UserId& userId) const REQUIRES(lock_);
+  ResultCode CheckLocked(const QueueLimits& limits, int playlistIndex, const ByteString& filePath,
+                         const ByteString& address, const UserId& userId) const REQUIRES(lock_);
 
   PlaylistCache* const cache_;
   std::atomic<platform::WindowHandle> hostWindow_{nullptr};
@@ -141,6 +158,7 @@ class RequestQueue {
   mutable Lock lock_;
   std::deque<RequestEntry> requests_ GUARDED_BY(lock_);  // oldest first
   std::deque<RequestEntry> history_ GUARDED_BY(lock_);   // most recent first
+  std::uint64_t nextSerial_ GUARDED_BY(lock_) = 1;
 };
 
 }  // namespace ambervox

@@ -102,9 +102,13 @@ TEST(TemplateRendererTest, QueueRowsCarryTheCancelLinkOnTheListenersOwnRowOnly) 
       "size=\"-1\">10.0.0.1 / A0000001-0B0C-0000-0000-000000000001</font></tr>\r\n"
       "<tr><a href=\"admin.cgi?pass=p%20w%26d&action=delete&listpos=3&index=1\">Delete</a>&nbsp;3|B - two|<font "
       "size=\"-1\">10.0.0.6 / A0000006-0B0C-0000-0000-000000000006</font></tr>\r\n");
-  // A queued index the cache no longer holds loses its row.
+  // A request whose song left the playlist keeps its row (and its title)
+  // until the queue follows the playlist; then it leaves, and the rows are
+  // numbered 1, 2 as the limits count them (issue 26, fault 4).
   bed.SetSongs(Titled({"A - <one>", "B - two"}));
-  EXPECT_EQ(bed.Line("%%QUEUELISTPOS%% %%QUEUELISTENTRY%%\n"), "2 A - &lt;one&gt;\n3 B - two\n");
+  EXPECT_EQ(bed.Line("%%QUEUELISTPOS%% %%QUEUELISTENTRY%%\n"), "1 C - three\n2 A - &lt;one&gt;\n3 B - two\n");
+  EXPECT_EQ(1, bed.queue.FollowPlaylist());
+  EXPECT_EQ(bed.Line("%%QUEUELISTPOS%% %%QUEUELISTENTRY%%\n"), "1 A - &lt;one&gt;\n2 B - two\n");
 }
 
 TEST(TemplateRendererTest, OperatorMarkersAreEmptyForListeners) {
