@@ -15,6 +15,13 @@
 
 namespace ambervox {
 
+std::uint64_t LinkedSong(const ByteString& target) {
+  QueryParams query;
+  ParseQueryString(target, &query);
+  SongId song = kNoSong;
+  return ParseSongId(query.Get("song"), &song) ? song : kNoSong;
+}
+
 void HandleRequestPage(Page& page) {
   const HttpRequest& request = page.Request();
   const ByteString& requestTarget = request.target;
@@ -53,7 +60,7 @@ void HandleRequestPage(Page& page) {
       } else {
         // The queue rows show 1-based positions.
         result = requestQueue->DeleteAtForUser(listpos == INT_MIN ? -1 : listpos - 1, request.userId,
-                                               LinkedRequest(requestTarget));
+                                               LinkedRequest(requestTarget), songReadable ? song : kNoSong);
       }
     }
   }

@@ -107,6 +107,10 @@ bool HandleAdminCommand(Page& page);
 // request_page.cpp: /request.cgi, a request or a withdrawal, answered with
 // a redirect back.
 void HandleRequestPage(Page& page);
+// request_page.cpp: the song (SongId) that a request, delete or cancel link
+// names by its "song" value; 0 (kNoSong) when it names none or its value is
+// no song's identity.
+std::uint64_t LinkedSong(const ByteString& target);
 // playlist_page.cpp: the query of the playlist and admin pages into
 // page.state, and the rows it asks for.
 void ParsePlaylistParams(Page& page, const ByteString& target);

@@ -186,6 +186,7 @@ void ExpandQueueRows(const Page& page, const ByteString& line, ByteString& out) 
   const ByteString cancelText = isAdmin ? ByteString() : page.site.settings->SkinUserCancel();
   ByteString withTitle;
   ByteString withPosition;
+  ByteString song;
   // The count is read afresh after every row: requests may come and go while
   // the rows are built.
   for (int position = 1; position <= queue->RequestCount(); ++position) {
@@ -194,14 +195,21 @@ void ExpandQueueRows(const Page& page, const ByteString& line, ByteString& out) 
     // A request that vanished meanwhile gets no row. (One whose song left
     // the playlist has left the queue with the rebuild: FollowPlaylist.)
     if (!queue->GetEntry(position - 1, title, entry)) continue;
+    // The links name the request by its index and its song.
+    song.Truncate(0);
+    if (!entry.filePath.IsEmpty()) {
+      song.Append("&song=");
+      song.Append(SongIdText(SongOfFile(entry.filePath)));
+    }
     withTitle.Truncate(0);
     withTitle.AppendReplaced(line, kQueueEntry, title);
     ByteString shownPosition;
     if (isAdmin) {
       shownPosition = "<a href=\"admin.cgi?pass=";
       shownPosition.Append(password);
-      shownPosition.AppendFormat("&action=delete&listpos=%d&index=%d\">Delete</a>&nbsp;%d", position,
-                                 entry.playlistIndex, position);
+      shownPosition.AppendFormat("&action=delete&listpos=%d&index=%d", position, entry.playlistIndex);
+      shownPosition.Append(song);
+      shownPosition.AppendFormat("\">Delete</a>&nbsp;%d", position);
     } else {
       shownPosition = Decimal(position);
     }
@@ -216,8 +224,10 @@ void ExpandQueueRows(const Page& page, const ByteString& line, ByteString& out) 
       cancel.Append("</font>");
     } else if (entry.userId == page.Request().userId) {
       // Only the browser that made the request may withdraw it.
-      cancel = ByteString::Format("<a href=\"request.cgi?action=delete&listpos=%d&index=%d\">", position,
-                                  entry.playlistIndex);
+      cancel =
+          ByteString::Format("<a href=\"request.cgi?action=delete&listpos=%d&index=%d", position, entry.playlistIndex);
+      cancel.Append(song);
+      cancel.Append("\">");
       cancel.Append(cancelText);
       cancel.Append("</a>");
     }

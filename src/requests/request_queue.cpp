@@ -177,12 +177,14 @@ bool RequestQueue::GetEntry(int position, ByteString& title, RequestEntry& entry
   return true;
 }
 
-std::deque<RequestEntry>::iterator RequestQueue::FindLocked(int position, long long identity, const UserId* mine) {
+std::deque<RequestEntry>::iterator RequestQueue::FindLocked(int position, long long identity, const UserId* mine,
+                                                            SongId song) {
   if (identity == kNoIdentity) {
     return InRange(position, requests_.size()) ? requests_.begin() + position : requests_.end();
   }
   auto named = [&](const RequestEntry& entry) {
-    return entry.playlistIndex == identity && (mine == nullptr || entry.userId == *mine);
+    return entry.playlistIndex == identity && (song == kNoSong || SongOfFile(entry.filePath) == song) &&
+           (mine == nullptr || entry.userId == *mine);
   };
   if (InRange(position, requests_.size()) && named(requests_[static_cast<std::size_t>(position)])) {
     return requests_.begin() + position;
@@ -190,20 +192,20 @@ std::deque<RequestEntry>::iterator RequestQueue::FindLocked(int position, long l
   return std::find_if(requests_.begin(), requests_.end(), named);
 }
 
-bool RequestQueue::DeleteAt(int position, long long identity) {
+bool RequestQueue::DeleteAt(int position, long long identity, SongId song) {
   LockHolder hold(lock_);
-  auto it = FindLocked(position, identity, nullptr);
+  auto it = FindLocked(position, identity, nullptr, song);
   if (it == requests_.end()) return false;
   requests_.erase(it);
   return true;
 }
 
-ResultCode RequestQueue::DeleteAtForUser(int position, const UserId& userId, long long identity) {
+ResultCode RequestQueue::DeleteAtForUser(int position, const UserId& userId, long long identity, SongId song) {
   LockHolder hold(lock_);
-  auto it = FindLocked(position, identity, &userId);
+  auto it = FindLocked(position, identity, &userId, song);
   if (it == requests_.end()) {
     // Not the user's own: someone else's, or gone.
-    return FindLocked(position, identity, nullptr) != requests_.end() ? kNotRequester : kInvalidPosition;
+    return FindLocked(position, identity, nullptr, song) != requests_.end() ? kNotRequester : kInvalidPosition;
   }
   if (it->userId != userId) return kNotRequester;
   requests_.erase(it);

@@ -103,17 +103,20 @@ class RequestQueue {
 
   // Deletes take the 0-based `position` a page showed and, when the page
   // named it, the request's playlist index (`identity`, kNoIdentity for a
-  // link that names none). With an identity the request with that index is
+  // link that names none) and its song (`song`, kNoSong for none). With an
+  // identity the request with that index (and that song, when named) is
   // removed wherever it now stands (the one at `position` when several
   // share it), so a link drawn before the queue moved on never removes
-  // another request; without one, whatever stands at `position` is removed.
+  // another request, even one made at the same index after the DJ edited
+  // the playlist; without one, whatever stands at `position` is removed.
   static constexpr long long kNoIdentity = -1;
-  bool DeleteAt(int position, long long identity = kNoIdentity) EXCLUDES(lock_);
+  bool DeleteAt(int position, long long identity = kNoIdentity, SongId song = kNoSong) EXCLUDES(lock_);
   // kRequestDeleted, kInvalidPosition, or kNotRequester when the request was
   // made with another UserId (the address does not matter here). With an
   // identity the user's own request of that index is removed; when only
   // another user's is queued, kNotRequester.
-  ResultCode DeleteAtForUser(int position, const UserId& userId, long long identity = kNoIdentity) EXCLUDES(lock_);
+  ResultCode DeleteAtForUser(int position, const UserId& userId, long long identity = kNoIdentity,
+                             SongId song = kNoSong) EXCLUDES(lock_);
   // Empties the request list and the history.
   void ClearAll() EXCLUDES(lock_);
   int RequestCount() const EXCLUDES(lock_);
@@ -144,8 +147,10 @@ class RequestQueue {
   };
 
   // The index of the request at `position`, or of the first one passing
-  // `mine`, that has `identity` (any when kNoIdentity); end() when none.
-  std::deque<RequestEntry>::iterator FindLocked(int position, long long identity, const UserId* mine) REQUIRES(lock_);
+  // `mine`, that has `identity` (any when kNoIdentity) and `song` (any when
+  // kNoSong); end() when none.
+  std::deque<RequestEntry>::iterator FindLocked(int position, long long identity, const UserId* mine, SongId song)
+      REQUIRES(lock_);
   // Where the player now holds `entry`'s song; -1 when nowhere.
   int LocateSong(const RequestEntry& entry) const;
 

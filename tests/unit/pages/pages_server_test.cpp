@@ -123,8 +123,9 @@ TEST_F(PagesServerTest, ARequestLeadsBackToAPageThatShowsItsResultAndTheQueue) {
                       "<a href=\"request.cgi?listpos=1" +
                       SongParameter(1) +
                       "\">Artist 1 - Song 1</a>\r\n"
-                      "<li>1 Artist 12 - Song 12 <a href=\"request.cgi?action=delete&listpos=1&index=12\">" +
-                      kCancelText + "</a></li>\r\n<form></form>\r\n</html>\n" + std::string(1, '\0'));
+                      "<li>1 Artist 12 - Song 12 <a href=\"request.cgi?action=delete&listpos=1&index=12" +
+                      SongParameter(12) + "\">" + kCancelText + "</a></li>\r\n<form></form>\r\n</html>\n" +
+                      std::string(1, '\0'));
 }
 
 TEST_F(PagesServerTest, AdminRoutes) {
@@ -144,7 +145,9 @@ TEST_F(PagesServerTest, AdminRoutes) {
                 "<a href=\"request.cgi?listpos=19" +
                 SongParameter(19) +
                 "&pass=s3cret\">Artist 19 - Song 19</a>\r\n"
-                "<li><a href=\"admin.cgi?pass=s3cret&action=delete&listpos=1&index=3\">Delete</a>&nbsp;1 Artist 3 - "
+                "<li><a href=\"admin.cgi?pass=s3cret&action=delete&listpos=1&index=3" +
+                SongParameter(3) +
+                "\">Delete</a>&nbsp;1 Artist 3 - "
                 "Song 3 <font "
                 "size=\"-1\">10.0.0.2 / A0000002-0B0C-0000-0000-000000000002</font></li>\r\n"
                 "<form><input type=\"hidden\" name=\"pass\" value=\"s3cret\"></form>\r\n</html>\n" +

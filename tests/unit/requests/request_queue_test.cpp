@@ -384,6 +384,22 @@ TEST_F(RequestQueueTest, ALinkNamingItsRequestRemovesThatRequestOrNothing) {
   EXPECT_EQ((std::vector<int>{6}), QueuedIndexes());
   EXPECT_EQ(kRequestDeleted, queue_.DeleteAtForUser(5, User(3), 6));
   EXPECT_EQ(0, queue_.RequestCount());
+
+  // After an edit two requests may share the index they were made at; the
+  // links name the song as well, so a stale one removes only its own.
+  ASSERT_EQ(kAccepted, Add(5, 1));  // song5
+  ASSERT_TRUE(player_.RemoveEntry(0));
+  ASSERT_TRUE(cache_.Rebuild());
+  ASSERT_EQ(kAccepted, Add(5, 2));  // song6, also at index 5
+  ASSERT_TRUE(queue_.PlayNext());   // song5 plays; song6 now first
+  const SongId song5 = SongOfFile(ByteString("song5.mp3"));
+  const SongId song6 = SongOfFile(ByteString("song6.mp3"));
+  EXPECT_FALSE(queue_.DeleteAt(0, 5, song5)) << "song5's link, drawn when it was first";
+  EXPECT_EQ(kInvalidPosition, queue_.DeleteAtForUser(0, User(1), 5, song5));
+  EXPECT_EQ(kNotRequester, queue_.DeleteAtForUser(1, User(1), 5, song6));
+  EXPECT_EQ(1, queue_.RequestCount());
+  EXPECT_EQ(kRequestDeleted, queue_.DeleteAtForUser(1, User(2), 5, song6));
+  EXPECT_EQ(0, queue_.RequestCount());
 }
 
 // The player answers PlayNext's messages on its own thread, where the window
