@@ -83,6 +83,35 @@ void BM_RenderTemplateLine_DefaultSkin(benchmark::State& state) {
 }
 BENCHMARK(BM_RenderTemplateLine_DefaultSkin)->Unit(benchmark::kMicrosecond);
 
+// The whole default skin, first page, of a 200,000-title playlist with 50
+// requests waiting, after an edit that moved every queued song (the DJ
+// removed the first title): each queue row finds its song's row from the
+// table the rebuild made, instead of walking the playlist (issue 26).
+void BM_RenderPage_QueueAfterEdit(benchmark::State& state) {
+  BenchBed bed(200000);
+  for (int i = 0; i < 50; ++i) {
+    UserId user;
+    user.CreateNew();
+    bed.queue.AddRequest(1000 + i * 3900, "10.0.0.1", user, false);
+  }
+  bed.player.RemoveEntry(0);
+  if (!bed.cache.Rebuild()) state.SkipWithError("the rebuild failed");
+  const std::vector<ByteString> lines = SkinLines();
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    ByteString page = bed.Render(lines);
+    bytes = static_cast<std::size_t>(page.Length());
+    benchmark::DoNotOptimize(page.Data());
+  }
+  ByteString title;
+  RequestEntry entry;
+  if (bed.queue.RequestCount() != 50 || !bed.queue.GetEntry(49, title, entry) || !title.Contains("#192100")) {
+    state.SkipWithError("the queue does not show its 50 songs");
+  }
+  state.counters["page_bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_RenderPage_QueueAfterEdit)->Unit(benchmark::kMillisecond);
+
 // The rendered page above, sent as the browser accepts it: 0 as it is,
 // 1 deflate, 2 gzip. The same page every time, as a busy station sends it:
 // after the first, its compressed bytes are reused.

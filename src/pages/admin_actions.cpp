@@ -19,8 +19,9 @@ AdminOutcome DeleteRequest(const Page& page, int listpos) {
   RequestQueue* queue = page.site.queue;
   // The queue rows show 1-based positions; a link that names its request
   // removes that one or none.
-  const bool deleted = queue != nullptr && queue->DeleteAt(listpos == INT_MIN ? -1 : listpos - 1,
-                                                           LinkedRequest(page.Request().target));
+  const bool deleted =
+      queue != nullptr && queue->DeleteAt(listpos == INT_MIN ? -1 : listpos - 1, LinkedRequest(page.Request().target),
+                                          LinkedSong(page.Request().target));
   return {true, deleted ? kRequestDeleted : kInvalidPosition};
 }
 

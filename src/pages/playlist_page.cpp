@@ -97,7 +97,8 @@ void BuildPlaylistPage(Page& page) {
   ByteString lowerPrefix = startsWith;
   lowerPrefix.MakeLowerMultibyte();
   const int prefixLength = startsWith.Length();
-  playlistCache->ScanTitles([&](int index, const ByteString& shownTitle, const char* lowerTitle, int lowerLength) {
+  playlistCache->ScanTitles([&](int index, const ByteString& shownTitle, const char* lowerTitle, int lowerLength,
+                                SongId song) {
     // The leading text, when given, decides alone.
     const bool match = hasStartsWith ? StartsWithLowerCase(lowerTitle, lowerPrefix, prefixLength)
                                      : !hasSearchWord || ContainsLowerCase(lowerTitle, lowerLength, lowerWord);
@@ -110,6 +111,7 @@ void BuildPlaylistPage(Page& page) {
       PageRow row;
       row.playlistIndex = index;
       row.shownTitle = shownTitle;
+      row.song = song;
       state.rows.push_back(row);
       ++added;
     }

@@ -9,7 +9,10 @@ ByteString BackLocation(const ByteString& referer, int result, const ByteString*
   if (!referer.IsEmpty()) {
     line.Append(referer);
     if (result != 0) {
-      line.Append(referer.EndsWith(".cgi") ? "?" : "&");
+      // A referer with a query gets one more parameter; one without gets a
+      // query. "&" counts as a query too: "/&..." is the playlist page's.
+      const bool hasQuery = referer.Contains("?") || referer.Contains("&");
+      line.Append(hasQuery ? "&" : "?");
       line.AppendFormat("errorCode=%d", result);
     }
     return line;

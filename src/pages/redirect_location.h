@@ -10,8 +10,9 @@ namespace ambervox {
 // Back to the page the browser came from, or to the playlist page when it
 // sent no referer:
 // - `referer` not empty: the referer, and for a non-zero `result`
-//   "?errorCode=N" when its last four bytes are ".cgi", "&errorCode=N"
-//   otherwise;
+//   "&errorCode=N" when it has a query (it holds "?", or "&" as in "/&..."),
+//   "?errorCode=N" otherwise (so that a rendered .html page, a static
+//   target, gets a query it can read);
 // - `referer` empty: "/playlist.cgi?", then "pass=P&" when `password` is
 //   given (URL-encoded), then "errorCode=N&" for a non-zero result,
 //   with every trailing "?" and "&" removed.

@@ -15,6 +15,13 @@
 
 namespace ambervox {
 
+std::uint64_t LinkedSong(const ByteString& target) {
+  QueryParams query;
+  ParseQueryString(target, &query);
+  SongId song = kNoSong;
+  return ParseSongId(query.Get("song"), &song) ? song : kNoSong;
+}
+
 void HandleRequestPage(Page& page) {
   const HttpRequest& request = page.Request();
   const ByteString& requestTarget = request.target;
@@ -31,6 +38,13 @@ void HandleRequestPage(Page& page) {
     const bool hasListpos = !listposText.IsEmpty();
     const int listpos = hasListpos ? ParseNumber(listposText.CStr()) : 0;
     const bool cancel = query.Get("action").Equals("delete");  // "post" and anything else: a request
+    // The song the link was drawn for ("%%PLAYLISTPOS%%"): requested
+    // wherever it now stands. A value that names no song names none that
+    // the playlist holds.
+    const ByteString songText = query.Get("song");
+    SongId song = kNoSong;
+    const bool songNamed = !songText.IsEmpty();
+    const bool songReadable = songNamed && ParseSongId(songText, &song);
 
     if (hasListpos) {
       if (!request.hasUserIdCookie) {
@@ -38,13 +52,15 @@ void HandleRequestPage(Page& page) {
         result = kCookieInvalid;
       } else if (requestQueue == nullptr) {
         result = kInvalidPosition;
+      } else if (!cancel && songNamed && !songReadable) {
+        result = kInvalidPosition;
       } else if (!cancel) {
         // The operator's requests bypass the fairness limits.
-        result = requestQueue->AddRequest(listpos, request.peerAddress, request.userId, !isAdmin);
+        result = requestQueue->AddRequest(listpos, request.peerAddress, request.userId, !isAdmin, song);
       } else {
         // The queue rows show 1-based positions.
         result = requestQueue->DeleteAtForUser(listpos == INT_MIN ? -1 : listpos - 1, request.userId,
-                                               LinkedRequest(requestTarget));
+                                               LinkedRequest(requestTarget), songReadable ? song : kNoSong);
       }
     }
   }

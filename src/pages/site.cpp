@@ -151,6 +151,14 @@ int ServeRequestPage(Page& page) {
 int ServeFile(Page& page) {
   const ByteString& target = page.Request().target;
   const int query = target.Find("?");
+  // A rendered page shows the message a request sent it back with; the
+  // rest of its query it does not read.
+  if (query != ByteString::kNotFound) {
+    QueryParams params;
+    ParseQueryString(target, &params);
+    const ByteString errorCode = params.Get("errorCode");
+    if (!errorCode.IsEmpty()) page.state.errorCode = ParseNumber(errorCode.CStr());
+  }
   return SendWebRootFile(page, query == ByteString::kNotFound ? target : target.Left(query), true, nullptr);
 }
 

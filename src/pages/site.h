@@ -10,6 +10,7 @@
 // connection and lock themselves.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -44,11 +45,13 @@ struct Site {
   PlaylistCache* Cache() const;
 };
 
-// One row of the playlist page: a playlist index and the page text of its
-// cached title (see PlaylistCache).
+// One row of the playlist page: a playlist index, the page text of its
+// cached title (see PlaylistCache) and the song's identity (SongId, 0 for an
+// entry without a file), which its request link carries.
 struct PageRow {
   int playlistIndex = 0;
   ByteString shownTitle;
+  std::uint64_t song = 0;
 };
 
 // The page's request state: what the query of the playlist and admin pages
@@ -104,6 +107,10 @@ bool HandleAdminCommand(Page& page);
 // request_page.cpp: /request.cgi, a request or a withdrawal, answered with
 // a redirect back.
 void HandleRequestPage(Page& page);
+// request_page.cpp: the song (SongId) that a request, delete or cancel link
+// names by its "song" value; 0 (kNoSong) when it names none or its value is
+// no song's identity.
+std::uint64_t LinkedSong(const ByteString& target);
 // playlist_page.cpp: the query of the playlist and admin pages into
 // page.state, and the rows it asks for.
 void ParsePlaylistParams(Page& page, const ByteString& target);

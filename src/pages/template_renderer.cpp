@@ -140,9 +140,11 @@ void ExpandReferrer(const Page& page, const ByteString& line, ByteString& out) {
 }
 
 // One copy of `line` per page row, in playlist order: the title's page text
-// (HTML-escaped), the bare index, and the index for request links (followed
-// by "&pass=" and the URL-encoded password in the operator's view). No rows:
-// nothing is appended.
+// (HTML-escaped), the bare index, and the index for request links, followed
+// by "&song=" and the song's identity (SongIdText; none for an entry without
+// a file), so that the link names the song it shows even after the DJ edits
+// the playlist, and by "&pass=" and the URL-encoded password in the
+// operator's view. No rows: nothing is appended.
 void ExpandPlaylistRows(const Page& page, const ByteString& line, ByteString& out) {
   const bool isAdmin = page.state.isAdmin;
   if (page.state.rows.empty()) return;
@@ -163,6 +165,10 @@ void ExpandPlaylistRows(const Page& page, const ByteString& line, ByteString& ou
     AppendDecimal(index, row.playlistIndex);
     position.Truncate(0);
     position.Append(index);
+    if (row.song != kNoSong) {
+      position.Append("&song=");
+      position.Append(SongIdText(row.song));
+    }
     position.Append(suffix);
     withTitle.Truncate(0);
     withTitle.AppendReplaced(line, kPlaylistEntry, row.shownTitle);
@@ -180,22 +186,30 @@ void ExpandQueueRows(const Page& page, const ByteString& line, ByteString& out) 
   const ByteString cancelText = isAdmin ? ByteString() : page.site.settings->SkinUserCancel();
   ByteString withTitle;
   ByteString withPosition;
+  ByteString song;
   // The count is read afresh after every row: requests may come and go while
   // the rows are built.
   for (int position = 1; position <= queue->RequestCount(); ++position) {
     ByteString title;
     RequestEntry entry;
-    // A request that vanished, or whose index the cache no longer holds,
-    // gets no row.
+    // A request that vanished meanwhile gets no row. (One whose song left
+    // the playlist has left the queue with the rebuild: FollowPlaylist.)
     if (!queue->GetEntry(position - 1, title, entry)) continue;
+    // The links name the request by its index and its song.
+    song.Truncate(0);
+    if (!entry.filePath.IsEmpty()) {
+      song.Append("&song=");
+      song.Append(SongIdText(SongOfFile(entry.filePath)));
+    }
     withTitle.Truncate(0);
     withTitle.AppendReplaced(line, kQueueEntry, title);
     ByteString shownPosition;
     if (isAdmin) {
       shownPosition = "<a href=\"admin.cgi?pass=";
       shownPosition.Append(password);
-      shownPosition.AppendFormat("&action=delete&listpos=%d&index=%d\">Delete</a>&nbsp;%d", position,
-                                 entry.playlistIndex, position);
+      shownPosition.AppendFormat("&action=delete&listpos=%d&index=%d", position, entry.playlistIndex);
+      shownPosition.Append(song);
+      shownPosition.AppendFormat("\">Delete</a>&nbsp;%d", position);
     } else {
       shownPosition = Decimal(position);
     }
@@ -210,8 +224,10 @@ void ExpandQueueRows(const Page& page, const ByteString& line, ByteString& out) 
       cancel.Append("</font>");
     } else if (entry.userId == page.Request().userId) {
       // Only the browser that made the request may withdraw it.
-      cancel = ByteString::Format("<a href=\"request.cgi?action=delete&listpos=%d&index=%d\">", position,
-                                  entry.playlistIndex);
+      cancel =
+          ByteString::Format("<a href=\"request.cgi?action=delete&listpos=%d&index=%d", position, entry.playlistIndex);
+      cancel.Append(song);
+      cancel.Append("\">");
       cancel.Append(cancelText);
       cancel.Append("</a>");
     }

@@ -196,7 +196,8 @@ void Plugin::RunRefresh() {
   // what it reads: they mark the cache stale again for the next refresh.
   playlistChanged_.store(false);
   try {
-    cache_.Rebuild();
+    // Requests whose song left the playlist leave the queue with it.
+    if (cache_.Rebuild()) queue_.FollowPlaylist();
   } catch (...) {
     // The previous content stays; the completion is reported all the same
     // so that the thread is joined and the button comes back.

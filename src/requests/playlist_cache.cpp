@@ -100,7 +100,66 @@ ByteString BatchText(const PlaylistBatch& batch, std::uint32_t offset, std::uint
   return ByteString(batch.text.data() + offset, static_cast<int>(length));
 }
 
+// The table slot where the search for `song` begins.
+std::size_t SongSlot(SongId song, std::size_t mask) {
+  return static_cast<std::size_t>((song ^ (song >> 31)) * 0x9E3779B97F4A7C15ULL >> 16) & mask;
+}
+
+// The open-addressing table from song to first index (see the header).
+std::vector<std::int32_t> BuildSongTable(const std::vector<SongId>& songs) {
+  std::size_t size = 16;
+  while (size < songs.size() * 2) size *= 2;
+  std::vector<std::int32_t> table(size, -1);
+  const std::size_t mask = size - 1;
+  for (std::size_t i = 0; i < songs.size(); ++i) {
+    if (songs[i] == kNoSong) continue;
+    std::size_t slot = SongSlot(songs[i], mask);
+    // A song listed again keeps its first index.
+    while (table[slot] >= 0 && songs[static_cast<std::size_t>(table[slot])] != songs[i]) slot = (slot + 1) & mask;
+    if (table[slot] < 0) table[slot] = static_cast<std::int32_t>(i);
+  }
+  return table;
+}
+
+constexpr char kSongAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+constexpr int kSongIdLength = 11;  // 66 bits: the first character holds 4
+
 }  // namespace
+
+SongId SongOfFile(const ByteString& filePath) {
+  if (filePath.IsEmpty()) return kNoSong;
+  std::uint64_t hash = 0xCBF29CE484222325ULL;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(filePath.Data());
+  for (int i = 0; i < filePath.Length(); ++i) {
+    hash ^= bytes[i];
+    hash *= 0x100000001B3ULL;
+  }
+  return hash == kNoSong ? 1 : hash;
+}
+
+ByteString SongIdText(SongId song) {
+  char text[kSongIdLength];
+  for (int i = kSongIdLength - 1; i >= 0; --i) {
+    text[i] = kSongAlphabet[song & 63];
+    song >>= 6;
+  }
+  return ByteString(text, kSongIdLength);
+}
+
+bool ParseSongId(const ByteString& text, SongId* song) {
+  if (text.Length() != kSongIdLength) return false;
+  SongId value = 0;
+  for (int i = 0; i < kSongIdLength; ++i) {
+    const char* at = std::strchr(kSongAlphabet, text.At(i));
+    if (at == nullptr || *at == '\0') return false;
+    const auto digit = static_cast<SongId>(at - kSongAlphabet);
+    if (i == 0 && digit >= 16) return false;
+    value = value << 6 | digit;
+  }
+  if (value == kNoSong) return false;
+  *song = value;
+  return true;
+}
 
 int FindSongFrom(int hint, int count, const std::function<bool(int)>& isSong) {
   if (count <= 0) return -1;
@@ -200,6 +259,9 @@ bool PlaylistCache::Rebuild() {
         derive(i, hasWide ? &wide : nullptr);
       }
     }
+    std::vector<SongId> songs(count);
+    for (std::size_t i = 0; i < count; ++i) songs[i] = SongOfFile(filePaths[i]);
+    std::vector<std::int32_t> songTable = BuildSongTable(songs);
     // Titles without an artist part gave the empty name (or one equal to it
     // in artist order): that is no artist.
     names.erase(ByteString());
@@ -219,6 +281,9 @@ bool PlaylistCache::Rebuild() {
     lowerCaseStarts_.swap(lowerCaseStarts);
     artists_.swap(artists);
     shownArtists_.swap(shownArtists);
+    songs_.swap(songs);
+    songTable_.swap(songTable);
+    generation_.fetch_add(1);
     return true;
   } catch (const ByteStringError&) {
     return false;
@@ -261,16 +326,58 @@ bool PlaylistCache::GetEntry(int index, PlaylistEntry& entry) const {
   if (!InRange(index, titles_.size())) return false;
   entry.filePath = filePaths_[static_cast<std::size_t>(index)];
   entry.title = titles_[static_cast<std::size_t>(index)];
+  entry.song = songs_[static_cast<std::size_t>(index)];
   return true;
+}
+
+int PlaylistCache::IndexOfSongLocked(SongId song) const {
+  if (song == kNoSong || songTable_.empty()) return -1;
+  const std::size_t mask = songTable_.size() - 1;
+  for (std::size_t slot = SongSlot(song, mask);; slot = (slot + 1) & mask) {
+    const std::int32_t index = songTable_[slot];
+    if (index < 0) return -1;
+    if (songs_[static_cast<std::size_t>(index)] == song) return index;
+  }
+}
+
+int PlaylistCache::IndexOfFileLocked(const ByteString& filePath) const {
+  const int index = IndexOfSongLocked(SongOfFile(filePath));
+  if (index < 0 || filePaths_[static_cast<std::size_t>(index)] == filePath) return index;
+  // Two files with one digest (never seen): the file is looked for in full.
+  for (std::size_t i = 0; i < filePaths_.size(); ++i) {
+    if (filePaths_[i] == filePath) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+int PlaylistCache::FindRequestedEntry(int index, SongId song, PlaylistEntry& entry, std::uint64_t& generation) const {
+  LockHolder hold(lock_);
+  int found = -1;
+  if (InRange(index, filePaths_.size()) && (song == kNoSong || songs_[static_cast<std::size_t>(index)] == song)) {
+    found = index;
+  } else if (song != kNoSong) {
+    found = IndexOfSongLocked(song);
+  }
+  if (found < 0) return -1;
+  const auto at = static_cast<std::size_t>(found);
+  entry.filePath = filePaths_[at];
+  entry.title = titles_[at];
+  entry.song = songs_[at];
+  generation = generation_.load();
+  return found;
+}
+
+int PlaylistCache::IndexOfFile(const ByteString& filePath) const {
+  LockHolder hold(lock_);
+  return IndexOfFileLocked(filePath);
 }
 
 bool PlaylistCache::GetShownTitleOfFile(int hint, const ByteString& filePath, ByteString& shownTitle) const {
   LockHolder hold(lock_);
-  // Taken here, under the lock, for the search's predicate, which runs
-  // while the lock is still held.
-  const ByteString* const paths = filePaths_.data();
-  const int index = FindSongFrom(hint, static_cast<int>(filePaths_.size()),
-                                 [&](int i) { return paths[i] == filePath; });
+  int index = hint;
+  if (!InRange(hint, filePaths_.size()) || !(filePaths_[static_cast<std::size_t>(hint)] == filePath)) {
+    index = IndexOfFileLocked(filePath);
+  }
   if (index < 0) return false;
   shownTitle = shownTitles_[static_cast<std::size_t>(index)];
   return true;

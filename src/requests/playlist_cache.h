@@ -32,6 +32,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -47,10 +48,26 @@ namespace ambervox {
 // first, so a song that has not moved costs one question.
 int FindSongFrom(int hint, int count, const std::function<bool(int)>& isSong);
 
+// A song's identity: a digest (64-bit FNV-1a) of its file path, as the
+// cache holds it. Request links carry it ("%%PLAYLISTPOS%%"), so that a link
+// drawn before the DJ edited the playlist still names the song it showed. A
+// file listed twice is one song. kNoSong: an entry without a file path (the
+// player gave none), which has no identity.
+using SongId = std::uint64_t;
+constexpr SongId kNoSong = 0;
+// The identity of the song in `filePath`; kNoSong for an empty path only.
+SongId SongOfFile(const ByteString& filePath);
+// Its text in links: 11 characters of the URL-safe base64 alphabet
+// ("A"-"Z", "a"-"z", "0"-"9", "-", "_"), most significant first.
+ByteString SongIdText(SongId song);
+// Reads that text back; false for anything else (kNoSong's text included).
+bool ParseSongId(const ByteString& text, SongId* song);
+
 // What the cache holds for one playlist position.
 struct PlaylistEntry {
   ByteString filePath;
   ByteString title;
+  SongId song = kNoSong;
 };
 
 class PlaylistCache {
@@ -86,8 +103,9 @@ class PlaylistCache {
   // copies per title, yet never holds off a rebuild or a lookup for long;
   // a rebuild between two slices only shortens or lengthens the walk, as it
   // would between single lookups. `visit` must not call into the cache.
-  // The lower-cased form comes as `length` bytes followed by a NUL:
-  //   bool visit(int index, const ByteString& shownTitle, const char* lowerCaseTitle, int length)
+  // The lower-cased form comes as `length` bytes followed by a NUL, and the
+  // entry's song identity last:
+  //   bool visit(int index, const ByteString& shownTitle, const char* lowerCaseTitle, int length, SongId song)
   // A template, so that the visitor's call is inlined in the walk.
   static constexpr std::size_t kScanSlice = 4096;
   template <typename Visitor>
@@ -99,17 +117,31 @@ class PlaylistCache {
       const char* const text = lowerCaseText_.data();
       const std::size_t* const starts = lowerCaseStarts_.data();
       for (std::size_t i = first; i < end; ++i) {
-        if (!visit(static_cast<int>(i), shownTitles_[i], text + starts[i], static_cast<int>(starts[i + 1] - starts[i] - 1))) {
+        if (!visit(static_cast<int>(i), shownTitles_[i], text + starts[i],
+                   static_cast<int>(starts[i + 1] - starts[i] - 1), songs_[i])) {
           return;
         }
       }
     }
   }
   bool GetEntry(int index, PlaylistEntry& entry) const EXCLUDES(lock_);
-  // The page text of the title of the entry holding `filePath`, searched
-  // from `hint` as FindSongFrom does; false and `shownTitle` untouched when
-  // no entry holds it.
+  // The entry a request link names: the one at `index` when `song` is
+  // kNoSong (a link without an identity) or is the song at `index`; else
+  // the first entry holding `song`, wherever the playlist now holds it.
+  // Returns its index and fills `entry` and `generation` (see Generation),
+  // from one hold of the lock; -1, with both untouched, when there is none
+  // (the song left the playlist, or `index` is out of range).
+  int FindRequestedEntry(int index, SongId song, PlaylistEntry& entry, std::uint64_t& generation) const EXCLUDES(lock_);
+  // The index of the first entry holding `filePath`; -1 when none does or
+  // the path is empty. Constant time: each rebuild builds a table from
+  // song to first index.
+  int IndexOfFile(const ByteString& filePath) const EXCLUDES(lock_);
+  // The page text of the title of the entry holding `filePath`: the one at
+  // `hint` when it holds it, else the first that does (in constant time);
+  // false and `shownTitle` untouched when no entry holds it.
   bool GetShownTitleOfFile(int hint, const ByteString& filePath, ByteString& shownTitle) const EXCLUDES(lock_);
+  // Counts the rebuilds that changed the content; any thread, no lock.
+  std::uint64_t Generation() const { return generation_.load(); }
   // The page text of the cached title at the player's current position
   // (asked without the lock); false when that position lies outside the
   // cached entries.
@@ -135,6 +167,16 @@ class PlaylistCache {
   std::vector<std::size_t> lowerCaseStarts_ GUARDED_BY(lock_);  // entries + 1
   std::vector<ByteString> artists_ GUARDED_BY(lock_);  // display forms, ascending in artist order
   std::vector<ByteString> shownArtists_ GUARDED_BY(lock_);  // their page texts
+  // The song of every entry (as long as filePaths_), and an open-addressing
+  // table (a power of two, at least twice the entries, -1 for an empty
+  // slot) of the first index of each song, probed linearly from the song's
+  // low bits.
+  std::vector<SongId> songs_ GUARDED_BY(lock_);
+  std::vector<std::int32_t> songTable_ GUARDED_BY(lock_);
+  std::atomic<std::uint64_t> generation_{0};
+
+  int IndexOfSongLocked(SongId song) const REQUIRES(lock_);
+  int IndexOfFileLocked(const ByteString& filePath) const REQUIRES(lock_);
 };
 
 }  // namespace ambervox

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <vector>
 
 #include "player/player_host.h"
 
@@ -30,6 +31,13 @@ bool SameRequester(const RequestEntry& entry, const ByteString& address, const U
   return entry.requesterAddress == address || entry.userId == userId;
 }
 
+// Whether `entry` asked for the song of `playlistIndex` and `filePath`: the
+// same file, or the same index where either knows no file.
+bool SameSong(const RequestEntry& entry, int playlistIndex, const ByteString& filePath) {
+  if (entry.filePath.IsEmpty() || filePath.IsEmpty()) return entry.playlistIndex == playlistIndex;
+  return entry.filePath == filePath;
+}
+
 bool InRange(int position, std::size_t size) { return position >= 0 && static_cast<std::size_t>(position) < size; }
 
 // The first `limit` entries of the history (fewer when it is shorter).
@@ -39,8 +47,8 @@ std::size_t HistoryWindow(int limit, std::size_t size) { return std::min(static_
 
 RequestQueue::RequestQueue(PlaylistCache* cache) : cache_(cache) { SetLimits(QueueLimits()); }
 
-ResultCode RequestQueue::CheckLocked(const QueueLimits& limits, int playlistIndex, const ByteString& address,
-                                     const UserId& userId) const {
+ResultCode RequestQueue::CheckLocked(const QueueLimits& limits, int playlistIndex, const ByteString& filePath,
+                                     const ByteString& address, const UserId& userId) const {
   if (static_cast<long long>(requests_.size()) >= limits.maxQueueSize) return kQueueFull;
 
   int own = 0;
@@ -50,19 +58,19 @@ ResultCode RequestQueue::CheckLocked(const QueueLimits& limits, int playlistInde
   if (limits.maxRequestsPerIP != 0 && own >= limits.maxRequestsPerIP) return kTooManyFromRequester;
 
   for (const RequestEntry& entry : requests_) {
-    if (entry.playlistIndex == playlistIndex) return kAlreadyQueued;
+    if (SameSong(entry, playlistIndex, filePath)) return kAlreadyQueued;
   }
 
   if (limits.recentlyPlayedQueueSize > 0) {
     const std::size_t n = HistoryWindow(limits.recentlyPlayedQueueSize, history_.size());
     for (std::size_t i = 0; i < n; ++i) {
-      if (history_[i].playlistIndex == playlistIndex) return kRecentlyPlayed;
+      if (SameSong(history_[i], playlistIndex, filePath)) return kRecentlyPlayed;
     }
   }
   if (limits.maxConsecutivePerIP > 0) {
     const std::size_t n = HistoryWindow(limits.maxConsecutivePerIP, history_.size());
     for (std::size_t i = 0; i < n; ++i) {
-      if (history_[i].playlistIndex == playlistIndex && SameRequester(history_[i], address, userId)) {
+      if (SameSong(history_[i], playlistIndex, filePath) && SameRequester(history_[i], address, userId)) {
         return kRecentlyPlayed;
       }
     }
@@ -72,36 +80,78 @@ ResultCode RequestQueue::CheckLocked(const QueueLimits& limits, int playlistInde
 
 ResultCode RequestQueue::CheckRequest(int playlistIndex, const ByteString& address, const UserId& userId) const {
   const QueueLimits limits = GetLimits();
+  // The song's file, asked before the queue's lock is taken.
+  PlaylistEntry song;
+  if (cache_ != nullptr) cache_->GetEntry(playlistIndex, song);
   LockHolder hold(lock_);
-  return CheckLocked(limits, playlistIndex, address, userId);
+  return CheckLocked(limits, playlistIndex, song.filePath, address, userId);
 }
 
 ResultCode RequestQueue::AddRequest(int playlistIndex, const ByteString& address, const UserId& userId,
-                                    bool checkLimits) {
-  // Validated before the queue lock is taken: the cache takes its own lock,
-  // and the two are never held together.
-  // The song is copied from the same lookup that validates the index.
-  PlaylistEntry song;
-  if (playlistIndex < 0 || cache_ == nullptr || !cache_->GetEntry(playlistIndex, song)) return kInvalidPosition;
+                                    bool checkLimits, SongId song) {
+  if (cache_ == nullptr) return kInvalidPosition;
   const QueueLimits limits = GetLimits();
+  for (;;) {
+    // Found before the queue lock is taken: the cache takes its own lock,
+    // and the two are never held together. The song is copied from the same
+    // lookup that finds its index.
+    PlaylistEntry found;
+    std::uint64_t generation = 0;
+    const int index = cache_->FindRequestedEntry(playlistIndex, song, found, generation);
+    if (index < 0) return kInvalidPosition;
+    ByteString shownTitle;
+    cache_->GetShownTitleOfFile(index, found.filePath, shownTitle);
 
+    LockHolder hold(lock_);
+    // A rebuild since the lookup may have taken the song out after
+    // FollowPlaylist looked at the queue: the request is found again in the
+    // new content. (FollowPlaylist runs after the rebuild and takes this
+    // lock, so a request appended before the count moved is seen by it.)
+    if (cache_->Generation() != generation) continue;
+    if (checkLimits) {
+      const ResultCode result = CheckLocked(limits, index, found.filePath, address, userId);
+      if (result != kAccepted) return result;
+    }
+    RequestEntry entry;
+    entry.playlistIndex = index;
+    entry.filePath = found.filePath;
+    entry.shownTitle = shownTitle;
+    entry.requesterAddress = address;
+    entry.userId = userId;
+    entry.serial = nextSerial_;
+    try {
+      requests_.push_back(entry);
+    } catch (const std::bad_alloc&) {
+      // The queue cannot take more: the listener is told so, as for a full one.
+      return kQueueFull;
+    }
+    ++nextSerial_;
+    return kAccepted;
+  }
+}
+
+int RequestQueue::FollowPlaylist() {
+  if (cache_ == nullptr) return 0;
+  std::vector<RequestEntry> waiting;
+  {
+    LockHolder hold(lock_);
+    waiting.assign(requests_.begin(), requests_.end());
+  }
+  // The cache is asked without the queue's lock, one constant-time lookup
+  // per request.
+  std::vector<std::uint64_t> left;
+  for (const RequestEntry& entry : waiting) {
+    if (!entry.filePath.IsEmpty() && cache_->IndexOfFile(entry.filePath) < 0) left.push_back(entry.serial);
+  }
+  if (left.empty()) return 0;
   LockHolder hold(lock_);
-  if (checkLimits) {
-    const ResultCode result = CheckLocked(limits, playlistIndex, address, userId);
-    if (result != kAccepted) return result;
-  }
-  RequestEntry entry;
-  entry.playlistIndex = playlistIndex;
-  entry.filePath = song.filePath;
-  entry.requesterAddress = address;
-  entry.userId = userId;
-  try {
-    requests_.push_back(entry);
-  } catch (const std::bad_alloc&) {
-    // The queue cannot take more: the listener is told so, as for a full one.
-    return kQueueFull;
-  }
-  return kAccepted;
+  const auto before = requests_.size();
+  requests_.erase(std::remove_if(requests_.begin(), requests_.end(),
+                                 [&](const RequestEntry& entry) {
+                                   return std::find(left.begin(), left.end(), entry.serial) != left.end();
+                                 }),
+                  requests_.end());
+  return static_cast<int>(before - requests_.size());
 }
 
 bool RequestQueue::GetEntry(int position, ByteString& title, RequestEntry& entry) const {
@@ -113,19 +163,28 @@ bool RequestQueue::GetEntry(int position, ByteString& title, RequestEntry& entry
   }
   entry = found;
   // After the queue lock is released: the cache lock is never taken inside
-  // it. The lookups leave `title` as it is when the cache has no such song.
-  if (cache_ == nullptr) return false;
-  // A request made before the cache knew file paths is shown by its index.
-  if (found.filePath.IsEmpty()) return cache_->GetShownTitle(found.playlistIndex, title);
-  return cache_->GetShownTitleOfFile(found.playlistIndex, found.filePath, title);
+  // it. While the cache does not hold the song, the title it had.
+  ByteString shown = found.shownTitle;
+  if (cache_ != nullptr) {
+    if (found.filePath.IsEmpty()) {
+      // A song without a file is shown by its index.
+      cache_->GetShownTitle(found.playlistIndex, shown);
+    } else {
+      cache_->GetShownTitleOfFile(found.playlistIndex, found.filePath, shown);
+    }
+  }
+  title = shown;
+  return true;
 }
 
-std::deque<RequestEntry>::iterator RequestQueue::FindLocked(int position, long long identity, const UserId* mine) {
+std::deque<RequestEntry>::iterator RequestQueue::FindLocked(int position, long long identity, const UserId* mine,
+                                                            SongId song) {
   if (identity == kNoIdentity) {
     return InRange(position, requests_.size()) ? requests_.begin() + position : requests_.end();
   }
   auto named = [&](const RequestEntry& entry) {
-    return entry.playlistIndex == identity && (mine == nullptr || entry.userId == *mine);
+    return entry.playlistIndex == identity && (song == kNoSong || SongOfFile(entry.filePath) == song) &&
+           (mine == nullptr || entry.userId == *mine);
   };
   if (InRange(position, requests_.size()) && named(requests_[static_cast<std::size_t>(position)])) {
     return requests_.begin() + position;
@@ -133,20 +192,20 @@ std::deque<RequestEntry>::iterator RequestQueue::FindLocked(int position, long l
   return std::find_if(requests_.begin(), requests_.end(), named);
 }
 
-bool RequestQueue::DeleteAt(int position, long long identity) {
+bool RequestQueue::DeleteAt(int position, long long identity, SongId song) {
   LockHolder hold(lock_);
-  auto it = FindLocked(position, identity, nullptr);
+  auto it = FindLocked(position, identity, nullptr, song);
   if (it == requests_.end()) return false;
   requests_.erase(it);
   return true;
 }
 
-ResultCode RequestQueue::DeleteAtForUser(int position, const UserId& userId, long long identity) {
+ResultCode RequestQueue::DeleteAtForUser(int position, const UserId& userId, long long identity, SongId song) {
   LockHolder hold(lock_);
-  auto it = FindLocked(position, identity, &userId);
+  auto it = FindLocked(position, identity, &userId, song);
   if (it == requests_.end()) {
     // Not the user's own: someone else's, or gone.
-    return FindLocked(position, identity, nullptr) != requests_.end() ? kNotRequester : kInvalidPosition;
+    return FindLocked(position, identity, nullptr, song) != requests_.end() ? kNotRequester : kInvalidPosition;
   }
   if (it->userId != userId) return kNotRequester;
   requests_.erase(it);

@@ -16,13 +16,14 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 
 #include "common/byte_string.h"
-#include "common/settings_table.h"
-#include "platform/lock.h"
 #include "common/result_code.h"
+#include "common/settings_table.h"
 #include "common/user_id.h"
+#include "platform/lock.h"
 #include "platform/window.h"
 #include "requests/playlist_cache.h"
 
@@ -35,10 +36,17 @@ struct RequestEntry {
   // cancel links, and it is where PlayNext looks for the song first.
   int playlistIndex = 0;
   // The song asked for: the file the cache held for playlistIndex then
-  // (empty when the cache knew none).
+  // (empty when the cache knew none). The queue rules compare songs by it:
+  // two requests are for the same song when their files are equal (by
+  // index only when either has none), wherever the playlist holds it now.
   ByteString filePath;
+  // The title's page text when the request was made: what the queue shows
+  // while the cache does not hold the song (the moment between the player's
+  // edit and FollowPlaylist).
+  ByteString shownTitle;
   ByteString requesterAddress;  // dotted IPv4 text of the requesting connection
   UserId userId;                // the requesting browser
+  std::uint64_t serial = 0;     // given by the queue, one per request
 };
 
 // The four limits, always in this order (the settings store and the settings
@@ -70,33 +78,45 @@ class RequestQueue {
 
   PlaylistCache* Cache() const { return cache_; }
 
-  // Applies the limits to a request that is not yet queued; changes nothing.
+  // Applies the limits to a request for the song at `playlistIndex` that is
+  // not yet queued; changes nothing.
   ResultCode CheckRequest(int playlistIndex, const ByteString& address, const UserId& userId) const EXCLUDES(lock_);
-  // Validates the index against the cache, applies the limits when
-  // `checkLimits` (false for a request with the admin password) and appends.
-  ResultCode AddRequest(int playlistIndex, const ByteString& address, const UserId& userId, bool checkLimits)
-      EXCLUDES(lock_);
-  // `entry` := the request at `position`, `title` := its title from the
-  // cache. False with both untouched when there is no such position; false
-  // with `entry` filled and `title` untouched when the cache no longer holds
-  // the entry's index.
-  // The title is the cache's for the entry's file wherever the playlist now
-  // holds it (searched from its index, as PlayNext does).
+  // Finds the song a request link names (PlaylistCache::FindRequestedEntry:
+  // the entry at `playlistIndex`, or with `song` the song wherever it now
+  // is), applies the limits when `checkLimits` (false for a request with
+  // the admin password) and appends. kInvalidPosition when there is no such
+  // entry (`song` left the playlist, or the index is out of range).
+  ResultCode AddRequest(int playlistIndex, const ByteString& address, const UserId& userId, bool checkLimits,
+                        SongId song = kNoSong) EXCLUDES(lock_);
+  // `entry` := the request at `position`, `title` := its title: the
+  // cache's page text for the entry's file wherever the playlist now holds
+  // it (constant time), or the title of the request's time while the cache
+  // does not hold it. False with both untouched when there is no such
+  // position.
   bool GetEntry(int position, ByteString& title, RequestEntry& entry) const EXCLUDES(lock_);
+  // After a rebuild of the cache: the requests whose song the playlist no
+  // longer holds leave the queue (they could never play: PlayNext drops
+  // them), so that the pages, the operator's view, the numbering and the
+  // limits agree on what waits. Returns how many left. The cache is asked
+  // without the queue's lock.
+  int FollowPlaylist() EXCLUDES(lock_);
 
   // Deletes take the 0-based `position` a page showed and, when the page
   // named it, the request's playlist index (`identity`, kNoIdentity for a
-  // link that names none). With an identity the request with that index is
+  // link that names none) and its song (`song`, kNoSong for none). With an
+  // identity the request with that index (and that song, when named) is
   // removed wherever it now stands (the one at `position` when several
   // share it), so a link drawn before the queue moved on never removes
-  // another request; without one, whatever stands at `position` is removed.
+  // another request, even one made at the same index after the DJ edited
+  // the playlist; without one, whatever stands at `position` is removed.
   static constexpr long long kNoIdentity = -1;
-  bool DeleteAt(int position, long long identity = kNoIdentity) EXCLUDES(lock_);
+  bool DeleteAt(int position, long long identity = kNoIdentity, SongId song = kNoSong) EXCLUDES(lock_);
   // kRequestDeleted, kInvalidPosition, or kNotRequester when the request was
   // made with another UserId (the address does not matter here). With an
   // identity the user's own request of that index is removed; when only
   // another user's is queued, kNotRequester.
-  ResultCode DeleteAtForUser(int position, const UserId& userId, long long identity = kNoIdentity) EXCLUDES(lock_);
+  ResultCode DeleteAtForUser(int position, const UserId& userId, long long identity = kNoIdentity,
+                             SongId song = kNoSong) EXCLUDES(lock_);
   // Empties the request list and the history.
   void ClearAll() EXCLUDES(lock_);
   int RequestCount() const EXCLUDES(lock_);
@@ -127,13 +147,15 @@ class RequestQueue {
   };
 
   // The index of the request at `position`, or of the first one passing
-  // `mine`, that has `identity` (any when kNoIdentity); end() when none.
-  std::deque<RequestEntry>::iterator FindLocked(int position, long long identity, const UserId* mine) REQUIRES(lock_);
+  // `mine`, that has `identity` (any when kNoIdentity) and `song` (any when
+  // kNoSong); end() when none.
+  std::deque<RequestEntry>::iterator FindLocked(int position, long long identity, const UserId* mine, SongId song)
+      REQUIRES(lock_);
   // Where the player now holds `entry`'s song; -1 when nowhere.
   int LocateSong(const RequestEntry& entry) const;
 
-  ResultCode CheckLocked(const QueueLimits& limits, int playlistIndex, const ByteString& address,
-                         const UserId& userId) const REQUIRES(lock_);
+  ResultCode CheckLocked(const QueueLimits& limits, int playlistIndex, const ByteString& filePath,
+                         const ByteString& address, const UserId& userId) const REQUIRES(lock_);
 
   PlaylistCache* const cache_;
   std::atomic<platform::WindowHandle> hostWindow_{nullptr};
@@ -141,6 +163,7 @@ class RequestQueue {
   mutable Lock lock_;
   std::deque<RequestEntry> requests_ GUARDED_BY(lock_);  // oldest first
   std::deque<RequestEntry> history_ GUARDED_BY(lock_);   // most recent first
+  std::uint64_t nextSerial_ GUARDED_BY(lock_) = 1;
 };
 
 }  // namespace ambervox

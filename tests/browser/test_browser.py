@@ -46,7 +46,7 @@ def request_song(driver, station, index):
     """Requests the song at playlist index `index` from its row on the playlist."""
     page = index // 25 * 25
     driver.get(station.url("/playlist.cgi?current=%d" % page))
-    link = driver.find_element(By.CSS_SELECTOR, "a.song-req[href='request.cgi?listpos=%d']" % index)
+    link = driver.find_element(By.CSS_SELECTOR, "a.song-req[href^='request.cgi?listpos=%d&song=']" % index)
     navigate(driver, link.click)
 
 

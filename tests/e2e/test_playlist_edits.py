@@ -60,7 +60,7 @@ def test_a_stale_delete_link_removes_only_the_request_it_was_drawn_for(tmp_path,
     for index in (11, 12, 13):
         assert error_code(request(port, cookie, index)) == 1
     body = get(port, "/admin.cgi?pass=demo").body.decode("cp932")
-    links = re.findall(r'href="(admin\.cgi\?pass=demo&action=delete&listpos=\d+&index=\d+)">Delete', body)
+    links = re.findall(r'href="(admin\.cgi\?pass=demo&action=delete&listpos=\d+&index=\d+&song=[\w-]{11})">Delete', body)
     assert len(links) == 3, body
     first, second = links[0], links[1]
     assert host.song_end() == 11
@@ -70,7 +70,7 @@ def test_a_stale_delete_link_removes_only_the_request_it_was_drawn_for(tmp_path,
     assert queued_titles(port) == ["Edit Band - Song 13"]
     # A listener's own stale cancel link, the same way.
     listener = get(port, "/playlist.cgi", {"Cookie": cookie}).body.decode("cp932")
-    cancel = re.search(r'href="(request\.cgi\?action=delete&listpos=1&index=13)"', listener)
+    cancel = re.search(r'href="(request\.cgi\?action=delete&listpos=1&index=13&song=[\w-]{11})"', listener)
     assert cancel, listener
     assert error_code(request(port, cookie, 14)) == 1
     assert host.song_end() == 13

@@ -35,6 +35,12 @@ const std::string kTemplate =
     "<form>%%ADMINHIDDENFIELD%%</form>\r\n"
     "</html>\n";
 
+// What a request link carries after the index for song i (NumberedSongs).
+std::string SongParameter(int i) {
+  const ByteString file = ByteString::Format("song%d.mp3", i);
+  return "&song=" + std::string(SongIdText(SongOfFile(file)).CStr());
+}
+
 bool Gunzip(const std::string& in, std::string* out) {
   z_stream stream{};
   if (inflateInit2(&stream, 16 + 15) != Z_OK) return false;
@@ -111,10 +117,15 @@ TEST_F(PagesServerTest, ARequestLeadsBackToAPageThatShowsItsResultAndTheQueue) {
   ASSERT_TRUE(Gunzip(page.body, &body));
   EXPECT_EQ(body, "<p>" + std::string(MessageTable::Text(1)) +
                       "</p>\r\n"
-                      "<a href=\"request.cgi?listpos=0\">Artist 0 - Song 0</a>\r\n"
-                      "<a href=\"request.cgi?listpos=1\">Artist 1 - Song 1</a>\r\n"
-                      "<li>1 Artist 12 - Song 12 <a href=\"request.cgi?action=delete&listpos=1&index=12\">" +
-                      kCancelText + "</a></li>\r\n<form></form>\r\n</html>\n" + std::string(1, '\0'));
+                      "<a href=\"request.cgi?listpos=0" +
+                      SongParameter(0) +
+                      "\">Artist 0 - Song 0</a>\r\n"
+                      "<a href=\"request.cgi?listpos=1" +
+                      SongParameter(1) +
+                      "\">Artist 1 - Song 1</a>\r\n"
+                      "<li>1 Artist 12 - Song 12 <a href=\"request.cgi?action=delete&listpos=1&index=12" +
+                      SongParameter(12) + "\">" + kCancelText + "</a></li>\r\n<form></form>\r\n</html>\n" +
+                      std::string(1, '\0'));
 }
 
 TEST_F(PagesServerTest, AdminRoutes) {
@@ -128,11 +139,18 @@ TEST_F(PagesServerTest, AdminRoutes) {
   ASSERT_EQ(view.statusLine, "HTTP/1.1 200 OK");
   EXPECT_EQ(view.body,
             "<p></p>\r\n"
-            "<a href=\"request.cgi?listpos=18&pass=s3cret\">Artist 18 - Song 18</a>\r\n"
-            "<a href=\"request.cgi?listpos=19&pass=s3cret\">Artist 19 - Song 19</a>\r\n"
-            "<li><a href=\"admin.cgi?pass=s3cret&action=delete&listpos=1&index=3\">Delete</a>&nbsp;1 Artist 3 - Song 3 <font "
-            "size=\"-1\">10.0.0.2 / A0000002-0B0C-0000-0000-000000000002</font></li>\r\n"
-            "<form><input type=\"hidden\" name=\"pass\" value=\"s3cret\"></form>\r\n</html>\n" +
+            "<a href=\"request.cgi?listpos=18" +
+                SongParameter(18) +
+                "&pass=s3cret\">Artist 18 - Song 18</a>\r\n"
+                "<a href=\"request.cgi?listpos=19" +
+                SongParameter(19) +
+                "&pass=s3cret\">Artist 19 - Song 19</a>\r\n"
+                "<li><a href=\"admin.cgi?pass=s3cret&action=delete&listpos=1&index=3" +
+                SongParameter(3) +
+                "\">Delete</a>&nbsp;1 Artist 3 - "
+                "Song 3 <font "
+                "size=\"-1\">10.0.0.2 / A0000002-0B0C-0000-0000-000000000002</font></li>\r\n"
+                "<form><input type=\"hidden\" name=\"pass\" value=\"s3cret\"></form>\r\n</html>\n" +
                 std::string(1, '\0'));
   EXPECT_TRUE(bed_->player.TakeCommands().empty());
 

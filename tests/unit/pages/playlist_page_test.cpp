@@ -182,13 +182,19 @@ TEST(PlaylistPageTest, RowsRepeatTheLineAndTheOperatorsCarryThePassword) {
   const std::string line =
       "<a href=\"request.cgi?listpos=%%PLAYLISTPOS%%\">%%PLAYLISTENTRY%%</a> #%%PLAYLISTPOSVAL%%\n";
   ASSERT_EQ(bed.Playlist("/playlist.cgi"), 0);
-  EXPECT_EQ(bed.Line(line),
-            "<a href=\"request.cgi?listpos=0\">Weird 0 - &lt;b&gt;</a> #0\n"
-            "<a href=\"request.cgi?listpos=1\">Normal - x</a> #1\n");
+  // Each request link names its song by the song's file.
+  const std::string weird =
+      "&song=" + std::string(SongIdText(SongOfFile(ByteString("Weird %%PLAYLISTPOS%% - <b>.mp3"))).CStr());
+  const std::string normal = "&song=" + std::string(SongIdText(SongOfFile(ByteString("Normal - x.mp3"))).CStr());
+  EXPECT_EQ(bed.Line(line), "<a href=\"request.cgi?listpos=0" + weird + "\">Weird 0" + weird +
+                                " - &lt;b&gt;</a> #0\n"
+                                "<a href=\"request.cgi?listpos=1" +
+                                normal + "\">Normal - x</a> #1\n");
   ASSERT_EQ(bed.Playlist("/playlist.cgi?pass=p+w%26d"), 1);
-  EXPECT_EQ(bed.Line(line, 0, true),
-            "<a href=\"request.cgi?listpos=0&pass=p%20w%26d\">Weird 0&pass=p%20w%26d - &lt;b&gt;</a> #0\n"
-            "<a href=\"request.cgi?listpos=1&pass=p%20w%26d\">Normal - x</a> #1\n");
+  EXPECT_EQ(bed.Line(line, 0, true), "<a href=\"request.cgi?listpos=0" + weird + "&pass=p%20w%26d\">Weird 0" + weird +
+                                         "&pass=p%20w%26d - &lt;b&gt;</a> #0\n"
+                                         "<a href=\"request.cgi?listpos=1" +
+                                         normal + "&pass=p%20w%26d\">Normal - x</a> #1\n");
   bed.settings.SetMaxEntries(1);
   bed.Playlist("/playlist.cgi?pass=p+w%26d&current=1");
   EXPECT_EQ(bed.Line("%%NAV_PREV%%\n", 0, true), "<a href=\"admin.cgi?pass=p%20w%26d&current=0\">" + kPrev + "</a>\n");

@@ -47,7 +47,11 @@ TEST(RequestPageTest, RedirectsBackToTheRefererWithTheResult) {
       {"/request.cgi?listpos=2&pass=wrong", "", "/playlist.cgi?errorCode=1", 1},
       {"/request.cgi?listpos=2&pass=s3cret", "", "/playlist.cgi?pass=s3cret&errorCode=1", 1},
       {"/request.cgi?pass=s3cret", "", "/playlist.cgi?pass=s3cret", 0},
-      {"/request.cgi?listpos=0", "http://dj/", "http://dj/&errorCode=1", 1},
+      {"/request.cgi?listpos=0", "http://dj/", "http://dj/?errorCode=1", 1},
+      // A rendered page: a query of its own, or one more parameter.
+      {"/request.cgi?listpos=0", "http://dj/index.html", "http://dj/index.html?errorCode=1", 1},
+      {"/request.cgi?listpos=0", "http://dj/index.html?v=2", "http://dj/index.html?v=2&errorCode=1", 1},
+      {"/request.cgi?listpos=0", "http://dj/&current=25", "http://dj/&current=25&errorCode=1", 1},
       {"/request.cgi?listpos=10", "http://dj/x.cgi", "http://dj/x.cgi?errorCode=12", 0},
       {"/request.cgi?listpos=-1", "", "/playlist.cgi?errorCode=12", 0},
       {"/request.cgi?listpos=1&action=delete", "", "/playlist.cgi?errorCode=12", 0},
@@ -141,6 +145,43 @@ TEST(RequestPageTest, TheOperatorBypassesTheLimitsButNotThePlaylistBounds) {
     bed.queue.SetLimits(none);
     bed.settings.SetAdminPassword(c.password);
     EXPECT_EQ(Ask(bed, c.target), Redirect(c.location)) << c.target;
+  }
+}
+
+// A request link names its song (issue 26, fault 1): after the DJ removed,
+// moved or replaced songs, the link requests the song it showed wherever it
+// now stands, or answers 12 when it left; without an identity the index
+// decides, as before.
+TEST(RequestPageTest, ALinkRequestsTheSongItShowedOrNothing) {
+  const std::string five = "&song=" + std::string(SongIdText(SongOfFile(ByteString("song5.mp3"))).CStr());
+  const struct {
+    const char* edit;
+    std::string target;
+    const char* location;
+    const char* queued;  // the title queued, or null
+  } cases[] = {
+      {"none", "/request.cgi?listpos=5" + five, "/playlist.cgi?errorCode=1", "Artist 5 - Song 5"},
+      {"remove 0", "/request.cgi?listpos=5" + five, "/playlist.cgi?errorCode=1", "Artist 5 - Song 5"},
+      {"remove 0", "/request.cgi?listpos=5", "/playlist.cgi?errorCode=1", "Artist 6 - Song 6"},
+      {"remove 5", "/request.cgi?listpos=5" + five, "/playlist.cgi?errorCode=12", nullptr},
+      {"none", "/request.cgi?listpos=5&song=AAAAAAAAAA", "/playlist.cgi?errorCode=12", nullptr},
+      {"remove 0", "/request.cgi?listpos=99&pass=s3cret" + five, "/playlist.cgi?pass=s3cret&errorCode=1",
+       "Artist 5 - Song 5"},
+  };
+  for (const auto& c : cases) {
+    PageTestBed bed(NumberedSongs(10));
+    bed.settings.SetAdminPassword("s3cret");
+    std::vector<SimulatedEntry> songs = NumberedSongs(10);
+    if (std::string(c.edit) == "remove 0") songs.erase(songs.begin());
+    if (std::string(c.edit) == "remove 5") songs.erase(songs.begin() + 5);
+    bed.SetSongs(songs);
+    EXPECT_EQ(Ask(bed, c.target), Redirect(c.location)) << c.edit << " " << c.target;
+    ByteString title;
+    RequestEntry entry;
+    ASSERT_EQ(bed.queue.RequestCount(), c.queued != nullptr ? 1 : 0) << c.edit << " " << c.target;
+    if (c.queued == nullptr) continue;
+    ASSERT_TRUE(bed.queue.GetEntry(0, title, entry));
+    EXPECT_EQ(title, ByteString(c.queued)) << c.edit << " " << c.target;
   }
 }
 

@@ -89,22 +89,32 @@ TEST(TemplateRendererTest, QueueRowsCarryTheCancelLinkOnTheListenersOwnRowOnly) 
   bed.Queue(0, 1);  // the connection's own UserId
   bed.Queue(1, 6);
   const std::string line = "<tr>%%QUEUELISTPOS%%|%%QUEUELISTENTRY%%|%%QUEUELISTUSERCANCEL%%</tr>\r\n";
+  // The links name each request by its index and its song.
+  const auto song = [](const char* file) { return "&song=" + std::string(SongIdText(SongOfFile(file)).CStr()); };
+  const std::string a = song("A - <one>.mp3"), b = song("B - two.mp3"), c = song("C - three.mp3");
   EXPECT_EQ(bed.Line(line),
-            "<tr>1|C - three|</tr>\r\n<tr>2|A - &lt;one&gt;|<a href=\"request.cgi?action=delete&listpos=2&index=0\">" +
-                kCancelText + "</a></tr>\r\n<tr>3|B - two|</tr>\r\n");
+            "<tr>1|C - three|</tr>\r\n<tr>2|A - &lt;one&gt;|<a href=\"request.cgi?action=delete&listpos=2&index=0" + a +
+                "\">" + kCancelText + "</a></tr>\r\n<tr>3|B - two|</tr>\r\n");
   bed.settings.SetAdminPassword("p w&d");
-  EXPECT_EQ(
-      bed.Line(line, 0, true),
-      "<tr><a href=\"admin.cgi?pass=p%20w%26d&action=delete&listpos=1&index=2\">Delete</a>&nbsp;1|C - three|<font "
-      "size=\"-1\">10.0.0.5 / A0000005-0B0C-0000-0000-000000000005</font></tr>\r\n"
-      "<tr><a href=\"admin.cgi?pass=p%20w%26d&action=delete&listpos=2&index=0\">Delete</a>&nbsp;2|A - "
-      "&lt;one&gt;|<font "
-      "size=\"-1\">10.0.0.1 / A0000001-0B0C-0000-0000-000000000001</font></tr>\r\n"
-      "<tr><a href=\"admin.cgi?pass=p%20w%26d&action=delete&listpos=3&index=1\">Delete</a>&nbsp;3|B - two|<font "
-      "size=\"-1\">10.0.0.6 / A0000006-0B0C-0000-0000-000000000006</font></tr>\r\n");
-  // A queued index the cache no longer holds loses its row.
+  EXPECT_EQ(bed.Line(line, 0, true), "<tr><a href=\"admin.cgi?pass=p%20w%26d&action=delete&listpos=1&index=2" + c +
+                                         "\">Delete</a>&nbsp;1|C - three|<font "
+                                         "size=\"-1\">10.0.0.5 / A0000005-0B0C-0000-0000-000000000005</font></tr>\r\n"
+                                         "<tr><a href=\"admin.cgi?pass=p%20w%26d&action=delete&listpos=2&index=0" +
+                                         a +
+                                         "\">Delete</a>&nbsp;2|A - "
+                                         "&lt;one&gt;|<font "
+                                         "size=\"-1\">10.0.0.1 / A0000001-0B0C-0000-0000-000000000001</font></tr>\r\n"
+                                         "<tr><a href=\"admin.cgi?pass=p%20w%26d&action=delete&listpos=3&index=1" +
+                                         b +
+                                         "\">Delete</a>&nbsp;3|B - two|<font "
+                                         "size=\"-1\">10.0.0.6 / A0000006-0B0C-0000-0000-000000000006</font></tr>\r\n");
+  // A request whose song left the playlist keeps its row (and its title)
+  // until the queue follows the playlist; then it leaves, and the rows are
+  // numbered 1, 2 as the limits count them (issue 26, fault 4).
   bed.SetSongs(Titled({"A - <one>", "B - two"}));
-  EXPECT_EQ(bed.Line("%%QUEUELISTPOS%% %%QUEUELISTENTRY%%\n"), "2 A - &lt;one&gt;\n3 B - two\n");
+  EXPECT_EQ(bed.Line("%%QUEUELISTPOS%% %%QUEUELISTENTRY%%\n"), "1 C - three\n2 A - &lt;one&gt;\n3 B - two\n");
+  EXPECT_EQ(1, bed.queue.FollowPlaylist());
+  EXPECT_EQ(bed.Line("%%QUEUELISTPOS%% %%QUEUELISTENTRY%%\n"), "1 A - &lt;one&gt;\n2 B - two\n");
 }
 
 TEST(TemplateRendererTest, OperatorMarkersAreEmptyForListeners) {

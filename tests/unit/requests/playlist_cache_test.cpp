@@ -540,5 +540,68 @@ TEST_F(PlaylistCacheBatchTest, APlaylistShrinkingMidRebuildReadsEmptyPastItsEnd)
   }
 }
 
+// A song's identity: a digest of its file, written in 11 URL-safe
+// characters and read back; the cache finds the song it names wherever the
+// playlist now holds it, in constant time, and a file listed twice is one
+// song.
+TEST_F(PlaylistCacheTest, ASongIsKnownByItsFileWhereverThePlaylistHoldsIt) {
+  const SongId song = SongOfFile(ByteString("C:\\music\\3.mp3"));
+  EXPECT_EQ(kNoSong, SongOfFile(ByteString("")));
+  EXPECT_NE(song, SongOfFile(ByteString("C:\\music\\4.mp3")));
+  // FNV-1a, 64 bits: the value of the empty text would be 0xCBF29CE484222325.
+  EXPECT_EQ(0xAF63DC4C8601EC8CULL, SongOfFile(ByteString("a")));
+  const ByteString text = SongIdText(song);
+  EXPECT_EQ(11, text.Length());
+  EXPECT_EQ(
+      std::string::npos,
+      std::string(text.CStr()).find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"));
+  SongId read = kNoSong;
+  ASSERT_TRUE(ParseSongId(text, &read));
+  EXPECT_EQ(song, read);
+  EXPECT_EQ("P__________", std::string(SongIdText(~0ULL).CStr()));
+  for (const char* bad :
+       {"", "AAAAAAAAAAA", "Q__________", "AAAAAAAAAA", "AAAAAAAAAAAB", "AAAAAAAAAA.", "AAAAAAAAAA="}) {
+    read = 7;
+    EXPECT_FALSE(ParseSongId(ByteString(bad), &read)) << bad;
+    EXPECT_EQ(7u, read) << bad;
+  }
+
+  Load({"s0", "s1", "s2", "s3", "s4", "s5"});
+  PlaylistEntry entry;
+  std::uint64_t generation = 0;
+  EXPECT_EQ(3, cache_.FindRequestedEntry(3, song, entry, generation));
+  EXPECT_EQ(song, entry.song);
+  EXPECT_EQ(generation, cache_.Generation());
+  EXPECT_EQ(2, cache_.FindRequestedEntry(2, kNoSong, entry, generation)) << "no identity: the index";
+  EXPECT_EQ(-1, cache_.FindRequestedEntry(6, kNoSong, entry, generation));
+  ASSERT_TRUE(player_.RemoveEntry(0));
+  ASSERT_TRUE(player_.MoveEntry(2, 4));  // song 3, now at 2, to the end
+  ASSERT_TRUE(cache_.Rebuild());
+  EXPECT_EQ(4, cache_.FindRequestedEntry(3, song, entry, generation)) << "the song where it is now";
+  EXPECT_EQ(4, cache_.FindRequestedEntry(-1, song, entry, generation));
+  EXPECT_TRUE(entry.title.Equals("s3"));
+  EXPECT_EQ(4, cache_.IndexOfFile(ByteString("C:\\music\\3.mp3")));
+  ByteString title;
+  ASSERT_TRUE(cache_.GetShownTitleOfFile(0, ByteString("C:\\music\\3.mp3"), title));
+  EXPECT_TRUE(title.Equals("s3"));
+  ASSERT_TRUE(player_.RemoveEntry(4));
+  ASSERT_TRUE(cache_.Rebuild());
+  entry = PlaylistEntry();
+  EXPECT_EQ(-1, cache_.FindRequestedEntry(3, song, entry, generation)) << "the song left";
+  EXPECT_TRUE(entry.filePath.IsEmpty());
+  EXPECT_EQ(-1, cache_.IndexOfFile(ByteString("C:\\music\\3.mp3")));
+  EXPECT_FALSE(cache_.GetShownTitleOfFile(0, ByteString("C:\\music\\3.mp3"), title));
+
+  // The same file twice: one song, found at its first place.
+  player_.SetPlaylist({{"a.mp3", "A", 1}, {"b.mp3", "B", 1}, {"a.mp3", "A again", 1}, {std::nullopt, "no file", 1}});
+  ASSERT_TRUE(cache_.Rebuild());
+  const SongId a = SongOfFile(ByteString("a.mp3"));
+  EXPECT_EQ(2, cache_.FindRequestedEntry(2, a, entry, generation));
+  EXPECT_EQ(0, cache_.FindRequestedEntry(1, a, entry, generation));
+  EXPECT_EQ(0, cache_.IndexOfFile(ByteString("a.mp3")));
+  EXPECT_EQ(kNoSong, (cache_.GetEntry(3, entry), entry.song)) << "no file, no identity";
+  EXPECT_EQ(-1, cache_.IndexOfFile(ByteString("")));
+}
+
 }  // namespace
 }  // namespace ambervox

@@ -326,7 +326,10 @@ TEST_F(RequestQueueTest, ARequestPlaysItsSongWhereverTheDjMovedItAndIsDroppedWhe
   RequestEntry entry;
   ASSERT_TRUE(queue_.GetEntry(0, title, entry));
   EXPECT_TRUE(title.Equals("Artist 8 - Song")) << title.CStr();
-  EXPECT_FALSE(queue_.GetEntry(2, title, entry)) << "the song left the playlist";
+  // Until the queue follows the playlist, the request whose song left is
+  // shown with the title it had.
+  ASSERT_TRUE(queue_.GetEntry(2, title, entry));
+  EXPECT_TRUE(title.Equals("Artist 5 - Song")) << title.CStr();
 
   ASSERT_TRUE(queue_.PlayNext());
   EXPECT_EQ((std::vector<std::string>{"set-position:0", "play"}), player_.TakeCommands());
@@ -381,6 +384,22 @@ TEST_F(RequestQueueTest, ALinkNamingItsRequestRemovesThatRequestOrNothing) {
   EXPECT_EQ(kNotRequester, queue_.DeleteAtForUser(0, User(1), 6));
   EXPECT_EQ((std::vector<int>{6}), QueuedIndexes());
   EXPECT_EQ(kRequestDeleted, queue_.DeleteAtForUser(5, User(3), 6));
+  EXPECT_EQ(0, queue_.RequestCount());
+
+  // After an edit two requests may share the index they were made at; the
+  // links name the song as well, so a stale one removes only its own.
+  ASSERT_EQ(kAccepted, Add(5, 1));  // song5
+  ASSERT_TRUE(player_.RemoveEntry(0));
+  ASSERT_TRUE(cache_.Rebuild());
+  ASSERT_EQ(kAccepted, Add(5, 2));  // song6, also at index 5
+  ASSERT_TRUE(queue_.PlayNext());   // song5 plays; song6 now first
+  const SongId song5 = SongOfFile(ByteString("song5.mp3"));
+  const SongId song6 = SongOfFile(ByteString("song6.mp3"));
+  EXPECT_FALSE(queue_.DeleteAt(0, 5, song5)) << "song5's link, drawn when it was first";
+  EXPECT_EQ(kInvalidPosition, queue_.DeleteAtForUser(0, User(1), 5, song5));
+  EXPECT_EQ(kNotRequester, queue_.DeleteAtForUser(1, User(1), 5, song6));
+  EXPECT_EQ(1, queue_.RequestCount());
+  EXPECT_EQ(kRequestDeleted, queue_.DeleteAtForUser(1, User(2), 5, song6));
   EXPECT_EQ(0, queue_.RequestCount());
 }
 
@@ -443,6 +462,68 @@ TEST_F(RequestQueueTest, QueueOperationsNeverHoldTheQueueLockWhileWaitingForTheC
   reader.join();
   EXPECT_EQ(1, countSeen);
   EXPECT_EQ((std::vector<int>{1, 4}), QueuedIndexes());
+}
+
+// The DJ's night (issue 26, faults 2, 3 and 4): every rule compares the song
+// (its file) wherever the playlist holds it now, not the row, and a song
+// listed twice is one song; a request whose song left the playlist leaves
+// the queue with the rebuild and stops counting.
+TEST_F(RequestQueueTest, TheRulesCompareSongsNotRowsAndARequestLeavesWithItsSong) {
+  queue_.SetLimits(Limits(10, 3, 0, 10));
+  ASSERT_EQ(kAccepted, Add(0, 1));       // song0
+  ASSERT_TRUE(player_.MoveEntry(0, 5));  // song0 to row 5, song1 to row 0
+  ASSERT_TRUE(cache_.Rebuild());
+  EXPECT_EQ(kAlreadyQueued, Add(5, 2)) << "song0, at its new row";
+  EXPECT_EQ(kAccepted, Add(0, 2)) << "song1, never asked for";
+  EXPECT_EQ(kAlreadyQueued, queue_.AddRequest(0, Address(3), User(3), true, SongOfFile(ByteString("song0.mp3"))))
+      << "a link naming song0 with its old row";
+  ASSERT_TRUE(queue_.PlayNext());  // song0, from row 5
+  EXPECT_EQ((std::vector<std::string>{"set-position:5", "play"}), player_.TakeCommands());
+  ASSERT_TRUE(queue_.PlayNext());  // song1
+  player_.TakeCommands();
+
+  // Recently played: song0 and song1; the DJ removes the first row (song1).
+  ASSERT_TRUE(player_.RemoveEntry(0));  // rows: song2 song3 song4 song5 song0 song6 ...
+  ASSERT_TRUE(cache_.Rebuild());
+  EXPECT_EQ(kRecentlyPlayed, Check(4, 4)) << "song0, now at row 4";
+  EXPECT_EQ(kAccepted, Check(5, 4)) << "song6, at the row song0 was played from";
+  EXPECT_EQ(kAccepted, Check(0, 4)) << "song2, at the row song1 was played from";
+  // The consecutive rule the same way.
+  queue_.SetLimits(Limits(10, 3, 5, 0));
+  EXPECT_EQ(kRecentlyPlayed, Check(4, 1)) << "song0 again from its requester";
+  EXPECT_EQ(kAccepted, Check(4, 4)) << "song0 from another requester";
+  EXPECT_EQ(kAccepted, Check(0, 2)) << "song2 from song1's requester, at song1's old row";
+  EXPECT_EQ(kAccepted, Check(5, 1)) << "song6 from song0's requester, at song0's old row";
+
+  // A file listed twice is one song.
+  std::vector<SimulatedEntry> songs = Songs(6);
+  songs[4].filePath = std::string("song1.mp3");
+  player_.SetPlaylist(songs);
+  ASSERT_TRUE(cache_.Rebuild());
+  queue_.ClearAll();
+  queue_.SetLimits(Limits(10, 3, 0, 10));
+  ASSERT_EQ(kAccepted, Add(1, 1));
+  EXPECT_EQ(kAlreadyQueued, Add(4, 2));
+
+  // Three requests of one listener; the DJ loads another playlist holding
+  // only one of their songs: the other two leave at once, and the listener
+  // may ask again.
+  queue_.ClearAll();
+  for (int index : {0, 2, 3}) ASSERT_EQ(kAccepted, Add(index, 7));
+  EXPECT_EQ(kTooManyFromRequester, Add(5, 7));
+  std::vector<SimulatedEntry> tonight = Songs(4, testing::ArtistAndSong, "tonight/");
+  tonight[1].filePath = std::string("song2.mp3");
+  player_.SetPlaylist(tonight);
+  ASSERT_TRUE(cache_.Rebuild());
+  EXPECT_EQ(3, queue_.RequestCount()) << "nothing leaves before the queue follows";
+  EXPECT_EQ(2, queue_.FollowPlaylist());
+  EXPECT_EQ((std::vector<int>{2}), QueuedIndexes());
+  ByteString title;
+  RequestEntry entry;
+  ASSERT_TRUE(queue_.GetEntry(0, title, entry));
+  EXPECT_TRUE(title.Equals("Artist 1 - Song")) << "the title of its new row: " << title.CStr();
+  EXPECT_EQ(kAccepted, Add(0, 7));
+  EXPECT_EQ(0, queue_.FollowPlaylist());
 }
 
 }  // namespace
