@@ -92,7 +92,8 @@ def updated(driver, html, condition):
     """Waits for the page's own update to satisfy condition(driver); the
     page must change in place, never by a reload (which would blank the
     picture for a moment)."""
-    WebDriverWait(driver, UPDATE_DEADLINE, poll_frequency=0.2).until(condition)
+    WebDriverWait(driver, UPDATE_DEADLINE, poll_frequency=0.2,
+                  ignored_exceptions=(StaleElementReferenceException,)).until(condition)
     try:
         html.is_enabled()
     except StaleElementReferenceException:
@@ -154,12 +155,14 @@ def test_the_overlay_shows_the_song_and_the_requests_on_a_transparent_band_that_
     screenshots(browser, "skin-overlay", doc=True)
 
 
-def test_a_request_made_on_the_playlist_page_shows_on_the_overlay_by_its_own_update(station, browsers):
-    overlay = browsers.open(1280, 720)
+def test_a_request_made_on_the_playlist_page_shows_on_the_overlay_by_its_own_update(station, browsers, screenshots):
+    overlay = browsers.open()
+    viewport(overlay, 1280, 720)
     overlay.get(station.url("/overlay.html"))
     # An empty queue: the invitation, and the address the page came from.
     assert overlay.find_element(By.CSS_SELECTOR, ".open-lead").text == "リクエスト受付中"
     assert overlay.find_element(By.CSS_SELECTOR, ".address").text == station.url("/")
+    screenshots(overlay, "overlay-empty")
     # The page updates itself often enough for a new request to show within
     # 10 seconds.
     every = int(overlay.find_element(By.TAG_NAME, "body").get_attribute("data-every"))
@@ -186,3 +189,4 @@ def test_a_request_made_on_the_playlist_page_shows_on_the_overlay_by_its_own_upd
     assert queue_shown(overlay) == [station.titles[i] for i in wanted[:4]]
     assert overlay.find_element(By.CSS_SELECTOR, ".more").text == "ほか 2 曲"
     assert overlay.execute_script(OVERFLOWING) == []
+    screenshots(overlay, "overlay-more")
