@@ -146,7 +146,7 @@ def test_the_overlay_shows_the_song_and_the_requests_on_a_transparent_band_that_
     assert axe_violations(browser) == []
 
     # The sizes the guides suggest: the band alone, and a full picture.
-    for width, height in ((1280, 200), (1920, 1080)):
+    for width, height in ((1280, 200), (1920, 300), (1920, 1080)):
         viewport(browser, width, height)
         assert queue_shown(browser) == [station.titles[i] for i in wanted], (width, height)
         assert browser.execute_script(OVERFLOWING) == [], (width, height)
