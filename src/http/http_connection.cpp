@@ -63,7 +63,47 @@ bool HasControlCharacter(const char* data, int length) {
   return false;
 }
 
+// True when a parameter of an Accept-Encoding element (the text after its
+// first ";") is a quality of zero: "q=0", "q=0.", "q=0.000", spaces allowed
+// around the parts. Such an encoding is one the browser refuses.
+bool HasZeroQuality(const ByteString& parameters) {
+  int position = 0;
+  ByteString parameter;
+  while (NextToken(parameters, ';', &position, &parameter)) {
+    parameter = StripSpaces(parameter);
+    if (parameter.Length() < 2 || (parameter.At(0) != 'q' && parameter.At(0) != 'Q')) continue;
+    int i = 1;
+    while (i < parameter.Length() && parameter.At(i) == ' ') ++i;
+    if (i >= parameter.Length() || parameter.At(i) != '=') continue;
+    ByteString number = StripSpaces(parameter.Mid(i + 1));
+    if (number.IsEmpty() || number.At(0) != '0') return false;
+    for (int j = 1; j < number.Length(); ++j) {
+      if (j == 1 && number.At(j) == '.') continue;
+      if (number.At(j) != '0') return false;
+    }
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+int AcceptedEncodings(const ByteString& acceptEncoding) {
+  // Each comma-separated element that names an encoding (a substring test
+  // on its name, as browsers and proxies spell them variously) accepts it,
+  // unless its quality is zero.
+  int accepted = 0;
+  int position = 0;
+  ByteString element;
+  while (NextToken(acceptEncoding, ',', &position, &element)) {
+    const int semicolon = element.Find(";");
+    const ByteString name = semicolon == ByteString::kNotFound ? element : element.Left(semicolon);
+    if (semicolon != ByteString::kNotFound && HasZeroQuality(element.Mid(semicolon + 1))) continue;
+    if (FindBytes(name, "gzip") != ByteString::kNotFound) accepted |= kAcceptsGzip;
+    if (FindBytes(name, "deflate") != ByteString::kNotFound) accepted |= kAcceptsDeflate;
+  }
+  return accepted;
+}
 
 HttpConnection::HttpConnection(const ServerLimits& limits, SendFunction send) : limits_(limits), send_(send) {}
 
@@ -187,12 +227,7 @@ void HttpConnection::InterpretHead() {
   }
   if (!r.hasUserIdCookie) r.userId.CreateNew();
 
-  r.acceptedEncodings = 0;
-  value = r.Header("accept-encoding");
-  if (!value.IsEmpty()) {
-    if (FindBytes(value, "gzip") != ByteString::kNotFound) r.acceptedEncodings |= kAcceptsGzip;
-    if (FindBytes(value, "deflate") != ByteString::kNotFound) r.acceptedEncodings |= kAcceptsDeflate;
-  }
+  r.acceptedEncodings = AcceptedEncodings(r.Header("accept-encoding"));
 }
 
 ByteString HttpConnection::BuildUserIdCookie() const {

@@ -42,6 +42,10 @@ enum ContentEncoding : int {
 constexpr int kAcceptsDeflate = 1;
 constexpr int kAcceptsGzip = 2;
 
+// kAcceptsGzip and kAcceptsDeflate for an Accept-Encoding value: the
+// encodings its elements name, except those given a quality of zero.
+int AcceptedEncodings(const ByteString& acceptEncoding);
+
 // Outcome of ReadRequest.
 enum class HeadResult {
   kComplete,      // the empty line ending the head arrived

@@ -274,12 +274,25 @@ TEST_F(InterpretHead, NoUserIdCookieGetsANewIdentity) {
   EXPECT_NE(other.request.userId, connection_.request.userId);
 }
 
-TEST_F(InterpretHead, AcceptedEncodingsAreCaseSensitiveSubstrings) {
+TEST_F(InterpretHead, AcceptedEncodingsAreCaseSensitiveNamesAndQualityZeroRefuses) {
   struct Case {
     const char* value;
     int bits;
-  } cases[] = {{"gzip, deflate", 3}, {"GZIP, DEFLATE", 0}, {"x-gzip", 2}, {"deflate;q=0", 1},
-               {"gzip;q=0", 2},      {"identity", 0},      {"", 0}};
+  } cases[] = {{"gzip, deflate", 3},
+               {"GZIP, DEFLATE", 0},
+               {"x-gzip", 2},
+               {"identity", 0},
+               {"", 0},
+               // A quality of zero, in any spelling, refuses that encoding only.
+               {"deflate;q=0", 0},
+               {"gzip;q=0", 0},
+               {"gzip;q=0, deflate;q=0", 0},
+               {"gzip; Q = 0.000, deflate", 1},
+               {"gzip;q=0.", 0},
+               {"gzip;q=0.001, deflate;q=0.0", 2},
+               {"gzip;q=1, deflate;q=0.5", 3},
+               {"gzip;level=0", 2},
+               {"gzip;q=0;x=1, deflate", 1}};
   for (const Case& c : cases) {
     HttpConnection connection{ServerLimits()};
     connection.request.headers[ByteString("accept-encoding")] = c.value;
