@@ -40,6 +40,47 @@ def test_error_pages_quote_the_request_as_text_and_hidden_files_are_refused(buil
     assert host.quit() == 0
 
 
+def test_only_regular_files_by_their_real_names_and_never_the_settings_file(build, install, start_host):
+    # The demo's web root holds no settings file; a DJ may still point the
+    # web root at the plug-in folder, beside plugin.ini.
+    assert not os.path.exists(os.path.join(build.skin_dir, "plugin.ini"))
+    root = install.folder
+    for name in os.listdir(build.skin_dir):
+        shutil.copy(os.path.join(build.skin_dir, name), root)
+    logo = "ロゴ.css"  # a browser sends it as /%83%8D%83S.css from a Shift_JIS page
+    # The plug-in's names are code page 932 bytes: so are the files' names on
+    # POSIX; under Wine the name is Unicode like any Windows name.
+    logo_path = os.path.join(root.encode(), logo.encode("cp932")) if not build.is_win32 \
+        else os.path.join(root, logo)
+    for path, content in ((os.path.join(root, "my logo.css"), b"spaced"), (logo_path, b"japanese")):
+        with open(path, "wb") as f:
+            f.write(content)
+    port = free_port()
+    install.write_ini(install.demo_settings(port, WebRoot=build.folder_setting(root)))
+    host = start_host()
+
+    for target in ("/plugin.ini", "/PLUGIN.INI", "/Plugin.ini.", "/plugin%2Eini", "/plugin.ini::$DATA"):
+        answer = get(port, target)
+        assert answer.status == 404 and b"AdminPassword" not in answer.body, target
+    # Names Windows reads as devices, or with what it drops from a name.
+    for target in ("/NUL", "/nul.css", "/nul.txt", "/CON", "/aux.html", "/COM1", "/LPT1", "/style.css.",
+                   "/playlist.html.", "/style.css%20"):
+        started = time.monotonic()
+        answer = get(port, target, timeout=10)
+        assert answer.status == 404 and time.monotonic() - started < 5, target
+    assert get(port, "/my%20logo.css").body == b"spaced"
+    assert get(port, "/%83%8D%83S.css").body == b"japanese"
+    styled = get(port, "/style.css?v=2")
+    assert styled.status == 200 and styled.header("content-type") == "text/css"
+
+    # An encoding given a quality of zero is not used.
+    for accept, encoding in (("gzip;q=0, deflate;q=0", None), ("gzip;q=0, deflate", "deflate"),
+                             ("gzip, deflate", "gzip")):
+        page = get(port, "/playlist.cgi", {"Accept-Encoding": accept})
+        assert page.status == 200 and page.header("content-encoding") == encoding, accept
+    assert host.quit() == 0
+
+
 def unescape(value):
     """An attribute value as a browser reads it: the references with their
     ";" decoded ("&current=" in a link stays as it is)."""
@@ -105,7 +146,8 @@ def test_a_password_with_outer_blanks_and_quotes_survives_restarts_byte_for_byte
         assert install.ini_bytes() == written, cycle
 
 
-def test_an_address_that_guesses_the_password_is_locked_out(build, station, monkeypatch):
+def test_an_address_that_guesses_the_password_is_locked_out(build, install, station, monkeypatch):
+    install.use_test_seams()
     monkeypatch.setitem(build.env, "AMBERVOX_TEST_ADMIN_LOCKOUT_MILLISECONDS", "1500")
     host, port = station()
     for _ in range(10):
@@ -141,12 +183,13 @@ def answered_within(port, seconds):
     return response.status == 200 and time.monotonic() - started < seconds
 
 
-def test_one_address_with_600_idle_connections_does_not_hold_the_server(build, station, monkeypatch):
+def test_one_address_with_600_idle_connections_does_not_hold_the_server(build, install, station, monkeypatch):
     # With the product's limits the address gets 64 connections; with as
     # many as it likes it fills every connection thread, and the longest
     # waiting ones make room for new clients.
     for per_address in (None, "1000"):
         if per_address:
+            install.use_test_seams()
             monkeypatch.setitem(build.env, "AMBERVOX_TEST_MAX_CONNECTIONS_PER_ADDRESS", per_address)
         host, port = station()
         idle = half_sent_connections(port, 600)
