@@ -17,6 +17,9 @@ namespace {
 
 constexpr int kCookieLifetimeSeconds = 2592000;  // 30 days
 constexpr int kSendPieceSize = 8192;
+// How far a send's time-out may differ from the budget left before it is set
+// again.
+constexpr std::int64_t kSendTimeoutSlackMilliseconds = 500;
 
 // Plain byte search (the header tests are substring tests on raw bytes).
 int FindBytes(const ByteString& text, const char* pattern) {
@@ -113,7 +116,57 @@ void HttpConnection::Attach(platform::ScopedSocket socket, const char* peer) {
   awaitingHead_ = true;
 }
 
-void HttpConnection::StartAnswer() { platform::SetSendTimeout(socket_.Get(), limits_.sendStallMilliseconds); }
+void HttpConnection::StartAnswer() {
+  sendTimeoutSet_ = limits_.sendStallMilliseconds;
+  platform::SetSendTimeout(socket_.Get(), sendTimeoutSet_);
+}
+
+std::int64_t HttpConnection::SteadyMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+bool HttpConnection::IsSendStalled(std::int64_t now, int milliseconds, std::int64_t* since) const {
+  const std::int64_t at = progressAt_.load();
+  if (at == 0 || now - at < milliseconds) return false;
+  *since = at;
+  return true;
+}
+
+int HttpConnection::SendBytes(const char* data, int length) {
+  const std::int64_t now = SteadyMilliseconds();
+  if (answerStart_ == 0) {
+    answerStart_ = now;
+    windowStart_ = now;
+    progressAt_ = now;
+  }
+  // The budget left: the progress window, and the whole answer's time,
+  // which grows with what was sent.
+  const std::int64_t earned = limits_.answerBytesPerSecond > 0 ? answerSent_ * 1000 / limits_.answerBytesPerSecond : 0;
+  const std::int64_t answerEnd = answerStart_ + limits_.answerBaseMilliseconds + earned;
+  const std::int64_t windowEnd = windowStart_ + limits_.sendStallMilliseconds;
+  const std::int64_t left = (answerEnd < windowEnd ? answerEnd : windowEnd) - now;
+  if (left <= 0) return -1;
+  // The send time-out follows the budget. It is changed only when it would
+  // let a send run more than a little past it, or stop one far too early:
+  // while a client keeps up, no call is added per send.
+  if (sendTimeoutSet_ <= 0 || sendTimeoutSet_ > left + kSendTimeoutSlackMilliseconds ||
+      sendTimeoutSet_ + kSendTimeoutSlackMilliseconds < left) {
+    sendTimeoutSet_ = static_cast<int>(left);
+    platform::SetSendTimeout(socket_.Get(), sendTimeoutSet_);
+  }
+  const int sent = send_(socket_.Get(), data, length);
+  if (sent > 0) {
+    answerSent_ += sent;
+    windowBytes_ += sent;
+    if (windowBytes_ >= limits_.minSendProgressBytes) {
+      windowBytes_ = 0;
+      windowStart_ = SteadyMilliseconds();
+      progressAt_ = windowStart_;
+    }
+  }
+  return sent;
+}
 
 HeadResult HttpConnection::ReadRequest(ByteString& requestMethod, ByteString& requestTarget) {
   // Whatever the result, the connection no longer waits for a head.

@@ -1,12 +1,15 @@
-"""What an attacker tries, against the running plug-in: markup and hidden
-files in the request target, a password full of URL characters, settings
-that must survive restarts as they are, password guessing, and one client
-that tries to hold every connection."""
+"""What an attacker tries, against the running plug-in: markup, hidden
+files, device names and the settings file in the request target, a
+password full of URL characters, settings that must survive restarts as
+they are, password guessing, one client that tries to hold every
+connection, and slow readers on many addresses."""
 
 import os
 import re
+import select
 import shutil
 import socket
+import threading
 import time
 import urllib.parse
 
@@ -202,3 +205,76 @@ def test_one_address_with_600_idle_connections_does_not_hold_the_server(build, i
                 s.close()
         assert wait_until(lambda: answered_within(port, 5))
         assert host.quit() == 0
+
+
+def slow_readers(port, sources, per_source, target):
+    """Clients with a 4 KB receive buffer that ask for `target` and read
+    nothing, `per_source` from each address."""
+    readers = []
+    for source in sources:
+        for _ in range(per_source):
+            s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+            s.bind((source, 0))
+            s.settimeout(10)
+            readers.append(s)
+            try:
+                s.connect(("127.0.0.1", port))
+                s.sendall(("GET %s HTTP/1.1\r\nHost: x\r\n\r\n" % target).encode())
+            except OSError:
+                pass  # refused or closed by the server already
+    return readers
+
+
+def answered(readers, count, timeout):
+    """True once `count` of the readers have had an answer begin (or were
+    closed), within `timeout` seconds."""
+    poller = select.poll()
+    for s in readers:
+        poller.register(s, select.POLLIN)
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if len(poller.poll(100)) >= count:
+            return True
+    return False
+
+
+def trickle(readers, stop, every=2.0, take=2048):
+    """Reads up to `take` bytes from each reader every `every` seconds: slow
+    enough to hold an answer for long, fast enough that it never stalls for
+    a whole progress window."""
+    while not stop.wait(every):
+        for s in readers:
+            try:
+                s.recv(take, socket.MSG_DONTWAIT)
+            except OSError:
+                pass
+
+
+def test_slow_readers_on_nine_addresses_do_not_lock_a_visitor_out(build, install, start_host, tmp_path):
+    root = os.path.join(str(tmp_path), "web")
+    shutil.copytree(build.skin_dir, root)
+    with open(os.path.join(root, "big.bin"), "wb") as f:
+        f.write(os.urandom(8 * 1024 * 1024))
+    port = free_port()
+    install.write_ini(install.demo_settings(port, WebRoot=build.folder_setting(root)))
+    host = start_host()
+    # 576 clients, more than the server has threads (512), each address
+    # within the per-address limit (64), each taking 2 KB every 2 s.
+    readers = slow_readers(port, ["127.0.0.%d" % i for i in range(2, 11)], 64, "/big.bin")
+    stop = threading.Event()
+    reading = threading.Thread(target=trickle, args=(readers, stop))
+    reading.start()
+    try:
+        assert answered(readers, 512, 120), "the server did not begin to answer the slow readers"
+        for _ in range(2):
+            started = time.monotonic()
+            response = get(port, "/style.css", source="127.0.0.20", timeout=10)
+            assert response.status == 200 and time.monotonic() - started < 10
+    finally:
+        stop.set()
+        reading.join()
+        for s in readers:
+            s.close()
+    assert wait_until(lambda: answered_within(port, 5))
+    assert host.quit() == 0
