@@ -17,8 +17,10 @@
 // Invariants:
 // - An error page quotes the request as text: its detail holds no "<", ">"
 //   or double quote.
-// - A refused path ("relative paths not supported") looked up and opened no
-//   file.
+// - A refused path ("relative paths not supported") opened no file. (The
+//   name as sent may have been looked up first: an escaped parent segment
+//   is refused only once decoded; every name looked up obeys the rules
+//   below.)
 // - No file is looked up or opened whose path below the web root has a
 //   segment that begins with a dot, or that is made of dots and spaces with
 //   two dots or more: "\" and "/" both separate, a two-byte character is one
@@ -226,7 +228,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(detail.find_first_of("<>\"") == std::string::npos);
     }
   }
-  if (g_answer.find("relative paths not supported") != std::string::npos) FUZZ_CHECK(g_filesTouched.empty());
+  if (g_answer.find("relative paths not supported") != std::string::npos) FUZZ_CHECK(g_filesOpened.empty());
   const std::string rootPrefix = std::string(kWebRoot) + "\\";
   const std::string skinPath = rootPrefix + kSkinFile;
   for (const std::string& path : g_filesTouched) {
