@@ -66,7 +66,7 @@ stage=$work/$name
 mkdir -p "$stage/Plugins/ambervox/skin" "$stage/docs"
 i686-w64-mingw32-strip --strip-unneeded -o "$stage/Plugins/gen_ambervox.dll" "$dll"
 for f in "$root"/skins/default/*; do
-  # The skin's plugin.ini holds the demo's settings (password "demo").
+  # The skin folder is the web root: a settings file never goes there.
   [ "$(basename "$f")" = plugin.ini ] || cp -R "$f" "$stage/Plugins/ambervox/skin/"
 done
 cp "$root/installer/plugin.ini" "$stage/plugin.ini"

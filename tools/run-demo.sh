@@ -2,8 +2,8 @@
 # Runs the demo from a finished native build:
 #   tools/run-demo.sh <build dir>
 # The stand-in player (ambervox-host) loads the plug-in from a temporary
-# plug-in folder whose plugin.ini is the default skin's sample with WebRoot set
-# to the skin folder, plays skins/default/sample.m3u8 in real time, and serves
+# plug-in folder whose plugin.ini is the demo's sample (tools/demo-plugin.ini)
+# with WebRoot set to the skin folder, plays skins/default/sample.m3u8 in real time, and serves
 # http://localhost:8080/. Commands typed here go to the host's console
 # (status, song-end, commands, quit, ...). Ctrl-C or end of input stops it
 # cleanly: the plug-in quits, the server stops, the folder is removed.
@@ -29,7 +29,7 @@ cp "$plugin" "$demo/"
 # The sample is code page 932 with CRLF lines: only the WebRoot line changes,
 # byte for byte. A plain absolute path is a folder on POSIX.
 escaped=$(printf '%s' "$skin" | sed 's/[&|\\]/\\&/g')
-LC_ALL=C sed "s|^WebRoot=[^\r]*|WebRoot=$escaped|" "$skin/plugin.ini" >"$demo/plugin.ini"
+LC_ALL=C sed "s|^WebRoot=[^\r]*|WebRoot=$escaped|" "$root/tools/demo-plugin.ini" >"$demo/plugin.ini"
 
 # In the background, but reading this terminal (or whatever the input is).
 "$host" --plugin "$demo/gen_ambervox.so" --playlist "$skin/sample.m3u8" --play 0<&0 &

@@ -12,6 +12,10 @@
 
 namespace ambervox {
 
+// The settings file, beside the plug-in's library. It holds the admin
+// password, so the web root never serves a file of this name.
+constexpr const char kSettingsFileName[] = "plugin.ini";
+
 // The values the keys set, in groups that PluginSettings and QueueLimits
 // rely on: the texts of PluginSettings first, then its flag, then its
 // numbers, then the queue limits of the RequestQueue. A new field goes at

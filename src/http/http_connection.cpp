@@ -17,6 +17,9 @@ namespace {
 
 constexpr int kCookieLifetimeSeconds = 2592000;  // 30 days
 constexpr int kSendPieceSize = 8192;
+// How far a send's time-out may differ from the budget left before it is set
+// again.
+constexpr std::int64_t kSendTimeoutSlackMilliseconds = 500;
 
 // Plain byte search (the header tests are substring tests on raw bytes).
 int FindBytes(const ByteString& text, const char* pattern) {
@@ -63,7 +66,47 @@ bool HasControlCharacter(const char* data, int length) {
   return false;
 }
 
+// True when a parameter of an Accept-Encoding element (the text after its
+// first ";") is a quality of zero: "q=0", "q=0.", "q=0.000", spaces allowed
+// around the parts. Such an encoding is one the browser refuses.
+bool HasZeroQuality(const ByteString& parameters) {
+  int position = 0;
+  ByteString parameter;
+  while (NextToken(parameters, ';', &position, &parameter)) {
+    parameter = StripSpaces(parameter);
+    if (parameter.Length() < 2 || (parameter.At(0) != 'q' && parameter.At(0) != 'Q')) continue;
+    int i = 1;
+    while (i < parameter.Length() && parameter.At(i) == ' ') ++i;
+    if (i >= parameter.Length() || parameter.At(i) != '=') continue;
+    ByteString number = StripSpaces(parameter.Mid(i + 1));
+    if (number.IsEmpty() || number.At(0) != '0') return false;
+    for (int j = 1; j < number.Length(); ++j) {
+      if (j == 1 && number.At(j) == '.') continue;
+      if (number.At(j) != '0') return false;
+    }
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+int AcceptedEncodings(const ByteString& acceptEncoding) {
+  // Each comma-separated element that names an encoding (a substring test
+  // on its name, as browsers and proxies spell them variously) accepts it,
+  // unless its quality is zero.
+  int accepted = 0;
+  int position = 0;
+  ByteString element;
+  while (NextToken(acceptEncoding, ',', &position, &element)) {
+    const int semicolon = element.Find(";");
+    const ByteString name = semicolon == ByteString::kNotFound ? element : element.Left(semicolon);
+    if (semicolon != ByteString::kNotFound && HasZeroQuality(element.Mid(semicolon + 1))) continue;
+    if (FindBytes(name, "gzip") != ByteString::kNotFound) accepted |= kAcceptsGzip;
+    if (FindBytes(name, "deflate") != ByteString::kNotFound) accepted |= kAcceptsDeflate;
+  }
+  return accepted;
+}
 
 HttpConnection::HttpConnection(const ServerLimits& limits, SendFunction send) : limits_(limits), send_(send) {}
 
@@ -73,7 +116,57 @@ void HttpConnection::Attach(platform::ScopedSocket socket, const char* peer) {
   awaitingHead_ = true;
 }
 
-void HttpConnection::StartAnswer() { platform::SetSendTimeout(socket_.Get(), limits_.sendStallMilliseconds); }
+void HttpConnection::StartAnswer() {
+  sendTimeoutSet_ = limits_.sendStallMilliseconds;
+  platform::SetSendTimeout(socket_.Get(), sendTimeoutSet_);
+}
+
+std::int64_t HttpConnection::SteadyMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+bool HttpConnection::IsSendStalled(std::int64_t now, int milliseconds, std::int64_t* since) const {
+  const std::int64_t at = progressAt_.load();
+  if (at == 0 || now - at < milliseconds) return false;
+  *since = at;
+  return true;
+}
+
+int HttpConnection::SendBytes(const char* data, int length) {
+  const std::int64_t now = SteadyMilliseconds();
+  if (answerStart_ == 0) {
+    answerStart_ = now;
+    windowStart_ = now;
+    progressAt_ = now;
+  }
+  // The budget left: the progress window, and the whole answer's time,
+  // which grows with what was sent.
+  const std::int64_t earned = limits_.answerBytesPerSecond > 0 ? answerSent_ * 1000 / limits_.answerBytesPerSecond : 0;
+  const std::int64_t answerEnd = answerStart_ + limits_.answerBaseMilliseconds + earned;
+  const std::int64_t windowEnd = windowStart_ + limits_.sendStallMilliseconds;
+  const std::int64_t left = (answerEnd < windowEnd ? answerEnd : windowEnd) - now;
+  if (left <= 0) return -1;
+  // The send time-out follows the budget. It is changed only when it would
+  // let a send run more than a little past it, or stop one far too early:
+  // while a client keeps up, no call is added per send.
+  if (sendTimeoutSet_ <= 0 || sendTimeoutSet_ > left + kSendTimeoutSlackMilliseconds ||
+      sendTimeoutSet_ + kSendTimeoutSlackMilliseconds < left) {
+    sendTimeoutSet_ = static_cast<int>(left);
+    platform::SetSendTimeout(socket_.Get(), sendTimeoutSet_);
+  }
+  const int sent = send_(socket_.Get(), data, length);
+  if (sent > 0) {
+    answerSent_ += sent;
+    windowBytes_ += sent;
+    if (windowBytes_ >= limits_.minSendProgressBytes) {
+      windowBytes_ = 0;
+      windowStart_ = SteadyMilliseconds();
+      progressAt_ = windowStart_;
+    }
+  }
+  return sent;
+}
 
 HeadResult HttpConnection::ReadRequest(ByteString& requestMethod, ByteString& requestTarget) {
   // Whatever the result, the connection no longer waits for a head.
@@ -187,12 +280,7 @@ void HttpConnection::InterpretHead() {
   }
   if (!r.hasUserIdCookie) r.userId.CreateNew();
 
-  r.acceptedEncodings = 0;
-  value = r.Header("accept-encoding");
-  if (!value.IsEmpty()) {
-    if (FindBytes(value, "gzip") != ByteString::kNotFound) r.acceptedEncodings |= kAcceptsGzip;
-    if (FindBytes(value, "deflate") != ByteString::kNotFound) r.acceptedEncodings |= kAcceptsDeflate;
-  }
+  r.acceptedEncodings = AcceptedEncodings(r.Header("accept-encoding"));
 }
 
 ByteString HttpConnection::BuildUserIdCookie() const {

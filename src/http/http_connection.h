@@ -42,6 +42,10 @@ enum ContentEncoding : int {
 constexpr int kAcceptsDeflate = 1;
 constexpr int kAcceptsGzip = 2;
 
+// kAcceptsGzip and kAcceptsDeflate for an Accept-Encoding value: the
+// encodings its elements name, except those given a quality of zero.
+int AcceptedEncodings(const ByteString& acceptEncoding);
+
 // Outcome of ReadRequest.
 enum class HeadResult {
   kComplete,      // the empty line ending the head arrived
@@ -144,8 +148,16 @@ class HttpConnection {
   // Sends all `length` bytes, repeating after short sends; false at the
   // first send that transfers nothing.
   bool SendAll(const char* data, int length);
-  // Sends the bytes once, as they are.
-  int SendBytes(const char* data, int length) { return send_(socket_.Get(), data, length); }
+  // Sends the bytes once, as they are, within the answer's budget (see
+  // kSendStallMilliseconds): -1, sending nothing, once the budget is spent.
+  int SendBytes(const char* data, int length);
+  // True once the answer has begun and its client has accepted nothing for
+  // at least `milliseconds`; `*since` then says since when (steady clock,
+  // milliseconds). Any thread (the server picks the slowest reader to close
+  // when every thread is taken).
+  bool IsSendStalled(std::int64_t now, int milliseconds, std::int64_t* since) const;
+  // The steady clock in milliseconds, as IsSendStalled counts.
+  static std::int64_t SteadyMilliseconds();
 
   // The buffer that a request head, a skin line or a piece of a file is read
   // into.
@@ -159,6 +171,15 @@ class HttpConnection {
   SendFunction send_;
   platform::ScopedSocket socket_;
   std::atomic<bool> awaitingHead_{false};
+  // The answer's send budget, kept by the connection's own thread; the
+  // last time its client accepted kMinSendProgressBytes (0 before the
+  // answer began) is read by the server too.
+  std::int64_t answerStart_ = 0;
+  std::int64_t answerSent_ = 0;
+  std::int64_t windowStart_ = 0;
+  int windowBytes_ = 0;
+  int sendTimeoutSet_ = 0;
+  std::atomic<std::int64_t> progressAt_{0};
   char lineBuffer_[kLineBufferSize];
 };
 

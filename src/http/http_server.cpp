@@ -388,6 +388,20 @@ void HttpServer::EvictLongestWaiting() {
     if (client->connection.HasUnreadInput()) continue;
     longest = client;
   }
+  if (longest == nullptr) {
+    // No head has waited long enough: the answer whose client has accepted
+    // nothing for the longest time makes room instead, a slow reader that
+    // could otherwise keep its thread until its answer times out.
+    const std::int64_t now = HttpConnection::SteadyMilliseconds();
+    std::int64_t oldest = 0;
+    for (Client* client : connections_) {
+      std::int64_t since = 0;
+      if (!client->connection.IsSendStalled(now, limits_.evictAfterSendStallMilliseconds, &since)) continue;
+      if (longest != nullptr && since >= oldest) continue;
+      longest = client;
+      oldest = since;
+    }
+  }
   if (longest == nullptr) return;
   longest->evicted = true;
   longest->connection.ShutdownSocket();

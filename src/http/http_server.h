@@ -32,9 +32,9 @@
 // client and starts a new thread as the leader, while fewer than
 // maxConnectionThreads exist (ended ones count until they are reaped). When
 // every thread is taken and every slot holds a connection, it closes the
-// connection that has waited longest for its head (EvictLongestWaiting),
-// whose thread then takes the client; otherwise the client waits in the
-// listen queue.
+// connection that has waited longest for its head, or else the slowest
+// reader (EvictLongestWaiting), whose thread then takes the client;
+// otherwise the client waits in the listen queue.
 //
 // Locks: `connectionsLock` guards `connections`, each client's `evicted`
 // mark, the parked threads, the leader and the count of connection threads
@@ -135,8 +135,11 @@ class HttpServer {
   // longest for its request head, at least evictAfterHeadWaitMilliseconds;
   // its thread then finishes it and the slot is free. A connection whose
   // client has sent bytes it has not read yet is passed over (its thread is
-  // behind, the client is not idle). Does nothing while an earlier eviction
-  // is still being finished, or when no connection has waited that long.
+  // behind, the client is not idle). When no head has waited that long, the
+  // slowest reader goes instead: the answer whose client has accepted
+  // nothing for the longest time, at least evictAfterSendStallMilliseconds.
+  // Does nothing while an earlier eviction is still being finished, or when
+  // no connection qualifies.
   void EvictLongestWaiting() REQUIRES(connectionsLock_);
   // A client for a newly accepted socket; null (the socket closed) when
   // memory runs out.

@@ -15,9 +15,20 @@ constexpr int kMaxHeadBytes = 64 * 1024;
 // A connection that has not sent its complete head this long after it was
 // accepted is closed without an answer.
 constexpr int kHeadTimeoutMilliseconds = 30 * 1000;
-// A send that makes no progress this long (the peer stopped reading) fails,
-// which ends the response and the connection.
-constexpr int kSendStallMilliseconds = 60 * 1000;
+// Every answer must keep moving, so that a client that reads slowly or not
+// at all cannot hold a connection thread for as long as it likes. An answer
+// ends (and with it the connection) when its client has accepted less than
+// kMinSendProgressBytes in kSendStallMilliseconds, or when it has taken
+// longer than kAnswerBaseMilliseconds plus one second for every
+// kAnswerBytesPerSecond bytes sent so far. A phone on a slow network that
+// takes 8 KB a second (64 kbit/s) gets a 2.6 MB playlist page even
+// uncompressed (in under six minutes); one that takes 2 KB every 25 s is
+// closed after 10 s, and one that trickles just over 1 KB every 10 s after
+// about 30 s.
+constexpr int kSendStallMilliseconds = 10 * 1000;
+constexpr int kMinSendProgressBytes = 1024;
+constexpr int kAnswerBaseMilliseconds = 30 * 1000;
+constexpr int kAnswerBytesPerSecond = 8 * 1024;
 // Connection threads alive at once. It bounds what the threads' stacks take
 // of a 32-bit player's address space. When every thread is taken, a new
 // client takes the place of the connection that has waited longest for its
@@ -25,8 +36,13 @@ constexpr int kSendStallMilliseconds = 60 * 1000;
 // nothing it sent waits unread (it is closed); otherwise the new client waits until a connection has been
 // reaped. So connections that send nothing, or half a head, cannot keep the
 // server from answering until kHeadTimeoutMilliseconds frees them.
+// When no connection waits for its head that long, the answer whose client
+// has accepted nothing for the longest time gives way instead, once that is
+// kEvictAfterSendStallMilliseconds: slow readers on many addresses cannot
+// keep every thread until their answers time out.
 constexpr int kMaxConnectionThreads = 512;
 constexpr int kEvictAfterHeadWaitMilliseconds = 1000;
+constexpr int kEvictAfterSendStallMilliseconds = 2000;
 // A connection thread that has served its connection parks, or accepts the
 // next client itself when no other thread does; parked threads count
 // towards kMaxConnectionThreads, so they never hold more stacks than a full
@@ -66,8 +82,12 @@ struct ServerLimits {
   int maxHeadBytes = kMaxHeadBytes;
   int headTimeoutMilliseconds = kHeadTimeoutMilliseconds;
   int sendStallMilliseconds = kSendStallMilliseconds;
+  int minSendProgressBytes = kMinSendProgressBytes;
+  int answerBaseMilliseconds = kAnswerBaseMilliseconds;
+  int answerBytesPerSecond = kAnswerBytesPerSecond;
   int maxConnectionThreads = kMaxConnectionThreads;
   int evictAfterHeadWaitMilliseconds = kEvictAfterHeadWaitMilliseconds;
+  int evictAfterSendStallMilliseconds = kEvictAfterSendStallMilliseconds;
   int parkedThreadIdleMilliseconds = kParkedThreadIdleMilliseconds;
   int maxParkedThreads = kMaxParkedThreads;
   int maxConnectionsPerAddress = kMaxConnectionsPerAddress;

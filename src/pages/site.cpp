@@ -74,31 +74,38 @@ int SendTemplatePage(Page& page, const ParsedSkin& skin) {
 int SendWebRootFile(Page& page, const ByteString& filePath, bool fromTarget, const char* contentType) {
   HttpConnection& connection = page.connection;
   const ByteString& target = page.Request().target;
+  const ByteString webRoot = page.site.settings->WebRoot();
+  // The name as sent first (a file may have "%20" in its name); when nothing
+  // is there and the name holds escapes, as a browser writes a space or a
+  // Japanese name, the name they spell. Every rule judges the name looked up.
+  ByteString name = filePath;
+  ByteString fullPath;
+  platform::FileInfo info;
+  WebRootLookup found = FindWebRootFile(webRoot, name, fromTarget, &fullPath, &info);
+  if (found == WebRootLookup::kMissing && fromTarget && name.Contains("%")) {
+    name = DecodePercentEscapes(filePath);
+    found = FindWebRootFile(webRoot, name, fromTarget, &fullPath, &info);
+  }
+  if (found == WebRootLookup::kBadPath) {
+    SendBadPath(connection, name);
+    return 0;
+  }
   // A file named by the target takes its type from its own name; a page
   // named by the settings keeps the type it was given unless the target's
   // spelling names another.
-  if (const char* byExtension = MimeTable::ContentTypeForTarget(fromTarget ? filePath : target)) {
+  if (const char* byExtension = MimeTable::ContentTypeForTarget(fromTarget ? name : target)) {
     contentType = byExtension;
   }
-  // A target may name no hidden file or folder, by whatever spelling; the
-  // skin file named by the settings is only kept from starting with "/.".
-  if (filePath.StartsWith("/.") || (fromTarget && (HasDotSegment(filePath) || HasParentSegment(filePath)))) {
-    SendBadPath(connection, filePath);
-    return 0;
-  }
-  ByteString fullPath = BuildFullPath(page.site.settings->WebRoot(), filePath);
-  platform::FileInfo info;
-  const bool found = platform::FindFileInfo(fullPath.CStr(), &info);
   const bool isTemplate = contentType != nullptr && std::strcmp(contentType, "text/html") == 0;
   std::shared_ptr<const ParsedSkin> skin;
   std::shared_ptr<const KeptFile> kept;
   platform::ScopedFile file;
-  if (found && isTemplate) {
+  if (found == WebRootLookup::kFound && isTemplate) {
     skin = SharedSkinCache().Get(fullPath, info);
-  } else if (found && info.size <= SkinCache::kMaxFileBytes) {
+  } else if (found == WebRootLookup::kFound && info.size <= SkinCache::kMaxFileBytes) {
     // A small file comes from memory while it is unchanged on disk.
     kept = SharedSkinCache().GetFile(fullPath, info);
-  } else if (found) {
+  } else if (found == WebRootLookup::kFound) {
     file.reset(platform::OpenFileForReading(fullPath.CStr()));
   }
   if (skin == nullptr && kept == nullptr && file == nullptr) {

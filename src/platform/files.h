@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <string>
 
 namespace ambervox {
 namespace platform {
@@ -20,6 +21,15 @@ struct FileInfo {
 
 // Finds a file (FindFirstFileA); false when nothing exists at the path.
 bool FindFileInfo(const char* path, FileInfo* out);
+// Finds a file to serve: true only when `path` names a regular disk file
+// (Win32: it opens, GetFileType is FILE_TYPE_DISK and it is no folder; POSIX:
+// a regular file, which also refuses folders, devices and pipes). Then
+// `info` is its size and last write time, and `longPath` the path with every
+// component in its long form (Win32: GetLongPathNameW, so an 8.3 short name
+// such as "GIT~1" comes back as the name it stands for; POSIX, where a
+// name has one spelling, the path as given). `longPath` has as many
+// components as `path`.
+bool FindRegularFile(const char* path, FileInfo* info, std::string* longPath);
 // fopen(path, "rb"); nullptr on failure. The caller fcloses it, best by
 // handing it to a ScopedFile.
 std::FILE* OpenFileForReading(const char* path);

@@ -1,14 +1,14 @@
 #include "plugin/plugin.h"
 
-#include <utility>
-
 #include <string>
+#include <utility>
 
 #include "common/number.h"
 #include "platform/system.h"
 #include "player/player_host.h"
 #include "player/player_messages.h"
 #include "plugin/plugin_record.h"
+#include "plugin/process_limits.h"
 #include "plugin/settings_dialog.h"
 #include "plugin/settings_store.h"
 
@@ -23,26 +23,6 @@ constexpr const char kStartFailureText[] =
 constexpr const char kRefreshDoneText[] =
     "\x83\x76\x83\x8c\x83\x43\x83\x8a\x83\x58\x83\x67\x83\x4c\x83\x83\x83\x62\x83\x56\x83\x85\x8d\xc4\x8d\x5c"
     "\x92\x7a\x8a\xae\x97\xb9\n";
-
-// The server's limits are the product's, except where the environment of
-// a test run sets one of these to a positive number: the load tests need
-// more connections from their one address, and the end-to-end tests a
-// lockout that ends within seconds.
-constexpr const char kMaxConnectionsPerAddressVariable[] = "AMBERVOX_TEST_MAX_CONNECTIONS_PER_ADDRESS";
-constexpr const char kAdminLockoutVariable[] = "AMBERVOX_TEST_ADMIN_LOCKOUT_MILLISECONDS";
-
-void OverrideFromEnvironment(const char* name, int* limit) {
-  const std::string text = platform::EnvironmentValue(name);
-  const int value = text.empty() ? 0 : ParseNumber(text.c_str());
-  if (value > 0) *limit = value;
-}
-
-ServerLimits ServerLimitsOfThisProcess() {
-  ServerLimits limits;
-  OverrideFromEnvironment(kMaxConnectionsPerAddressVariable, &limits.maxConnectionsPerAddress);
-  OverrideFromEnvironment(kAdminLockoutVariable, &limits.adminLockoutMilliseconds);
-  return limits;
-}
 
 constexpr const char kDialogWindowClass[] = "#32770";
 constexpr int kWindowTextBufferSize = 256;
@@ -64,7 +44,7 @@ platform::WindowHandle FindOpenDialog() {
 
 std::atomic<Plugin*> Plugin::hooked_{nullptr};
 
-Plugin::Plugin() : queue_(&cache_), server_(&queue_, &settings_, ServerLimitsOfThisProcess()) {
+Plugin::Plugin() : queue_(&cache_), server_(&queue_, &settings_, ProcessServerLimits()) {
   // The admin page's "refreshcache" starts this plug-in's refresh.
   server_.SetCacheRefresher(this);
 }

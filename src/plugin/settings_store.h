@@ -17,7 +17,6 @@
 namespace ambervox {
 
 constexpr const char kSettingsSection[] = "HTTP Request";
-constexpr const char kSettingsFileName[] = "plugin.ini";
 // Path buffer for the library's own file name.
 constexpr int kModulePathBufferSize = 260;
 

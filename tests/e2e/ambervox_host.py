@@ -67,6 +67,9 @@ class Build:
         self.platform = os.environ["AMBERVOX_PLATFORM"]
         self.host = os.environ["AMBERVOX_HOST"]
         self.plugin = os.environ["AMBERVOX_PLUGIN"]
+        # The plug-in with the limits of a test run (AMBERVOX_TEST_* from the
+        # environment): on POSIX the plug-in itself, on Windows a test module.
+        self.plugin_with_seams = os.environ.get("AMBERVOX_PLUGIN_SEAMS") or self.plugin
         self.neighbour = os.environ.get("AMBERVOX_NEIGHBOUR")
         self.source = os.environ["AMBERVOX_SOURCE_DIR"]
         self.build_dir = os.environ.get("AMBERVOX_BUILD_DIR", os.path.dirname(os.path.dirname(self.host)))
@@ -81,6 +84,11 @@ class Build:
     @property
     def skin_dir(self):
         return os.path.join(self.source, "skins", "default")
+
+    @property
+    def demo_ini(self):
+        """The demo's settings (password "demo"), kept outside the skin folder."""
+        return os.path.join(self.source, "tools", "demo-plugin.ini")
 
     def _prepare_wine(self):
         choose_wine(self.env)
@@ -219,6 +227,11 @@ class Install:
         shutil.copy(build.plugin, self.module)
         self.ini = os.path.join(self.folder, "plugin.ini")
 
+    def use_test_seams(self):
+        """Puts the module that reads the AMBERVOX_TEST_* limits from the
+        environment in the plug-in's place, under the plug-in's name."""
+        shutil.copy(self.build.plugin_with_seams, self.module)
+
     def add_neighbour(self, variant):
         """Copies the neighbour plug-in in as gen_neighbour_<variant> ("keep" or "blind")."""
         base, extension = os.path.splitext(os.path.basename(self.build.neighbour))
@@ -235,8 +248,8 @@ class Install:
             return f.read()
 
     def demo_settings(self, port, **changes):
-        """The sample plugin.ini of the default skin on `port`, in its order."""
-        values = dict(read_ini(os.path.join(self.build.skin_dir, "plugin.ini")))
+        """The demo's settings serving the default skin on `port`, in their order."""
+        values = dict(read_ini(self.build.demo_ini))
         values["WebRoot"] = self.build.folder_setting(self.build.skin_dir)
         values["Port"] = str(port)
         values.update({k: str(v) for k, v in changes.items()})

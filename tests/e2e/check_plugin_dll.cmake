@@ -1,6 +1,7 @@
 # Checks the Windows plug-in module: it imports only DLLs that every Windows
-# has, and it exports winampGetGeneralPurposePlugin under that exact,
-# undecorated name.
+# has, it exports winampGetGeneralPurposePlugin under that exact,
+# undecorated name, and it holds no test seam (no AMBERVOX_TEST variable is
+# read from the player's environment).
 #   cmake -DOBJDUMP=<objdump> -DDLL=<gen_ambervox.dll> -P check_plugin_dll.cmake
 # objdump's headings are translated under a Japanese locale: read them in C.
 execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C LANGUAGE=C ${OBJDUMP} -p ${DLL}
@@ -24,6 +25,11 @@ foreach(line ${imports})
   endif()
   message(STATUS "imports ${name}")
 endforeach()
+
+file(STRINGS ${DLL} seams REGEX "AMBERVOX_TEST")
+if(seams)
+  message(FATAL_ERROR "${DLL} holds test seams: ${seams}")
+endif()
 
 # The names of the export table: the lines after its "[Ordinal/Name
 # Pointer] Table" heading, up to the next empty line.

@@ -1,12 +1,15 @@
-"""What an attacker tries, against the running plug-in: markup and hidden
-files in the request target, a password full of URL characters, settings
-that must survive restarts as they are, password guessing, and one client
-that tries to hold every connection."""
+"""What an attacker tries, against the running plug-in: markup, hidden
+files, device names and the settings file in the request target, a
+password full of URL characters, settings that must survive restarts as
+they are, password guessing, one client that tries to hold every
+connection, and slow readers on many addresses."""
 
 import os
 import re
+import select
 import shutil
 import socket
+import threading
 import time
 import urllib.parse
 
@@ -37,6 +40,47 @@ def test_error_pages_quote_the_request_as_text_and_hidden_files_are_refused(buil
         answer = get(port, target)
         assert answer.status == 400, target
         assert b"relative paths not supported" in answer.body and b"SECRET" not in answer.body, target
+    assert host.quit() == 0
+
+
+def test_only_regular_files_by_their_real_names_and_never_the_settings_file(build, install, start_host):
+    # The demo's web root holds no settings file; a DJ may still point the
+    # web root at the plug-in folder, beside plugin.ini.
+    assert not os.path.exists(os.path.join(build.skin_dir, "plugin.ini"))
+    root = install.folder
+    for name in os.listdir(build.skin_dir):
+        shutil.copy(os.path.join(build.skin_dir, name), root)
+    logo = "ロゴ.css"  # a browser sends it as /%83%8D%83S.css from a Shift_JIS page
+    # The plug-in's names are code page 932 bytes: so are the files' names on
+    # POSIX; under Wine the name is Unicode like any Windows name.
+    logo_path = os.path.join(root.encode(), logo.encode("cp932")) if not build.is_win32 \
+        else os.path.join(root, logo)
+    for path, content in ((os.path.join(root, "my logo.css"), b"spaced"), (logo_path, b"japanese")):
+        with open(path, "wb") as f:
+            f.write(content)
+    port = free_port()
+    install.write_ini(install.demo_settings(port, WebRoot=build.folder_setting(root)))
+    host = start_host()
+
+    for target in ("/plugin.ini", "/PLUGIN.INI", "/Plugin.ini.", "/plugin%2Eini", "/plugin.ini::$DATA"):
+        answer = get(port, target)
+        assert answer.status == 404 and b"AdminPassword" not in answer.body, target
+    # Names Windows reads as devices, or with what it drops from a name.
+    for target in ("/NUL", "/nul.css", "/nul.txt", "/CON", "/aux.html", "/COM1", "/LPT1", "/style.css.",
+                   "/playlist.html.", "/style.css%20"):
+        started = time.monotonic()
+        answer = get(port, target, timeout=10)
+        assert answer.status == 404 and time.monotonic() - started < 5, target
+    assert get(port, "/my%20logo.css").body == b"spaced"
+    assert get(port, "/%83%8D%83S.css").body == b"japanese"
+    styled = get(port, "/style.css?v=2")
+    assert styled.status == 200 and styled.header("content-type") == "text/css"
+
+    # An encoding given a quality of zero is not used.
+    for accept, encoding in (("gzip;q=0, deflate;q=0", None), ("gzip;q=0, deflate", "deflate"),
+                             ("gzip, deflate", "gzip")):
+        page = get(port, "/playlist.cgi", {"Accept-Encoding": accept})
+        assert page.status == 200 and page.header("content-encoding") == encoding, accept
     assert host.quit() == 0
 
 
@@ -105,7 +149,8 @@ def test_a_password_with_outer_blanks_and_quotes_survives_restarts_byte_for_byte
         assert install.ini_bytes() == written, cycle
 
 
-def test_an_address_that_guesses_the_password_is_locked_out(build, station, monkeypatch):
+def test_an_address_that_guesses_the_password_is_locked_out(build, install, station, monkeypatch):
+    install.use_test_seams()
     monkeypatch.setitem(build.env, "AMBERVOX_TEST_ADMIN_LOCKOUT_MILLISECONDS", "1500")
     host, port = station()
     for _ in range(10):
@@ -153,7 +198,7 @@ def answered_before(port, deadline):
     return response.status == 200 and time.monotonic() < deadline
 
 
-def test_one_address_with_600_idle_connections_does_not_hold_the_server(build, station, monkeypatch):
+def test_one_address_with_600_idle_connections_does_not_hold_the_server(build, install, station, monkeypatch):
     # With the product's limits the address gets 64 connections; with as
     # many as it likes it fills every connection thread, and the longest
     # waiting ones make room for new clients. A server that made no room
@@ -163,6 +208,7 @@ def test_one_address_with_600_idle_connections_does_not_hold_the_server(build, s
     # slowly this machine (or an emulator) runs the server.
     for per_address in (None, "1000"):
         if per_address:
+            install.use_test_seams()
             monkeypatch.setitem(build.env, "AMBERVOX_TEST_MAX_CONNECTIONS_PER_ADDRESS", per_address)
         host, port = station()
         deadline = time.monotonic() + HEAD_TIMEOUT_S
@@ -176,3 +222,76 @@ def test_one_address_with_600_idle_connections_does_not_hold_the_server(build, s
                 s.close()
         assert wait_until(lambda: answered_before(port, time.monotonic() + 10), timeout=60)
         assert host.quit() == 0
+
+
+def slow_readers(port, sources, per_source, target):
+    """Clients with a 4 KB receive buffer that ask for `target` and read
+    nothing, `per_source` from each address."""
+    readers = []
+    for source in sources:
+        for _ in range(per_source):
+            s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+            s.bind((source, 0))
+            s.settimeout(10)
+            readers.append(s)
+            try:
+                s.connect(("127.0.0.1", port))
+                s.sendall(("GET %s HTTP/1.1\r\nHost: x\r\n\r\n" % target).encode())
+            except OSError:
+                pass  # refused or closed by the server already
+    return readers
+
+
+def answered(readers, count, timeout):
+    """True once `count` of the readers have had an answer begin (or were
+    closed), within `timeout` seconds."""
+    poller = select.poll()
+    for s in readers:
+        poller.register(s, select.POLLIN)
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if len(poller.poll(100)) >= count:
+            return True
+    return False
+
+
+def trickle(readers, stop, every=2.0, take=2048):
+    """Reads up to `take` bytes from each reader every `every` seconds: slow
+    enough to hold an answer for long, fast enough that it never stalls for
+    a whole progress window."""
+    while not stop.wait(every):
+        for s in readers:
+            try:
+                s.recv(take, socket.MSG_DONTWAIT)
+            except OSError:
+                pass
+
+
+def test_slow_readers_on_nine_addresses_do_not_lock_a_visitor_out(build, install, start_host, tmp_path):
+    root = os.path.join(str(tmp_path), "web")
+    shutil.copytree(build.skin_dir, root)
+    with open(os.path.join(root, "big.bin"), "wb") as f:
+        f.write(os.urandom(8 * 1024 * 1024))
+    port = free_port()
+    install.write_ini(install.demo_settings(port, WebRoot=build.folder_setting(root)))
+    host = start_host()
+    # 576 clients, more than the server has threads (512), each address
+    # within the per-address limit (64), each taking 2 KB every 2 s.
+    readers = slow_readers(port, ["127.0.0.%d" % i for i in range(2, 11)], 64, "/big.bin")
+    stop = threading.Event()
+    reading = threading.Thread(target=trickle, args=(readers, stop))
+    reading.start()
+    try:
+        assert answered(readers, 512, 120), "the server did not begin to answer the slow readers"
+        for _ in range(2):
+            started = time.monotonic()
+            response = get(port, "/style.css", source="127.0.0.20", timeout=10)
+            assert response.status == 200 and time.monotonic() - started < 10
+    finally:
+        stop.set()
+        reading.join()
+        for s in readers:
+            s.close()
+    assert wait_until(lambda: answered_within(port, 5))
+    assert host.quit() == 0

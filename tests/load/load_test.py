@@ -580,6 +580,7 @@ def main():
         playlist = write_playlist(os.path.join(workdir, "songs.m3u8"), 1)
 
         install = ah.Install(build, workdir)
+        install.use_test_seams()
         port = ah.free_port()
         original_demo_settings = install.demo_settings
 

@@ -46,6 +46,17 @@ bool FindFileInfo(const char* path, FileInfo* out) {
   return true;
 }
 
+bool FindRegularFile(const char* path, FileInfo* info, std::string* longPath) {
+  if (path == nullptr || info == nullptr || longPath == nullptr || *path == '\0') return false;
+  struct stat status {};
+  if (stat(NativePath(path).c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  info->size = static_cast<std::uint64_t>(status.st_size);
+  std::int64_t seconds = static_cast<std::int64_t>(status.st_mtim.tv_sec) + kFileTimeEpochOffset;
+  info->lastWriteTime = static_cast<std::uint64_t>(seconds * kFileTimeUnitsPerSecond + status.st_mtim.tv_nsec / 100);
+  *longPath = path;
+  return true;
+}
+
 std::FILE* OpenFileForReading(const char* path) {
   if (path == nullptr) return nullptr;
   std::FILE* file = std::fopen(NativePath(path).c_str(), "rb");

@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include <cstring>
+#include <string>
 
 #include "platform/files.h"
 
@@ -32,6 +33,59 @@ bool FindFileInfo(const char* path, FileInfo* out) {
     out->lastWriteTime = static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 |
                          data.ftLastWriteTime.dwLowDateTime;
   }
+  return true;
+}
+
+namespace {
+
+// ANSI code page text to UTF-16 and back; false when it does not convert.
+bool AnsiToWide(const char* text, std::wstring* wide) {
+  const int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  if (units <= 0) return false;
+  wide->assign(static_cast<std::size_t>(units), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, text, -1, &(*wide)[0], units) != units) return false;
+  wide->resize(static_cast<std::size_t>(units - 1));
+  return true;
+}
+
+bool WideToAnsi(const std::wstring& wide, std::string* text) {
+  const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return false;
+  text->assign(static_cast<std::size_t>(bytes), '\0');
+  if (WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &(*text)[0], bytes, nullptr, nullptr) != bytes) return false;
+  text->resize(static_cast<std::size_t>(bytes - 1));
+  return true;
+}
+
+}  // namespace
+
+bool FindRegularFile(const char* path, FileInfo* info, std::string* longPath) {
+  if (!path || !info || !longPath || *path == '\0' || std::strpbrk(path, "*?")) return false;
+  std::wstring wide;
+  if (!AnsiToWide(path, &wide)) return false;
+  // Asking for the attributes only reads nothing, and a folder does not open
+  // without FILE_FLAG_BACKUP_SEMANTICS. What opens may still be a device
+  // (a serial port, a pipe): only a disk file is served.
+  HANDLE file = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION data;
+  const bool regular = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &data) &&
+                       (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+  CloseHandle(file);
+  if (!regular) return false;
+  // Each component in its long form, so that the caller judges the names
+  // the file really has, not a short alias of them.
+  const DWORD units = GetLongPathNameW(wide.c_str(), nullptr, 0);
+  if (units == 0) return false;
+  std::wstring longWide(units, L'\0');
+  const DWORD written = GetLongPathNameW(wide.c_str(), &longWide[0], units);
+  if (written == 0 || written >= units) return false;
+  longWide.resize(written);
+  if (!WideToAnsi(longWide, longPath)) return false;
+  info->size = static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+  info->lastWriteTime =
+      static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
   return true;
 }
 

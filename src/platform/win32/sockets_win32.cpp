@@ -61,15 +61,30 @@ Socket ListenTcp(std::uint16_t port, int backlog) {
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_ANY);
 
-  // No SO_REUSEADDR: on Windows it would let another program bind the same
-  // port and take over the connections.
-  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-  if (s == INVALID_SOCKET) return kInvalidSocket;
-  if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || listen(s, backlog) != 0) {
+  // SO_EXCLUSIVEADDRUSE: no other program may bind the same port, even with
+  // SO_REUSEADDR, and receive our listeners' connections. Windows may refuse
+  // it while connections of an earlier listener on the port are still
+  // closing (a restart after the settings dialog changed nothing but the
+  // port back): then the port is bound as before, without the option.
+  for (const bool exclusive : {true, false}) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) return kInvalidSocket;
+    BOOL on = TRUE;
+    if (exclusive &&
+        setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on) != 0) {
+      closesocket(s);
+      continue;
+    }
+    if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 && listen(s, backlog) == 0) {
+      return FromSocket(s);
+    }
+    const int error = WSAGetLastError();
     closesocket(s);
-    return kInvalidSocket;
+    // The second try, without the option, is for a port in use; it too
+    // fails while another socket listens there, whatever options it set.
+    if (error != WSAEADDRINUSE) return kInvalidSocket;
   }
-  return FromSocket(s);
+  return kInvalidSocket;
 }
 
 std::uint16_t LocalPort(Socket s) {

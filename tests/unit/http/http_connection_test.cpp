@@ -274,12 +274,25 @@ TEST_F(InterpretHead, NoUserIdCookieGetsANewIdentity) {
   EXPECT_NE(other.request.userId, connection_.request.userId);
 }
 
-TEST_F(InterpretHead, AcceptedEncodingsAreCaseSensitiveSubstrings) {
+TEST_F(InterpretHead, AcceptedEncodingsAreCaseSensitiveNamesAndQualityZeroRefuses) {
   struct Case {
     const char* value;
     int bits;
-  } cases[] = {{"gzip, deflate", 3}, {"GZIP, DEFLATE", 0}, {"x-gzip", 2}, {"deflate;q=0", 1},
-               {"gzip;q=0", 2},      {"identity", 0},      {"", 0}};
+  } cases[] = {{"gzip, deflate", 3},
+               {"GZIP, DEFLATE", 0},
+               {"x-gzip", 2},
+               {"identity", 0},
+               {"", 0},
+               // A quality of zero, in any spelling, refuses that encoding only.
+               {"deflate;q=0", 0},
+               {"gzip;q=0", 0},
+               {"gzip;q=0, deflate;q=0", 0},
+               {"gzip; Q = 0.000, deflate", 1},
+               {"gzip;q=0.", 0},
+               {"gzip;q=0.001, deflate;q=0.0", 2},
+               {"gzip;q=1, deflate;q=0.5", 3},
+               {"gzip;level=0", 2},
+               {"gzip;q=0;x=1, deflate", 1}};
   for (const Case& c : cases) {
     HttpConnection connection{ServerLimits()};
     connection.request.headers[ByteString("accept-encoding")] = c.value;
@@ -454,6 +467,54 @@ TEST_F(ConnectionTest, RepliesReachTheClientSocket) {
   testing::Response r = testing::ParseResponse(testing::ReceiveAll(pair_.client));
   EXPECT_EQ(r.statusLine, "HTTP/1.1 200 OK");
   EXPECT_EQ(r.body, "hi");
+}
+
+// A client that accepts at most g_acceptPerSend bytes per send after a pause
+// of g_pauseMilliseconds, and nothing at all once g_acceptLimit bytes are in.
+int g_acceptPerSend = 0;
+unsigned g_pauseMilliseconds = 0;
+std::int64_t g_acceptLimit = 0;
+std::int64_t g_accepted = 0;
+int PacedSend(platform::Socket, const char*, int length) {
+  platform::SleepMilliseconds(g_pauseMilliseconds);
+  if (g_accepted >= g_acceptLimit) return -1;  // the send time-out
+  const int taken = length < g_acceptPerSend ? length : g_acceptPerSend;
+  g_accepted += taken;
+  return taken;
+}
+
+// Every answer must keep moving: one whose client takes too little in the
+// progress window, or too little for the time the whole answer has taken,
+// ends before it is sent, while a client that keeps up gets all of it.
+TEST(SendBudget, AnAnswerEndsWhenItsClientFallsBehind) {
+  ServerLimits limits;
+  limits.sendStallMilliseconds = 300;
+  limits.minSendProgressBytes = 1024;
+  limits.answerBaseMilliseconds = 300;
+  limits.answerBytesPerSecond = 10 * 1024;
+  const std::string body(64 * 1024, 'x');
+  struct Case {
+    int acceptPerSend;
+    unsigned pauseMilliseconds;
+    std::int64_t acceptLimit;
+    bool complete;
+  } cases[] = {
+      {8192, 1, 1 << 30, true},    // keeps up
+      {600, 100, 1 << 30, false},  // enough for the window, far too slow for the answer
+      {600, 1, 4096, false},       // takes 4 KB, then nothing
+  };
+  for (const Case& c : cases) {
+    g_acceptPerSend = c.acceptPerSend;
+    g_pauseMilliseconds = c.pauseMilliseconds;
+    g_acceptLimit = c.acceptLimit;
+    g_accepted = 0;
+    HttpConnection connection{limits, &PacedSend};
+    connection.StartAnswer();
+    EXPECT_EQ(connection.SendAll(body.data(), static_cast<int>(body.size())), c.complete) << c.acceptPerSend;
+    EXPECT_EQ(g_accepted == static_cast<std::int64_t>(body.size()), c.complete) << c.acceptPerSend;
+    std::int64_t since = 0;
+    EXPECT_TRUE(connection.IsSendStalled(HttpConnection::SteadyMilliseconds() + 1000, 1000, &since));
+  }
 }
 
 }  // namespace

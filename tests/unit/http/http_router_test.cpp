@@ -61,6 +61,15 @@ class RouterTest : public ::testing::Test {
     root_->Write("a..b.txt", "dots inside a name");
     root_->Write("my%20page.txt", "percent in the name");
     root_->Write("my page.txt", "space in the name");
+    root_->Write("only space.css", "decoded");
+    root_->Write("100%.txt", "a percent sign that escapes nothing");
+    // Names Windows treats specially, written where the system allows it
+    // (on Windows "nul.css" is the NUL device and "dotted.css." is
+    // "dotted.css"): refused whether or not such a file exists.
+    root_->Write("nul.css", "device name");
+    root_->Write("dotted.css.", "trailing dot");
+    root_->Write("plugin.ini", "[HTTP Request]\r\nAdminPassword=secret\r\n");
+    root_->Write("sub/PLUGIN.INI", "[HTTP Request]\r\nAdminPassword=secret\r\n");
     root_->Write("tune.mp3", std::string("ID3\0\x01\x02", 6));
     root_->WriteOutside("secret.txt", "outside the web root");
     ASSERT_TRUE(site_->Start());
@@ -229,18 +238,54 @@ TEST(BuildFullPath, JoinsTheRootAndThePathWithOneBackslash) {
   EXPECT_STREQ(BuildFullPath("C:\\\x83\x5C", "/x").CStr(), "C:\\\x83\x5C\\x");
 }
 
-TEST_F(RouterTest, FileNamesAreNotPercentDecodedAndAQueryIsNotPartOfTheName) {
+TEST_F(RouterTest, NamesAreLookedUpAsSentThenDecodedAndAQueryIsNotPartOfTheName) {
+  // A file whose name holds "%20" is found as it is spelt ...
   EXPECT_EQ(Ask("/my%20page.txt").body, "percent in the name");
+  // ... and a name a browser escaped is found decoded, with its own type.
+  Response decoded = Ask("/only%20space.css");
+  EXPECT_EQ(decoded.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(decoded.body, "decoded");
+  EXPECT_EQ(decoded.Get("Content-Type"), "text/css");
+  EXPECT_EQ(Ask("/sub%2Ffile.txt").body, "in the sub folder");
+  EXPECT_EQ(Ask("/100%.txt").body, "a percent sign that escapes nothing");
   // A cache-busting query names the same file, with the type of its name.
   Response query = Ask("/my%20page.txt?v=2");
   EXPECT_EQ(query.statusLine, "HTTP/1.1 200 OK");
   EXPECT_EQ(query.body, "percent in the name");
   EXPECT_EQ(Ask("/style.css?v=2").Get("Content-Type"), "text/css");
+  EXPECT_EQ(Ask("/only%20space.css?v=2").body, "decoded");
   // A missing file's answer still quotes the whole target.
   Response missing = Ask("/absent.css?v=2");
   EXPECT_EQ(missing.statusLine, "HTTP/1.1 404 Not Found");
   EXPECT_EQ(missing.body,
             ErrorPage(404, "Not Found", "The requested URL /absent.css?v=2 was not found on this server."));
+  // Every rule judges the decoded name.
+  for (const char* target :
+       {"/%2e%2e/secret.txt", "/sub%2F..%2F..%2Fsecret.txt", "/%2Ehidden", "/sub/%2e%2e%5csecret.txt"}) {
+    EXPECT_EQ(Ask(target).statusLine, "HTTP/1.1 400 Bad Request") << target;
+  }
+  for (const char* target :
+       {"/plugin%2Eini", "/nul%2Ecss", "/dotted.css%2E", "/style.css%00.html", "/style%2Ecss%3A%3A$DATA"}) {
+    EXPECT_EQ(Ask(target).statusLine, "HTTP/1.1 404 Not Found") << target;
+  }
+}
+
+TEST_F(RouterTest, DeviceNamesTrailingDotsTheSettingsFileAndFoldersAreNotServed) {
+  const char* targets[] = {
+      "/NUL",         "/nul.css",    "/CON",          "/aux.html",       "/COM1",
+      "/lpt9.txt",    "/con%20.txt", "/sub/Nul",      "/PRN.x.y",        "/conin$",
+      "/dotted.css.", "/style.css.", "/style.css%20", "/playlist.html.", "/style.css::$DATA",
+      "/plugin.ini",  "/PLUGIN.INI", "/Plugin.Ini",   "/sub/PLUGIN.INI", "/sub/plugin.ini",
+      "/sub",         "/sub/",
+  };
+  for (const char* target : targets) {
+    Response r = Ask(target);
+    EXPECT_EQ(r.statusLine, "HTTP/1.1 404 Not Found") << target;
+    EXPECT_EQ(r.body.find("secret"), std::string::npos) << target;
+  }
+  // Names that only look alike are files like any other.
+  EXPECT_EQ(Ask("/a..b.txt").statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(Ask("/style.css").statusLine, "HTTP/1.1 200 OK");
 }
 
 TEST(MimeTable, ExtensionsMatchExactlyAndTheFirstDotCounts) {

@@ -1,5 +1,6 @@
 // Windows-only checks of the sockets: Windows sockets start-up pairing, no
-// second listener on a port in use (no SO_REUSEADDR), and time-outs given in
+// second listener on a port in use (SO_EXCLUSIVEADDRUSE: not even one that
+// sets SO_REUSEADDR), the port open again once closed, and time-outs given in
 // Windows' own form.
 #include <winsock2.h>
 
@@ -57,9 +58,23 @@ TEST_F(Win32SocketsTest, APortInUseCannotBeTakenOver) {
   Socket server = Accept(first, &peer);
   ASSERT_NE(kInvalidSocket, server);
   EXPECT_EQ("127.0.0.1", peer);
+  // Not even with SO_REUSEADDR, which Windows otherwise lets share a port.
+  SOCKET thief = socket(AF_INET, SOCK_STREAM, 0);
+  BOOL on = TRUE;
+  ASSERT_EQ(0, setsockopt(thief, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on));
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_NE(0, bind(thief, reinterpret_cast<const sockaddr*>(&address), sizeof address));
+  closesocket(thief);
   CloseSocket(server);
   CloseSocket(client);
   CloseSocket(first);
+  // Once the listener and its connection are closed, the port opens again.
+  Socket again = ListenTcp(port, 5);
+  EXPECT_NE(kInvalidSocket, again);
+  CloseSocket(again);
 }
 
 TEST_F(Win32SocketsTest, ReceiveTimeOutEndsAWaitWithTimedOut) {
