@@ -203,15 +203,22 @@ def test_one_address_with_600_idle_connections_does_not_hold_the_server(build, i
     # many as it likes it fills every connection thread, and the longest
     # waiting ones make room for new clients. A server that made no room
     # would answer another visitor only once an idle connection's head timed
-    # out, HEAD_TIMEOUT_S after it was accepted: an answer before that,
+    # out, the head time-out after it was accepted: an answer before that,
     # counted from the first connect, came from room made for it, however
     # slowly this machine (or an emulator) runs the server.
     for per_address in (None, "1000"):
+        head_timeout_s = HEAD_TIMEOUT_S
         if per_address:
+            # Filling every connection thread takes the 32-bit server under
+            # an emulator on a busy machine about as long as the product's
+            # head time-out: with minutes instead, an answer before it is
+            # evidence at any speed.
+            head_timeout_s = 300
             install.use_test_seams()
             monkeypatch.setitem(build.env, "AMBERVOX_TEST_MAX_CONNECTIONS_PER_ADDRESS", per_address)
+            monkeypatch.setitem(build.env, "AMBERVOX_TEST_HEAD_TIMEOUT_MILLISECONDS", str(head_timeout_s * 1000))
         host, port = station()
-        deadline = time.monotonic() + HEAD_TIMEOUT_S
+        deadline = time.monotonic() + head_timeout_s
         idle = half_sent_connections(port, 600)
         try:
             time.sleep(1.5)  # the idle connections are old enough to give way
@@ -293,5 +300,5 @@ def test_slow_readers_on_nine_addresses_do_not_lock_a_visitor_out(build, install
         reading.join()
         for s in readers:
             s.close()
-    assert wait_until(lambda: answered_within(port, 5))
+    assert wait_until(lambda: answered_before(port, time.monotonic() + 10), timeout=60)
     assert host.quit() == 0
