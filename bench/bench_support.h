@@ -70,8 +70,8 @@ class BenchBed : public testing::PageBed {
   }
 };
 
-// The lines of the default skin's playlist page, as the site reads them.
-inline std::vector<ByteString> SkinLines() { return testing::DefaultSkinLines(AMBERVOX_SOURCE_DIR); }
+// The default skin's playlist page in pieces, as the site keeps it.
+inline std::vector<SkinPiece> SkinPieces() { return testing::DefaultSkinPieces(AMBERVOX_SOURCE_DIR); }
 
 }  // namespace bench
 }  // namespace ambervox

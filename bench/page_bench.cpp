@@ -1,7 +1,7 @@
 // The playlist page's costs on one connection thread: choosing the rows
 // (BuildPlaylistPage) with a search word or a leading text over playlists of
-// 1,000 to 200,000 titles, rendering the default skin (RenderTemplateLine,
-// line by line) and compressing and sending the page (SendCompressed,
+// 1,000 to 200,000 titles, rendering the default skin (RenderSkin, over
+// the pieces the site keeps) and compressing and sending the page (SendCompressed,
 // through the connection's send seam into a null sink).
 #include <benchmark/benchmark.h>
 
@@ -64,24 +64,24 @@ BENCHMARK(BM_BuildPlaylistPage_StartsWith)->Arg(1000)->Arg(10000)->Arg(100000)->
 
 // The whole default skin for the first page of a 10,000-title playlist
 // with ten requests waiting: the rows, then every template line.
-void BM_RenderTemplateLine_DefaultSkin(benchmark::State& state) {
+void BM_RenderSkin_DefaultSkin(benchmark::State& state) {
   BenchBed bed(10000);
   bed.QueueRequests(10);
-  const std::vector<ByteString> lines = SkinLines();
-  if (lines.empty()) {
+  const std::vector<SkinPiece> skin = SkinPieces();
+  if (skin.empty()) {
     state.SkipWithError("the default skin was not found");
     return;
   }
   std::size_t bytes = 0;
   for (auto _ : state) {
-    ByteString page = bed.Render(lines);
+    ByteString page = bed.Render(skin);
     bytes = static_cast<std::size_t>(page.Length());
     benchmark::DoNotOptimize(page.Data());
   }
   state.counters["page_bytes"] = static_cast<double>(bytes);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
 }
-BENCHMARK(BM_RenderTemplateLine_DefaultSkin)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RenderSkin_DefaultSkin)->Unit(benchmark::kMicrosecond);
 
 // The whole default skin, first page, of a 200,000-title playlist with 50
 // requests waiting, after an edit that moved every queued song (the DJ
@@ -96,10 +96,10 @@ void BM_RenderPage_QueueAfterEdit(benchmark::State& state) {
   }
   bed.player.RemoveEntry(0);
   if (!bed.cache.Rebuild()) state.SkipWithError("the rebuild failed");
-  const std::vector<ByteString> lines = SkinLines();
+  const std::vector<SkinPiece> skin = SkinPieces();
   std::size_t bytes = 0;
   for (auto _ : state) {
-    ByteString page = bed.Render(lines);
+    ByteString page = bed.Render(skin);
     bytes = static_cast<std::size_t>(page.Length());
     benchmark::DoNotOptimize(page.Data());
   }
@@ -118,8 +118,8 @@ BENCHMARK(BM_RenderPage_QueueAfterEdit)->Unit(benchmark::kMillisecond);
 void BM_SendCompressed(benchmark::State& state) {
   BenchBed bed(10000);
   bed.QueueRequests(10);
-  const std::vector<ByteString> lines = SkinLines();
-  const ByteString page = bed.Render(lines);
+  const std::vector<SkinPiece> skin = SkinPieces();
+  const ByteString page = bed.Render(skin);
   const int encoding = static_cast<int>(state.range(0));
   for (auto _ : state) {
     if (bed.connection.SendCompressed(page.Data(), page.Length() + 1, encoding) != 1) {
@@ -137,7 +137,7 @@ BENCHMARK(BM_SendCompressed)->Arg(kEncodingNone)->Arg(kEncodingDeflate)->Arg(kEn
 void BM_SendCompressed_NewPage(benchmark::State& state) {
   BenchBed bed(10000);
   bed.QueueRequests(10);
-  const ByteString rendered = bed.Render(SkinLines());
+  const ByteString rendered = bed.Render(SkinPieces());
   std::string page(rendered.Data(), static_cast<std::size_t>(rendered.Length()) + 1);
   const int encoding = static_cast<int>(state.range(0));
   std::uint64_t serial = 0;

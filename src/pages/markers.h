@@ -1,6 +1,6 @@
 // The skin markers: one table (template_renderer.cpp) of every "%%NAME%%"
 // the template engine knows, with its family and the function that expands
-// a line holding it, in order of precedence. RenderTemplateLine walks it;
+// a line holding it, in order of precedence. LineMarker picks from it;
 // the template fuzzer and the guides' check read it. A new marker is one row
 // of the table, its expander and its test. Constant data; any thread.
 #pragma once

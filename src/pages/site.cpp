@@ -48,13 +48,7 @@ int SendTemplatePage(Page& page, const ParsedSkin& skin) {
   HttpConnection& connection = page.connection;
   BuildPlaylistPage(page);
   ByteString text;
-  for (const SkinPiece& piece : skin.pieces) {
-    if (piece.marker != nullptr) {
-      piece.marker->expand(page, piece.text, text);
-    } else {
-      text.Append(piece.text);
-    }
-  }
+  RenderSkin(page, skin.pieces, text);
   int encoding = kEncodingNone;
   if (page.Request().acceptedEncodings & kAcceptsGzip) {
     encoding = kEncodingGzip;

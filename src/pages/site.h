@@ -25,6 +25,7 @@ class CacheRefresher;
 class PlaylistCache;
 class PluginSettings;
 class RequestQueue;
+struct SkinPiece;
 
 // The objects the pages work with, none owned. The server hands one copy to
 // each connection.
@@ -115,8 +116,10 @@ std::uint64_t LinkedSong(const ByteString& target);
 // page.state, and the rows it asks for.
 void ParsePlaylistParams(Page& page, const ByteString& target);
 void BuildPlaylistPage(Page& page);
-// template_renderer.cpp: expands the markers of one skin line into `out`.
-// False, appending nothing, when the line holds no marker.
-bool RenderTemplateLine(const Page& page, const ByteString& line, ByteString& out);
+// template_renderer.cpp: appends a skin's pieces (SplitSkin) to `out`, each
+// piece whose line holds a marker expanded with the page's state, the others
+// as they stand. The one way a skin becomes a page: the site sends what it
+// renders from its cached pieces; tests and benchmarks render the same way.
+void RenderSkin(const Page& page, const std::vector<SkinPiece>& pieces, ByteString& out);
 
 }  // namespace ambervox

@@ -1,4 +1,4 @@
-// RenderTemplateLine: the template engine. One line of a skin at a time:
+// RenderSkin: the template engine. One line of a skin at a time:
 // the first marker family present on the line (in the order of the marker
 // table below) is expanded, every occurrence of its markers replaced left to
 // right; the row families repeat exactly that one line per row. Markers of
@@ -315,11 +315,14 @@ const Marker* LineMarker(const ByteString& line) {
   return nullptr;
 }
 
-bool RenderTemplateLine(const Page& page, const ByteString& line, ByteString& out) {
-  const Marker* marker = LineMarker(line);
-  if (marker == nullptr) return false;
-  marker->expand(page, line, out);
-  return true;
+void RenderSkin(const Page& page, const std::vector<SkinPiece>& pieces, ByteString& out) {
+  for (const SkinPiece& piece : pieces) {
+    if (piece.marker != nullptr) {
+      piece.marker->expand(page, piece.text, out);
+    } else {
+      out.Append(piece.text);
+    }
+  }
 }
 
 }  // namespace ambervox

@@ -1,4 +1,4 @@
-// Fuzzes the template engine: RenderTemplateLine over arbitrary template
+// Fuzzes the template engine: RenderSkin over arbitrary template
 // lines, with the page state that ParsePlaylistParams and BuildPlaylistPage
 // derive from an arbitrary request target, against a small simulated
 // player (on a window thread of its own), a real playlist cache and a real
@@ -38,6 +38,7 @@
 #include "http/http_connection.h"
 #include "pages/markers.h"
 #include "pages/site.h"
+#include "pages/skin_cache.h"
 #include "platform/window.h"
 #include "requests/playlist_cache.h"
 #include "requests/request_queue.h"
@@ -134,9 +135,11 @@ void CheckRows(const Page& page, int maxEntries) {
   FUZZ_CHECK(state.hasMorePages == more);
 }
 
-void CheckLine(const Page& page, const ByteString& line, ByteString& text) {
+void CheckLine(const Page& page, const SkinPiece& piece, ByteString& text) {
+  const ByteString& line = piece.text;
   const ByteString before = text;
-  const bool handled = RenderTemplateLine(page, line, text);
+  const bool handled = piece.marker != nullptr;
+  RenderSkin(page, std::vector<SkinPiece>{piece}, text);
   MarkerFamily family = MarkerFamily::kArtistSelect;
   const bool hasFamily = FamilyOf(line, &family);
   FUZZ_CHECK(handled == hasFamily);
@@ -145,8 +148,8 @@ void CheckLine(const Page& page, const ByteString& line, ByteString& text) {
   const char* added = text.Data() + before.Length();
   const int addedLength = text.Length() - before.Length();
   if (!handled) {
-    FUZZ_CHECK(addedLength == 0);
-    text.Append(line);
+    FUZZ_CHECK(addedLength == line.Length());
+    FUZZ_CHECK(std::memcmp(added, line.Data(), static_cast<std::size_t>(addedLength)) == 0);
     return;
   }
   const bool isAdmin = page.state.isAdmin;
@@ -245,16 +248,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   BuildPlaylistPage(page);
   CheckRows(page, maxEntries);
 
-  // The lines as the site reads a skin: up to and including each line
-  // feed, at most 8191 bytes.
+  // The skin in the pieces the site keeps: each line up to and including
+  // its line feed, at most 8191 bytes, lines without "%%" joined.
   ByteString text;
-  int start = 0;
-  while (start < skin.Length()) {
-    int end = start;
-    while (end < skin.Length() && end - start < HttpConnection::kLineBufferSize - 1 && skin.At(end) != '\n') ++end;
-    if (end < skin.Length() && skin.At(end) == '\n' && end - start < HttpConnection::kLineBufferSize - 1) ++end;
-    CheckLine(page, skin.Mid(start, end - start), text);
-    start = end;
+  for (const SkinPiece& piece : SplitSkin(skin.Data(), static_cast<std::size_t>(skin.Length()))) {
+    CheckLine(page, piece, text);
   }
   return 0;
 }

@@ -15,6 +15,7 @@
 #include "common/user_id.h"
 #include "http/http_connection.h"
 #include "pages/site.h"
+#include "pages/skin_cache.h"
 #include "platform/window.h"
 #include "requests/playlist_cache.h"
 #include "requests/request_queue.h"
@@ -54,18 +55,17 @@ class PageBed {
   PageBed(const PageBed&) = delete;
   PageBed& operator=(const PageBed&) = delete;
 
-  // The page as the site assembles a skin: the rows first, then each line
-  // rendered or, holding no marker, kept. Each call is a new page, which
+  // The page as the site assembles a skin: the rows first, then the skin's
+  // pieces (SplitSkin) through RenderSkin. Each call is a new page, which
   // asks the player afresh.
-  ByteString Render(const std::vector<ByteString>& lines) {
+  ByteString Render(const std::vector<SkinPiece>& skin) {
     page.state.player.reset();
     BuildPlaylistPage(page);
     ByteString text;
-    for (const ByteString& line : lines) {
-      if (!RenderTemplateLine(page, line, text)) text.Append(line);
-    }
+    RenderSkin(page, skin, text);
     return text;
   }
+  ByteString Render(const std::string& skin) { return Render(SplitSkin(skin.data(), skin.size())); }
 
   SimulatedPlayer player;
   platform::WindowThread window;
@@ -77,15 +77,16 @@ class PageBed {
   Page page;
 };
 
-// The lines of the default skin's playlist page, as the site reads them.
-inline std::vector<ByteString> DefaultSkinLines(const char* sourceDir) {
-  std::vector<ByteString> lines;
+// The default skin's playlist page in pieces, as the site keeps it; empty
+// when the file cannot be read.
+inline std::vector<SkinPiece> DefaultSkinPieces(const char* sourceDir) {
+  std::string bytes;
   std::FILE* file = std::fopen((std::string(sourceDir) + "/skins/default/playlist.html").c_str(), "rb");
-  if (file == nullptr) return lines;
-  char buffer[HttpConnection::kLineBufferSize];
-  while (std::fgets(buffer, sizeof buffer, file) != nullptr) lines.emplace_back(buffer);
+  if (file == nullptr) return {};
+  char buffer[4096];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, got);
   std::fclose(file);
-  return lines;
+  return SplitSkin(bytes.data(), bytes.size());
 }
 
 }  // namespace testing

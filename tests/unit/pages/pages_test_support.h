@@ -46,15 +46,17 @@ class PageTestBed : public PageBed {
     ASSERT_EQ(kAccepted, queue.AddRequest(index, ByteString::Format("10.0.0.%d", requester), User(requester), false));
   }
 
-  // One template line through RenderTemplateLine with `errorCode` and
-  // `isAdmin` in the page state: what it appended, or "<not a marker
-  // line>" when it declined the line.
+  // One template line rendered as the site renders a skin, with `errorCode`
+  // and `isAdmin` in the page state: what it became, or "<not a marker
+  // line>" when no marker of it is expanded.
   std::string Line(const std::string& line, int errorCode = 0, bool isAdmin = false) {
-    ByteString text("");
     page.state.errorCode = errorCode;
     page.state.isAdmin = isAdmin;
-    bool handled = RenderTemplateLine(page, ByteString(line.data(), static_cast<int>(line.size())), text);
-    return handled ? std::string(text.Data(), static_cast<std::size_t>(text.Length())) : "<not a marker line>";
+    const std::vector<SkinPiece> pieces = SplitSkin(line.data(), line.size());
+    if (pieces.size() != 1 || pieces[0].marker == nullptr) return "<not a marker line>";
+    ByteString text("");
+    RenderSkin(page, pieces, text);
+    return std::string(text.Data(), static_cast<std::size_t>(text.Length()));
   }
   // Parses `target` as the site does for the playlist page and builds the
   // rows, starting from the page state of a fresh request; returns isAdmin.

@@ -155,11 +155,9 @@ TEST(TemplateRendererTest, PlayingTimeIsAskedOncePerPage) {
   EXPECT_EQ(bed.player.MessageCount(), before + 3);
 
   // A whole page with every marker that shows the player's state.
-  const std::vector<ByteString> skin = {
-      "<meta content=\"%%CONTENT_REFRESH%%\">\n", "<p>%%CURRENTSONG%%</p>\n",
-      "%%PCT_LEFT%% %%CONTENT_REFRESH%%\n",       "%%SONG_LENGTH%%\n",
-      "%%PCT_LEFT%%|%%SONG_LENGTH%%\n",           "%%CURRENTSONG%%\n",
-  };
+  const std::string skin =
+      "<meta content=\"%%CONTENT_REFRESH%%\">\n<p>%%CURRENTSONG%%</p>\n%%PCT_LEFT%% %%CONTENT_REFRESH%%\n"
+      "%%SONG_LENGTH%%\n%%PCT_LEFT%%|%%SONG_LENGTH%%\n%%CURRENTSONG%%\n";
   const int beforePage = bed.player.MessageCount();
   const ByteString page = bed.Render(skin);  // song 1 at 1 of 3 s: 33.3 % gone, truncated
   EXPECT_EQ(std::string(page.CStr()),
