@@ -7,7 +7,7 @@ set -euo pipefail
 need_root() { if [ "$(id -u)" -ne 0 ]; then echo "sudo"; fi; }
 SUDO=$(need_root)
 
-pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev lld pkg-config
+pkgs=(cmake ninja-build g++ clang clang-format-14 libclang-rt-14-dev lld pkg-config
       zlib1g-dev libicu-dev libgtest-dev libgmock-dev libbenchmark-dev
       mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix libz-mingw-w64-dev
       g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix

@@ -74,6 +74,13 @@ build() {
   fi
 }
 
+# The source itself: the layers' include direction, no include cycle, no
+# function of 80 lines or more, and clang-format's layout.
+echo "== source checks"
+bash tools/check-source.sh >"$logdir/source-checks.log" 2>&1
+grep -vE '^[0-9]+ passed, ' "$logdir/source-checks.log" | tail -n 20
+count_plain "$logdir/source-checks.log" source-checks
+
 for preset in posix posix-asan; do
   if build "$preset"; then
     echo "== test $preset"
