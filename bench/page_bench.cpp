@@ -122,7 +122,7 @@ void BM_SendCompressed(benchmark::State& state) {
   const ByteString page = bed.Render(skin);
   const int encoding = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    if (bed.connection.SendCompressed(page.Data(), page.Length() + 1, encoding) != 1) {
+    if (!bed.connection.SendCompressed(page.Data(), page.Length() + 1, encoding)) {
       state.SkipWithError("SendCompressed sent nothing");
       break;
     }
@@ -144,7 +144,7 @@ void BM_SendCompressed_NewPage(benchmark::State& state) {
   for (auto _ : state) {
     const std::string stamp = std::to_string(++serial);
     page.replace(0, stamp.size(), stamp);
-    if (bed.connection.SendCompressed(page.data(), static_cast<int>(page.size()), encoding) != 1) {
+    if (!bed.connection.SendCompressed(page.data(), static_cast<int>(page.size()), encoding)) {
       state.SkipWithError("SendCompressed sent nothing");
       break;
     }

@@ -11,13 +11,13 @@
 namespace ambervox {
 
 const char* ByteStringError::what() const noexcept {
-  return code_ == kErrorOutOfMemory ? "out of memory (0x8007000E)" : "invalid argument (0x80070057)";
+  return "invalid argument (0x80070057)";
 }
 
 namespace {
 
 [[noreturn]] void ThrowInvalid() { throw ByteStringError(kErrorInvalidArgument); }
-[[noreturn]] void ThrowNoMemory() { throw ByteStringError(kErrorOutOfMemory); }
+[[noreturn]] void ThrowNoMemory() { throw std::bad_alloc(); }
 
 int ClampedAdd(int a, int b) {
   if (a > INT_MAX - 1 - b) ThrowNoMemory();

@@ -11,8 +11,10 @@
 // Left/Mid/Right take byte counts, clamped to the string.
 //
 // Misuse (a negative length, a null source with a non-zero length) raises
-// ByteStringError with code 0x80070057; exhausted memory raises it with
-// 0x8007000E. Nothing of the system uses these errors to report results.
+// ByteStringError with code 0x80070057. Exhausted memory, or a length past
+// what an int holds, raises std::bad_alloc, as every other allocation does,
+// so that one handler catches running out of memory. Nothing of the system
+// uses these errors to report results.
 #pragma once
 
 #include <atomic>
@@ -23,7 +25,6 @@
 namespace ambervox {
 
 constexpr std::uint32_t kErrorInvalidArgument = 0x80070057u;
-constexpr std::uint32_t kErrorOutOfMemory = 0x8007000Eu;
 
 class ByteStringError : public std::exception {
  public:

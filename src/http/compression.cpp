@@ -8,9 +8,10 @@
 // station's visitors are mostly sent the very same page. The last few
 // compressed pages are therefore kept, shared by every connection: a page
 // whose bytes equal a kept page's bytes in full, with the same encoding, is
-// sent the kept compressed bytes. The CRC-32 of the page (which gzip's
-// trailer needs anyway) only picks the candidates; the bytes themselves are
-// always compared, so two pages that share a CRC never share an answer.
+// sent the kept compressed bytes. The encoding and the length pick the
+// candidates and the bytes are compared in full, so two different pages
+// never share an answer; the CRC-32 is computed only for a page compressed
+// afresh, whose gzip trailer needs it.
 #include <zlib.h>
 
 #include <cstdint>
@@ -140,26 +141,30 @@ const char* EncodingHeader(bool gzip) { return gzip ? "Content-Encoding: gzip\r\
 
 }  // namespace
 
-int HttpConnection::SendCompressed(const char* data, int length, int encoding) {
-  if (encoding == kEncodingNone) return SendHtml(data, length, "");
-  if (encoding != kEncodingDeflate && encoding != kEncodingGzip) return 0;
-  if (length < 0 || (data == nullptr && length > 0)) return 0;
+bool HttpConnection::SendCompressed(const char* data, int length, int encoding) {
+  if (encoding == kEncodingNone) {
+    SendHtml(data, length, "");
+    return true;
+  }
+  if (encoding != kEncodingDeflate && encoding != kEncodingGzip) return false;
+  if (length < 0 || (data == nullptr && length > 0)) return false;
   const bool gzip = encoding == kEncodingGzip;
 
   if (const std::shared_ptr<const CompressedPage> kept = PageCache().Find(encoding, data, length)) {
-    return SendHtml(kept->output.data(), static_cast<int>(kept->output.size()), EncodingHeader(gzip));
+    SendHtml(kept->output.data(), static_cast<int>(kept->output.size()), EncodingHeader(gzip));
+    return true;
   }
 
   DeflateStream stream;
-  if (!stream.Init()) return 0;
+  if (!stream.Init()) return false;
   // deflateBound covers the worst case of any input, so a small or
   // incompressible page always fits in one pass.
   uLong bound = deflateBound(stream.get(), static_cast<uLong>(length));
   const uLong headerSize = gzip ? kGzipHeaderSize : 0;
   const uLong total = headerSize + bound + (gzip ? kGzipTrailerSize : 0);
-  if (total > 0x7FFFFFFFu) return 0;
+  if (total > 0x7FFFFFFFu) return false;
   std::unique_ptr<unsigned char[]> owner(new (std::nothrow) unsigned char[total]);
-  if (owner == nullptr) return 0;
+  if (owner == nullptr) return false;
   unsigned char* const buffer = owner.get();
 
   if (gzip) {
@@ -173,7 +178,7 @@ int HttpConnection::SendCompressed(const char* data, int length, int encoding) {
   do {
     result = deflate(stream.get(), Z_FINISH);
   } while (result == Z_OK);
-  if (result != Z_STREAM_END) return 0;
+  if (result != Z_STREAM_END) return false;
   uLong size = headerSize + (bound - stream->avail_out);
 
   if (gzip) {
@@ -184,7 +189,8 @@ int HttpConnection::SendCompressed(const char* data, int length, int encoding) {
     size += kGzipTrailerSize;
   }
   KeepCompressed(encoding, data, length, buffer, size);
-  return SendHtml(reinterpret_cast<const char*>(buffer), static_cast<int>(size), EncodingHeader(gzip));
+  SendHtml(reinterpret_cast<const char*>(buffer), static_cast<int>(size), EncodingHeader(gzip));
+  return true;
 }
 
 }  // namespace ambervox

@@ -371,16 +371,15 @@ void HttpConnection::SendErrorPage(int status, const char* extraHeaders, const c
                      page.Length() + 1);
 }
 
-int HttpConnection::SendHtml(const char* data, int length, const char* extraHeaders) {
+void HttpConnection::SendHtml(const char* data, int length, const char* extraHeaders) {
   int sent = length < kSendPieceSize ? length : kSendPieceSize;
-  if (!WriteHeaderAndBody(kStatusOk, extraHeaders, "text/html", length, data, sent)) return 1;
+  if (!WriteHeaderAndBody(kStatusOk, extraHeaders, "text/html", length, data, sent)) return;
   while (sent < length) {
     int piece = length - sent < kSendPieceSize ? length - sent : kSendPieceSize;
     int n = SendBytes(data + sent, piece);
     if (n <= 0) break;
     sent += n;
   }
-  return 1;
 }
 
 bool HttpConnection::SendAll(const char* data, int length) {

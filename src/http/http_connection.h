@@ -140,11 +140,13 @@ class HttpConnection {
   // plain text (it may quote the request) and is HTML-escaped.
   void SendErrorPage(int status, const char* extraHeaders, const char* detail);
   // 200 "OK", text/html, the body in pieces of at most 8192 bytes, the first
-  // piece sent with the header block. Returns 1.
-  int SendHtml(const char* data, int length, const char* extraHeaders);
-  // Sends a rendered page gzip- or deflate-compressed or as it is. 1 when it
-  // was sent, 0 when nothing was sent (the caller answers 500).
-  int SendCompressed(const char* data, int length, int encoding);
+  // piece sent with the header block. Stops at the first failed send: the
+  // client has gone, and nobody is left to tell.
+  void SendHtml(const char* data, int length, const char* extraHeaders);
+  // Sends a rendered page gzip- or deflate-compressed or as it is. False when
+  // nothing was sent (an unknown encoding, or no memory to compress): the
+  // caller answers 500.
+  bool SendCompressed(const char* data, int length, int encoding);
   // Sends all `length` bytes, repeating after short sends; false at the
   // first send that transfers nothing.
   bool SendAll(const char* data, int length);

@@ -252,33 +252,31 @@ bool AnswerNotModified(HttpConnection& connection, const platform::FileInfo& inf
 
 }  // namespace
 
-int SendStaticFile(HttpConnection& connection, std::FILE* file, const char* contentType,
+void SendStaticFile(HttpConnection& connection, std::FILE* file, const char* contentType,
                    const platform::FileInfo& info) {
   ByteString extra;
-  if (AnswerNotModified(connection, info, extra)) return 1;
+  if (AnswerNotModified(connection, info, extra)) return;
   // The whole size, also from 4 GiB up: the body is streamed, never held.
   // The first piece goes with the header block.
   char* const buffer = connection.LineBuffer();
   std::size_t n = std::fread(buffer, 1, HttpConnection::kLineBufferSize, file);
   if (!connection.WriteHeaderAndBody(kStatusOk, extra.CStr(), contentType, static_cast<std::int64_t>(info.size), buffer,
                                      static_cast<int>(n))) {
-    return 1;
+    return;
   }
   for (;;) {
     n = std::fread(buffer, 1, HttpConnection::kLineBufferSize, file);
     if (n == 0) break;
     if (!connection.SendAll(buffer, static_cast<int>(n))) break;
   }
-  return 1;
 }
 
-int SendStaticBytes(HttpConnection& connection, const std::string& bytes, const char* contentType,
+void SendStaticBytes(HttpConnection& connection, const std::string& bytes, const char* contentType,
                     const platform::FileInfo& info) {
   ByteString extra;
-  if (AnswerNotModified(connection, info, extra)) return 1;
+  if (AnswerNotModified(connection, info, extra)) return;
   const int length = static_cast<int>(bytes.size());
   connection.WriteHeaderAndBody(kStatusOk, extra.CStr(), contentType, length, bytes.data(), length);
-  return 1;
 }
 
 }  // namespace ambervox

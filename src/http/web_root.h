@@ -71,12 +71,12 @@ void SendBadPath(HttpConnection& connection, const ByteString& filePath);
 
 // Sends `file` as it is: 304 when the browser's If-Modified-Since is not
 // older than the file, else 200 with Last-Modified and the whole size,
-// streamed. Returns 1.
-int SendStaticFile(HttpConnection& connection, std::FILE* file, const char* contentType,
+// streamed.
+void SendStaticFile(HttpConnection& connection, std::FILE* file, const char* contentType,
                    const platform::FileInfo& info);
 // The same for a file read into memory: `bytes` are the body (and give the
 // Content-Length), `info` the Last-Modified and the 304. In one send.
-int SendStaticBytes(HttpConnection& connection, const std::string& bytes, const char* contentType,
+void SendStaticBytes(HttpConnection& connection, const std::string& bytes, const char* contentType,
                     const platform::FileInfo& info);
 
 }  // namespace ambervox

@@ -108,8 +108,12 @@ int SendWebRootFile(Page& page, const ByteString& filePath, bool fromTarget, con
     return 0;
   }
   if (skin != nullptr) return SendTemplatePage(page, *skin);
-  if (kept != nullptr) return SendStaticBytes(connection, kept->bytes, contentType, info);
-  return SendStaticFile(connection, file.get(), contentType, info);
+  if (kept != nullptr) {
+    SendStaticBytes(connection, kept->bytes, contentType, info);
+  } else {
+    SendStaticFile(connection, file.get(), contentType, info);
+  }
+  return 1;
 }
 
 int RedirectToPlaylist(Page& page) {

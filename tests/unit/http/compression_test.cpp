@@ -179,10 +179,10 @@ TEST(SendCompressed, UnknownEncodingSendsNothingAndFails) {
   connection.SetSendFunction(&CountSend);
   connection.request.hasUserIdCookie = 1;
   g_sendCount = 0;
-  EXPECT_EQ(connection.SendCompressed("abc", 4, 3), 0);
-  EXPECT_EQ(connection.SendCompressed("abc", 4, -1), 0);
+  EXPECT_FALSE(connection.SendCompressed("abc", 4, 3));
+  EXPECT_FALSE(connection.SendCompressed("abc", 4, -1));
   EXPECT_EQ(g_sendCount, 0);
-  EXPECT_EQ(connection.SendCompressed("abc", 4, kEncodingGzip), 1);
+  EXPECT_TRUE(connection.SendCompressed("abc", 4, kEncodingGzip));
   EXPECT_EQ(g_sendCount, 1);  // header block and the whole small body
 }
 
@@ -199,7 +199,7 @@ std::string SentAndInflated(const std::string& page, int encoding) {
   connection.SetSendFunction(&RecordSend);
   connection.request.hasUserIdCookie = 1;
   g_sent.clear();
-  EXPECT_EQ(connection.SendCompressed(page.data(), static_cast<int>(page.size()), encoding), 1);
+  EXPECT_TRUE(connection.SendCompressed(page.data(), static_cast<int>(page.size()), encoding));
   const std::size_t headEnd = g_sent.find("\r\n\r\n");
   std::string plain;
   EXPECT_NE(headEnd, std::string::npos);
