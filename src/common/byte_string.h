@@ -144,9 +144,6 @@ class ByteString {
   bool operator<(const ByteString& other) const { return Compare(other) < 0; }
   bool Equals(const char* text) const;
 
-  // True when this object and `other` share one storage (for tests).
-  bool SharesStorageWith(const ByteString& other) const { return rep_ == other.rep_; }
-
  private:
   struct Rep {
     std::atomic<int> refs;
