@@ -25,9 +25,11 @@
 //   dialog-text ID / dialog-set-text ID HEX
 //   dialog-command ID        WM_COMMAND ID to that dialog, then waits for it to go
 //   box-ok                   OK on the message box, then waits for it to go
-#include <windows.h>
+// clang-format off
+#include <windows.h>  // before the headers that build on it
 #include <commctrl.h>
 #include <prsht.h>
+// clang-format on
 
 #include <cstdio>
 #include <cstdlib>

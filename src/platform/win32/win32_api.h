@@ -9,8 +9,10 @@
 // included before any platform header.
 #pragma once
 
+// clang-format off
 #include <winsock2.h>  // before <windows.h>, which would bring in winsock 1
 #include <windows.h>
+// clang-format on
 
 #undef PostThreadMessage
 #undef WriteProfileString
