@@ -22,12 +22,14 @@ struct RebuildBed {
   RebuildBed(int entries, platform::WindowProc procedure)
       : player(Playlist(entries)), window("AmbervoxBenchPlayer", "Bench player", procedure) {
     player.Attach(window.window());
-    cache.SetPlayerWindow(window.window());
+    cache.SetPlayer(channel.Host());
   }
   ~RebuildBed() { player.Detach(); }
 
   SimulatedPlayer player;
   platform::WindowThread window;
+  // Answered through only when `procedure` answers the messages.
+  testing::AnsweringChannel channel{window.window()};
   PlaylistCache cache;
 };
 
