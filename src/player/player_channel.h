@@ -87,9 +87,9 @@ class PlayerChannel {
   // hook records the highest ask taken before its first question; the answer
   // serves every ask up to that number, because the state it reports was
   // read after each of those pages had begun. A page whose ask came later
-  // sends the next round itself. Only the sender's send and the hook's
-  // questions run without the lock.
-  mutable Lock lock_;
+  // sends the next round itself. Every message and question to the window
+  // is sent without the lock.
+  Lock lock_;
   // Signalled when an answer comes and when a round ends.
   std::condition_variable roundNews_;
   std::uint64_t asks_ GUARDED_BY(lock_) = 0;
@@ -121,8 +121,7 @@ class PlayerChannel {
   // The message came back, `answered` by the hook or not: the hook writes
   // nothing for this round any more. True, with `*answer`, when the hook's
   // answer serves `ask`; else `*covers` := the last ask taken by now.
-  bool TakeAnswer(std::uint64_t ask, bool answered, PlayerSnapshot* answer, std::uint64_t* covers)
-      EXCLUDES(lock_);
+  bool TakeAnswer(std::uint64_t ask, bool answered, PlayerSnapshot* answer, std::uint64_t* covers) EXCLUDES(lock_);
   // Ends the open round when it goes out of scope, also when a send throws:
   // publishes the answer that the sender put in (asked singly), or marks
   // the pages asking so far as given up, and wakes the pages waiting.

@@ -168,7 +168,8 @@ PlayerSnapshot PlayerHost::GetPlayerSnapshot() const {
   // Without a channel there is no message and nothing to share. The
   // player's own thread calls its window directly, as the hook would, and
   // must never wait for another thread's message to it.
-  if (channel_ == nullptr || (limited && playerStalled) || platform::IsWindowOfThisThread(window_)) {
+  if (window_ == nullptr || channel_ == nullptr || (limited && playerStalled) ||
+      platform::IsWindowOfThisThread(window_)) {
     return AskPlayerSnapshot();
   }
   std::uint64_t ask = 0;
