@@ -1,7 +1,7 @@
 // PlaylistCache::Rebuild of a 100,000-entry playlist from the simulated
 // player on its own window thread, as the refresh thread reads the player:
 // - InBatches: the window answers the playlist batch message as the
-//   plug-in's hook does in the player (PlayerHost::AnswerPlaylistBatch), so
+//   plug-in's hook does in the player (PlayerChannel::AnswerPlaylistBatch), so
 //   the rebuild sends one synchronous message per batch of entries;
 // - EntryByEntry: a window without the hook, so every title and file path
 //   is asked for with a synchronous message of its own (the fallback, and
@@ -22,12 +22,14 @@ struct RebuildBed {
   RebuildBed(int entries, platform::WindowProc procedure)
       : player(Playlist(entries)), window("AmbervoxBenchPlayer", "Bench player", procedure) {
     player.Attach(window.window());
-    cache.SetPlayerWindow(window.window());
+    cache.SetPlayer(channel.Host());
   }
   ~RebuildBed() { player.Detach(); }
 
   SimulatedPlayer player;
   platform::WindowThread window;
+  // Answered through only when `procedure` answers the messages.
+  testing::AnsweringChannel channel{window.window()};
   PlaylistCache cache;
 };
 

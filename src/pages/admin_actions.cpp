@@ -12,7 +12,7 @@ namespace ambervox {
 namespace {
 
 PlayerHost PlayerOf(const Page& page) {
-  return PlayerHost(page.site.queue != nullptr ? page.site.queue->HostWindow() : nullptr);
+  return page.site.queue != nullptr ? page.site.queue->Player() : PlayerHost();
 }
 
 AdminOutcome DeleteRequest(const Page& page, int listpos) {

@@ -182,7 +182,7 @@ constexpr Route kRoutes[] = {
 
 const PlayerSnapshot& Page::Player() const {
   if (!state.player.has_value()) {
-    const PlayerHost player(site.queue != nullptr ? site.queue->HostWindow() : nullptr);
+    const PlayerHost player = site.queue != nullptr ? site.queue->Player() : PlayerHost();
     state.player = player.GetPlayerSnapshot();
   }
   return *state.player;

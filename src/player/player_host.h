@@ -1,9 +1,14 @@
 // PlayerHost: the operations on the player's main window, each one or two
 // synchronous messages sent through the platform layer. A small value that
-// holds the window and nothing else; it owns nothing and may be copied
-// freely. Every operation may be called from any thread: the send blocks the
-// caller until the player's user-interface thread has answered, so a caller
-// must not hold a lock that the user-interface thread may wait for.
+// holds the window, the patience, and a pointer to the window's
+// PlayerChannel (player/player_channel.h), which the plug-in owns for the
+// window it hooks; the host owns nothing and may be copied freely. A host
+// without a channel (one made from a bare window: a window without the
+// plug-in's hook, or a test's) sends no batch or snapshot message and asks
+// every question singly. Every operation may be called from any thread:
+// the send blocks the caller until the player's user-interface thread has
+// answered, so a caller must not hold a lock that the user-interface thread
+// may wait for.
 //
 // The player's user-interface thread can stop answering for seconds (it
 // opens a stream). A page must not hang with it: with the default patience
@@ -15,28 +20,34 @@
 // rebuild, which must read the whole playlist) always waits, and so does
 // every command that changes the player's state.
 //
+// That stall latch is the one piece of per-thread state here. It belongs to
+// the page being built, but a page's questions are also asked by the request
+// queue and the playlist cache on its behalf, which take no page; the
+// connection thread, which builds one page at a time, stands for the page.
+//
 // Texts come back from the player as an address in its own memory, valid
 // only until its next text answer to any thread; they are copied at once,
-// and asked for again when another thread's text question may have
-// overwritten them before the copy. A host without a
+// and, through a channel, asked for again when another thread's text
+// question may have overwritten them before the copy. A host without a
 // window (nullptr) sends nothing and every answer is 0.
 //
 // Many entries at once: GetPlaylistBatch sends the private batch message
 // (player/playlist_batch.h), which the plug-in's hook on the player's main
-// window answers on the user-interface thread with AnswerPlaylistBatch: one
-// cross-thread send for up to PlaylistBatch::kMaxEntries entries, each
-// answer copied on the player's own thread right after it was given, so no
-// other thread's question can overwrite it first. When nothing answers the
-// message (no hook, or a window of another process) the caller asks entry
-// by entry as above.
+// window answers on the user-interface thread through the channel
+// (PlayerChannel::AnswerPlaylistBatch): one cross-thread send for up to
+// PlaylistBatch::kMaxEntries entries, each answer copied on the player's own
+// thread right after it was given, so no other thread's question can
+// overwrite it first. When nothing answers the message (no hook, or a window
+// of another process) the caller asks entry by entry as above.
 //
 // A page's player state (GetPlayerSnapshot) comes the same way: one private
 // message that the hook answers on the user-interface thread with the three
-// questions asked by direct calls (AnswerPlayerSnapshot), instead of three
-// cross-thread round trips, with the same patience and stall latch as a
-// single question. The message carries no address but a slot number and a
-// ticket: the answer goes into one of a few slots of this module, and a
-// slot whose sender gave up (or a stranger's message) is not written to.
+// questions asked by direct calls (PlayerChannel::AnswerPlayerSnapshot),
+// instead of three cross-thread round trips, with the same patience and
+// stall latch as a single question. Pages asking at the same time share one
+// message per round through the channel; the message carries no address but
+// the round's ticket, and the hook writes only into the round whose sender
+// still waits.
 #pragma once
 
 #include <cstdint>
@@ -44,22 +55,10 @@
 
 #include "common/byte_string.h"
 #include "platform/window.h"
+#include "player/player_channel.h"
 #include "player/playlist_batch.h"
 
 namespace ambervox {
-
-struct PlayingTime {
-  int lengthSeconds = 0;  // length of the current song
-  int positionMs = 0;     // play position within it
-};
-
-// The player's state as one page shows it: its current entry and that
-// song's length and play position, asked for together, so that every line
-// of the page shows the same moment.
-struct PlayerSnapshot {
-  int playlistPosition = -1;  // the current entry; -1 when unknown
-  PlayingTime time;
-};
 
 class PlayerHost {
  public:
@@ -67,8 +66,19 @@ class PlayerHost {
   static constexpr unsigned kAnswerLimitMs = 2000;
 
   PlayerHost() = default;
+  // A window without a channel: every question asked singly.
   explicit PlayerHost(platform::WindowHandle window, Patience patience = Patience::kLimited)
       : window_(window), patience_(patience) {}
+  // The channel's window, through the channel.
+  explicit PlayerHost(PlayerChannel& channel, Patience patience = Patience::kLimited)
+      : window_(channel.Window()), patience_(patience), channel_(&channel) {}
+
+  // The same window and channel with another patience.
+  PlayerHost WithPatience(Patience patience) const {
+    PlayerHost host = *this;
+    host.patience_ = patience;
+    return host;
+  }
 
   // Lets the calling thread's next read-only question wait again.
   static void ForgetStall();
@@ -94,21 +104,13 @@ class PlayerHost {
   // batch.count) and waits for the answer. True when the hook answered:
   // batch.answered entries are then filled (fewer than asked when their
   // texts filled the room; 0 when not even the first entry fitted). False,
-  // with nothing sent, for a host without kWaitForAnswers (a send that gives
-  // up may be answered after the batch is gone) or a window that is not of
-  // this process; false also when the window does not answer the message.
+  // with nothing sent, for a host without a channel or without
+  // kWaitForAnswers (a send that gives up may be answered after the batch is
+  // gone) or a window that is not of this process; false also when the
+  // window does not answer the message.
   bool GetPlaylistBatch(PlaylistBatch& batch) const;
   // The batch message's id in this process (0 when it cannot be registered).
   static std::uint32_t PlaylistBatchMessage();
-  // Answers the batch message whose lParam is `lParam`, on the thread that
-  // owns `playerWindow` (the player's main window), by asking that window
-  // for each entry's file, title and, for a title holding "?", wide title,
-  // and copying each answer into the batch at once. Allocates nothing and
-  // throws nothing. Returns kPlaylistBatchAnswered; 0, touching nothing, for
-  // an address that is not a batch a GetPlaylistBatch of this process is
-  // waiting on (a registered message can come from any process, with any
-  // lParam).
-  static std::intptr_t AnswerPlaylistBatch(platform::WindowHandle playerWindow, std::intptr_t lParam);
   void SetPlaylistPosition(int index) const;
   // Asks the length first, then the position.
   PlayingTime GetPlayingTime() const;
@@ -116,18 +118,15 @@ class PlayerHost {
   // hook answers the snapshot message, else with three questions. The same
   // answers either way; a player that does not answer within the limit
   // stalls the calling thread as one question does (every value unknown).
-  // Pages asking at the same time share a message whose answer was begun
-  // after each of them asked; when its sender gives up on a stalled player,
-  // every page waiting for it gives up too.
+  // Through a channel, pages asking at the same time share a message whose
+  // answer was begun after each of them asked; when its sender gives up on
+  // a stalled player, every page waiting for it gives up too. The player's
+  // own thread asks singly (direct calls): it never waits for another
+  // thread's message.
   PlayerSnapshot GetPlayerSnapshot() const;
   // The snapshot message's id in this process (0 when it cannot be
   // registered).
   static std::uint32_t PlayerSnapshotMessage();
-  // Answers the snapshot message whose lParam is `lParam`, on the thread that
-  // owns `playerWindow`, by asking that window directly. Allocates nothing
-  // and throws nothing. Returns kPlayerSnapshotAnswered; 0, touching
-  // nothing, when `lParam` names no slot whose sender is waiting.
-  static std::intptr_t AnswerPlayerSnapshot(platform::WindowHandle playerWindow, std::intptr_t lParam);
   static constexpr std::intptr_t kPlayerSnapshotAnswered = 0x41565331;  // "AVS1"
   // The window the player wants dialogs and message boxes owned by; nullptr
   // when it does not say.
@@ -150,13 +149,15 @@ class PlayerHost {
   bool CopyText(std::intptr_t code, int index, ByteString& text) const;
   // GetPlayerSnapshot by three questions.
   PlayerSnapshot AskPlayerSnapshot() const;
-  // GetPlayerSnapshot for this caller alone: the snapshot message, or the
-  // three questions. `covers` (when not null) receives the number of the
-  // last ask made before the answer was begun.
-  PlayerSnapshot SendPlayerSnapshot(std::uint64_t* covers) const;
+  // GetPlayerSnapshot's round, sent by the caller whose ask is `ask` once
+  // the channel has opened the round to it: the message, or the three
+  // questions when nothing answers it. The round ends, and its outcome
+  // reaches the pages waiting, when this returns.
+  PlayerSnapshot SendSnapshotRound(std::uint64_t ask) const;
 
   platform::WindowHandle window_ = nullptr;
   Patience patience_ = Patience::kLimited;
+  PlayerChannel* channel_ = nullptr;
 };
 
 }  // namespace ambervox

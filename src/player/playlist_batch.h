@@ -7,7 +7,7 @@
 // the registered message kPlaylistBatchMessageName to the player's main
 // window with the batch's address in lParam (same process: the address is
 // valid on the other thread). The plug-in's hook on that window answers it
-// on the player's user-interface thread (PlayerHost::AnswerPlaylistBatch):
+// on the player's user-interface thread (PlayerChannel::AnswerPlaylistBatch):
 // for each entry it asks the player, by direct calls on its own thread, for
 // the file (211) and the title (212), and for the wide title (214) when the
 // title holds "?", copying each answer out of the player's shared buffer

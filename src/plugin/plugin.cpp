@@ -63,8 +63,9 @@ Plugin::~Plugin() {
 
 int Plugin::Init(platform::WindowHandle hostWindow, const std::string& settingsPath) {
   hostWindow_ = hostWindow;
-  queue_.SetHostWindow(hostWindow);
-  cache_.SetPlayerWindow(hostWindow);
+  channel_.emplace(hostWindow);
+  queue_.SetPlayer(Player());
+  cache_.SetPlayer(Player());
   refreshCompleteMessage_ = platform::RegisterMessageName(kRefreshCompleteMessageName);
   playlistBatchMessage_ = PlayerHost::PlaylistBatchMessage();
   playerSnapshotMessage_ = PlayerHost::PlayerSnapshotMessage();
@@ -77,11 +78,15 @@ int Plugin::Init(platform::WindowHandle hostWindow, const std::string& settingsP
   return 0;
 }
 
-platform::WindowHandle Plugin::DialogOwner() const {
+PlayerHost Plugin::Player(PlayerHost::Patience patience) {
+  return channel_.has_value() ? PlayerHost(*channel_, patience) : PlayerHost();
+}
+
+platform::WindowHandle Plugin::DialogOwner() {
   // A player with the modern skin keeps its main window off-screen and names
   // the window that dialogs belong to; one that does not know the question
   // answers 0.
-  platform::WindowHandle parent = PlayerHost(hostWindow_).GetDialogParent();
+  platform::WindowHandle parent = Player().GetDialogParent();
   return parent != nullptr && platform::IsWindowValid(parent) ? parent : hostWindow_;
 }
 
@@ -258,11 +263,11 @@ std::intptr_t Plugin::HandleHostMessage(platform::WindowHandle window, std::uint
       // A cache rebuild (the refresh thread, or this thread at init) wants
       // many entries at once. Answered here, on the player's own thread,
       // without touching the cache: the rebuild holds its lock meanwhile.
-      return PlayerHost::AnswerPlaylistBatch(window, lParam);
+      if (channel_.has_value()) return channel_->AnswerPlaylistBatch(lParam);
     } else if (playerSnapshotMessage_ != 0 && message == playerSnapshotMessage_) {
       // A page wants the player's state: three questions asked here in one
       // go instead of three round trips from the page's thread.
-      return PlayerHost::AnswerPlayerSnapshot(window, lParam);
+      if (channel_.has_value()) return channel_->AnswerPlayerSnapshot(lParam);
     }
   } catch (...) {
     // Nothing may unwind into the player; the message goes on as usual.

@@ -2,19 +2,21 @@
 // do with them: init wires everything and starts the server, the config
 // entry applies the settings dialog's outcome, quit stops and saves; the
 // hook on the player's main window plays a waiting request when a song ends
-// and answers the cache rebuild's playlist batches (PlayerHost::
-// AnswerPlaylistBatch, player/playlist_batch.h: one cross-thread send per
-// batch of entries instead of two or three per entry); the cache is
+// and answers the cache rebuild's playlist batches and the pages' player
+// snapshots through the window's PlayerChannel, which the plug-in owns
+// (player/player_channel.h, player/playlist_batch.h: one cross-thread send
+// per batch of entries instead of two or three per entry); the cache is
 // refreshed on a background thread on demand and whenever the player says
 // its playlist changed.
 //
 // The library holds exactly one instance (plugin_export.cpp), constructed
 // when the library is loaded and destroyed when it is unloaded; tests make
 // their own, one at a time. The members are built in the order the web tier
-// needs them (settings with the skin texts, cache, queue given the cache,
-// server given the queue and the settings) and destroyed in reverse, after
-// the destructor has stopped the server and joined any refresh thread, in
-// case quit never ran.
+// needs them (the player's channel, made by Init for the main window and
+// reached by the PlayerHosts of the cache, the queue and the pages; settings
+// with the skin texts, cache, queue given the cache, server given the queue
+// and the settings) and destroyed in reverse, after the destructor has
+// stopped the server and joined any refresh thread, in case quit never ran.
 //
 // Threads: Init, Configure, Quit and MainWindowHook run on the player's
 // user-interface thread (the thread that owns its main window).
@@ -32,6 +34,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/lock.h"
@@ -41,6 +44,8 @@
 #include "pages/cache_refresher.h"
 #include "platform/threads.h"
 #include "platform/window.h"
+#include "player/player_channel.h"
+#include "player/player_host.h"
 #include "requests/playlist_cache.h"
 #include "requests/request_queue.h"
 
@@ -87,6 +92,9 @@ class Plugin : public CacheRefresher {
   PlaylistCache& Cache() { return cache_; }
   RequestQueue& Queue() { return queue_; }
   HttpServer& Server() { return server_; }
+  // The player's main window through the plug-in's channel, as the cache,
+  // the queue and the pages reach it (a host without a window before Init).
+  PlayerHost Player(PlayerHost::Patience patience = PlayerHost::Patience::kLimited);
   // plugin.ini as given to Init.
   const std::string& SettingsPath() const { return settingsPath_; }
   // The refresh-complete message's id (0 before Init).
@@ -113,7 +121,7 @@ class Plugin : public CacheRefresher {
   void StartServer();
   // The window that owns our dialogs: the one the player names for them,
   // else its main window.
-  platform::WindowHandle DialogOwner() const;
+  platform::WindowHandle DialogOwner();
   // Takes the hook off the main window, or, when another subclass sits on
   // top, leaves it passing messages on and pins this module.
   void ReleaseHook();
@@ -130,6 +138,9 @@ class Plugin : public CacheRefresher {
     bool* flag_;
   };
 
+  // Made by Init for the player's main window, before the hook is installed;
+  // lives until every thread that may send through it has ended.
+  std::optional<PlayerChannel> channel_;
   PluginSettings settings_;
   PlaylistCache cache_;
   RequestQueue queue_;

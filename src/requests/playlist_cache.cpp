@@ -173,11 +173,11 @@ int FindSongFrom(int hint, int count, const std::function<bool(int)>& isSong) {
   return -1;
 }
 
-void PlaylistCache::SetPlayerWindow(platform::WindowHandle window) { playerWindow_.store(window); }
+void PlaylistCache::SetPlayer(const PlayerHost& player) { player_ = player; }
 
 bool PlaylistCache::Rebuild() {
   // The whole playlist or nothing: a stalled player is waited for.
-  const PlayerHost player(playerWindow_.load(), PlayerHost::Patience::kWaitForAnswers);
+  const PlayerHost player = player_.WithPatience(PlayerHost::Patience::kWaitForAnswers);
   // Asked before the lock; the positions below are read up to this length
   // even if the playlist changes meanwhile.
   const int length = player.GetPlaylistLength();
@@ -386,7 +386,7 @@ bool PlaylistCache::GetShownTitleOfFile(int hint, const ByteString& filePath, By
 bool PlaylistCache::GetCurrentShownTitle(ByteString& shownTitle) const {
   // The player's user-interface thread answers this; it must not find the
   // lock taken by a caller waiting for its answer.
-  const int position = PlayerHost(playerWindow_.load()).GetPlaylistPosition();
+  const int position = player_.GetPlaylistPosition();
   return GetShownTitle(position, shownTitle);
 }
 

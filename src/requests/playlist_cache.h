@@ -24,7 +24,7 @@
 // check and one copy, a scan (ScanTitles) for one slice of entries. No other lock is taken while it is held, and the
 // player is never asked anything by a lookup while it is held.
 //
-// Threads: SetPlayerWindow once, before other threads use the cache;
+// Threads: SetPlayer once, before other threads use the cache;
 // Rebuild on the user-interface thread (the first one, before any other
 // thread exists) or on the refresh thread, one at a time; lookups from any
 // thread. Every text handed out is a copy that stays valid after the lock is
@@ -39,6 +39,7 @@
 #include "common/byte_string.h"
 #include "platform/lock.h"
 #include "platform/window.h"
+#include "player/player_host.h"
 
 namespace ambervox {
 
@@ -77,7 +78,7 @@ class PlaylistCache {
   PlaylistCache(const PlaylistCache&) = delete;
   PlaylistCache& operator=(const PlaylistCache&) = delete;
 
-  void SetPlayerWindow(platform::WindowHandle window);
+  void SetPlayer(const PlayerHost& player);
   // Re-reads the whole playlist from the player: its length first, then
   // the entries in batches of the playlist batch message
   // (player/playlist_batch.h), which the plug-in's hook answers on the
@@ -152,7 +153,7 @@ class PlaylistCache {
   bool GetShownArtist(int index, ByteString& shownArtist) const EXCLUDES(lock_);
 
  private:
-  std::atomic<platform::WindowHandle> playerWindow_{nullptr};
+  PlayerHost player_;
   mutable Lock lock_;
   std::vector<ByteString> filePaths_ GUARDED_BY(lock_);
   // The title lists are always as long as filePaths_. A form that equals

@@ -226,7 +226,7 @@ int RequestQueue::RequestCount() const {
 int RequestQueue::LocateSong(const RequestEntry& entry) const {
   // A request made before the cache knew file paths plays by its index.
   if (entry.filePath.IsEmpty()) return entry.playlistIndex;
-  const PlayerHost player(hostWindow_.load());
+  const PlayerHost& player = player_;
   auto isSong = [&](int index) {
     ByteString file;
     // Out of memory, the file cannot be compared: taken as the song, as
@@ -261,7 +261,7 @@ bool RequestQueue::PlayNext() {
         // The song is still played; only the recently-played rules miss it.
       }
     }
-    PlayerHost(hostWindow_.load()).PlayIndex(index);
+    player_.PlayIndex(index);
 
     const QueueLimits limits = GetLimits();
     const int keep = std::max(0, std::max(limits.recentlyPlayedQueueSize, limits.maxConsecutivePerIP));
@@ -287,6 +287,6 @@ void RequestQueue::SetLimits(const QueueLimits& limits) {
   limits_.recentlyPlayedQueueSize.store(limits.recentlyPlayedQueueSize);
 }
 
-void RequestQueue::SetHostWindow(platform::WindowHandle window) { hostWindow_.store(window); }
+void RequestQueue::SetPlayer(const PlayerHost& player) { player_ = player; }
 
 }  // namespace ambervox

@@ -25,6 +25,7 @@
 #include "common/user_id.h"
 #include "platform/lock.h"
 #include "platform/window.h"
+#include "player/player_host.h"
 #include "requests/playlist_cache.h"
 
 namespace ambervox {
@@ -133,10 +134,12 @@ class RequestQueue {
   QueueLimits GetLimits() const;
   // Not validated; the history is trimmed to new limits at the next PlayNext.
   void SetLimits(const QueueLimits& limits);
-  void SetHostWindow(platform::WindowHandle window);
-  // The player's main window given to SetHostWindow (nullptr before). Any
+  // The player's main window, with the plug-in's channel to it. Once,
+  // before other threads use the queue.
+  void SetPlayer(const PlayerHost& player);
+  // The player given to SetPlayer (a host without a window before). Any
   // thread; the page handlers send the player's commands there.
-  platform::WindowHandle HostWindow() const { return hostWindow_.load(); }
+  const PlayerHost& Player() const { return player_; }
 
  private:
   struct LimitValues {
@@ -158,7 +161,7 @@ class RequestQueue {
                          const ByteString& address, const UserId& userId) const REQUIRES(lock_);
 
   PlaylistCache* const cache_;
-  std::atomic<platform::WindowHandle> hostWindow_{nullptr};
+  PlayerHost player_;
   LimitValues limits_;
   mutable Lock lock_;
   std::deque<RequestEntry> requests_ GUARDED_BY(lock_);  // oldest first

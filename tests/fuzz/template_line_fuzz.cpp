@@ -81,8 +81,8 @@ struct TestBed {
   TestBed()
       : window("AmbervoxFuzzPlayer", "Template fuzz player", &SimulatedPlayer::WindowProcedure), queue(&cache) {
     player.Attach(window.window());
-    cache.SetPlayerWindow(window.window());
-    queue.SetHostWindow(window.window());
+    cache.SetPlayer(PlayerHost(window.window()));
+    queue.SetPlayer(PlayerHost(window.window()));
     QueueLimits open;
     open.maxRequestsPerIP = 0;
     open.maxQueueSize = 100;

@@ -36,9 +36,9 @@ class PageBed {
         connection(ServerLimits(), send),
         page(connection, site) {
     player.Attach(window.window());
-    cache.SetPlayerWindow(window.window());
+    cache.SetPlayer(PlayerHost(window.window()));
     cache.Rebuild();
-    queue.SetHostWindow(window.window());
+    queue.SetPlayer(PlayerHost(window.window()));
     QueueLimits open;
     open.maxRequestsPerIP = 0;
     queue.SetLimits(open);

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/threads.h"
 #include "platform/window.h"
 #include "simulated_player.h"
+#include "support/batch_answering_player.h"
 
 namespace ambervox {
 namespace {
@@ -156,6 +159,35 @@ TEST(PlayerHostWithoutWindowTest, SendsNothingAndAnswersZero) {
   EXPECT_EQ(0, time.positionMs);
   host.PlayIndex(3);
   host.NotifySongEnded();
+}
+
+// Each hooked window has a channel of its own: pages asking two players at
+// the same time share answers only with pages asking the same player.
+TEST(PlayerChannelTest, PagesAskingTwoPlayersAtOnceEachGetTheirOwnPlayersState) {
+  SimulatedPlayer players[2] = {SimulatedPlayer(ThreeSongs()), SimulatedPlayer(ThreeSongs())};
+  platform::WindowThread windows[2] = {
+      {"AmbervoxTestPlayer", "First player", &testing::BatchAnsweringPlayerProcedure},
+      {"AmbervoxTestPlayer", "Second player", &testing::BatchAnsweringPlayerProcedure}};
+  for (int p = 0; p < 2; ++p) {
+    players[p].Attach(windows[p].window());
+    players[p].SetPosition(p + 1);
+  }
+  testing::AnsweringChannel first(windows[0].window());
+  testing::AnsweringChannel second(windows[1].window());
+  const PlayerHost hosts[2] = {first.Host(), second.Host()};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> pages;
+  for (int t = 0; t < 8; ++t) {
+    pages.emplace_back([&, t] {
+      for (int i = 0; i < 100; ++i) {
+        if (hosts[t % 2].GetPlayerSnapshot().playlistPosition != t % 2 + 1) ++wrong;
+      }
+    });
+  }
+  for (std::thread& page : pages) page.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_FALSE(PlayerHost::HasStalled());
+  for (SimulatedPlayer& player : players) player.Detach();
 }
 
 }  // namespace

@@ -112,7 +112,7 @@ TEST_F(PluginHook, AnswersPlaylistBatchesUntilQuit) {
   batch.text.resize(PlaylistBatch::kTextCapacity);
   batch.first = 4;
   batch.count = 3;
-  const PlayerHost player(host_.window(), PlayerHost::Patience::kWaitForAnswers);
+  const PlayerHost player = plugin_.Player(PlayerHost::Patience::kWaitForAnswers);
   ASSERT_TRUE(player.GetPlaylistBatch(batch));
   ASSERT_EQ(batch.answered, 3);
   const auto text = [&batch](std::uint32_t offset, std::uint32_t length) {
@@ -153,7 +153,7 @@ TEST_F(PluginHook, AnswersPlaylistBatchesUntilQuit) {
 // question by question and gets the same answers.
 TEST_F(PluginHook, AnswersPlayerSnapshotsAndWritesNothingForASenderThatGaveUp) {
   Init();
-  const PlayerHost player(host_.window());
+  const PlayerHost player = plugin_.Player();
   player.PlayIndex(6);
   host_.player().SetElapsedMs(83000);
   const int length = host_.player().CurrentLengthSeconds();
@@ -225,7 +225,7 @@ TEST_F(PluginHook, AnswersPlayerSnapshotsAndWritesNothingForASenderThatGaveUp) {
 // is in its answer, never an answer begun before it.
 TEST_F(PluginHook, PagesAskingAtOnceShareSnapshotsNeverOlderThanTheirAsk) {
   Init();
-  const PlayerHost player(host_.window());
+  const PlayerHost player = plugin_.Player();
   player.PlayIndex(2);
   constexpr int kPages = 8;
   constexpr int kAsks = 200;

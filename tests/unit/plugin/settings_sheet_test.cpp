@@ -114,9 +114,9 @@ class SettingsSheetTest : public ::testing::Test {
         request_(0x1003),
         control_(0x1004) {
     player_.Attach(thread_.window());
-    cache_.SetPlayerWindow(thread_.window());
+    cache_.SetPlayer(PlayerHost(thread_.window()));
     cache_.Rebuild();
-    queue_.SetHostWindow(thread_.window());
+    queue_.SetPlayer(PlayerHost(thread_.window()));
 
     settings_.SetDisabled(false);
     settings_.SetWebRoot(("C:\\" + kHyou + "\\web").c_str());

@@ -99,7 +99,7 @@ TEST(PlaylistCacheMemoryTest, AFailedRebuildReleasesTheLockAndKeepsThePreviousCo
     SimulatedPlayer player(Playlist("old", 3));
     player.Attach(window);
     PlaylistCache cache;
-    cache.SetPlayerWindow(window);
+    cache.SetPlayer(PlayerHost(window));
     ASSERT_TRUE(cache.Rebuild());
     player.SetPlaylist(Playlist("new", 12));
 

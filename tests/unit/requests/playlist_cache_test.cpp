@@ -36,7 +36,7 @@ class PlaylistCacheTest : public ::testing::Test {
  protected:
   PlaylistCacheTest() : thread_("AmbervoxTestPlayer", "Test player", &SimulatedPlayer::WindowProcedure) {
     player_.Attach(thread_.window());
-    cache_.SetPlayerWindow(thread_.window());
+    cache_.SetPlayer(PlayerHost(thread_.window()));
   }
 
   // Gives the player these titles (file paths "C:\music\<i>.mp3") and
@@ -384,8 +384,8 @@ class PlaylistCacheBatchTest : public ::testing::Test {
         batchWindow_("AmbervoxBatchPlayer", "Batch player", &testing::BatchAnsweringPlayerProcedure) {
     plain_.Attach(plainWindow_.window());
     batched_.Attach(batchWindow_.window());
-    plainCache_.SetPlayerWindow(plainWindow_.window());
-    batchCache_.SetPlayerWindow(batchWindow_.window());
+    plainCache_.SetPlayer(PlayerHost(plainWindow_.window()));
+    batchCache_.SetPlayer(batchChannel_.Host());
     testing::BatchesAnswered() = 0;
     testing::BatchAnswerLimit() = -1;
     testing::BatchRoomAtMost() = -1;
@@ -449,6 +449,7 @@ class PlaylistCacheBatchTest : public ::testing::Test {
   SimulatedPlayer batched_;
   platform::WindowThread plainWindow_;
   platform::WindowThread batchWindow_;
+  testing::AnsweringChannel batchChannel_{batchWindow_.window()};
   PlaylistCache plainCache_;
   PlaylistCache batchCache_;
 };
@@ -494,7 +495,7 @@ TEST_F(PlaylistCacheBatchTest, UnansweredAndPartlyAnsweredBatchesLoseNoEntry) {
     testing::BatchAnswerLimit() = c.answerLimit;
     testing::BatchRoomAtMost() = c.roomAtMost;
     PlaylistCache cache;
-    cache.SetPlayerWindow(batchWindow_.window());
+    cache.SetPlayer(batchChannel_.Host());
     ASSERT_TRUE(cache.Rebuild());
     if (c.batches >= 0) {
       EXPECT_EQ(testing::BatchesAnswered(), c.batches) << c.answerLimit << " " << c.roomAtMost;

@@ -62,11 +62,14 @@ TEST(RequestQueueConcurrencyTest, AddingPlayingAndRebuildingTogetherLosesNothing
   SimulatedPlayer player(Songs(kLongPlaylist));
   platform::WindowThread thread("AmbervoxTestPlayer", "Test player", &SimulatedPlayer::WindowProcedure);
   player.Attach(thread.window());
+  // One channel for both, as the plug-in gives them: the player's thread
+  // (PlayNext) and the rebuilds ask for texts at the same time.
+  PlayerChannel channel(thread.window());
   PlaylistCache cache;
-  cache.SetPlayerWindow(thread.window());
+  cache.SetPlayer(PlayerHost(channel));
   ASSERT_TRUE(cache.Rebuild());
   RequestQueue queue(&cache);
-  queue.SetHostWindow(thread.window());
+  queue.SetPlayer(PlayerHost(channel));
   QueueLimits limits;
   limits.maxQueueSize = 16;
   limits.maxRequestsPerIP = 2;

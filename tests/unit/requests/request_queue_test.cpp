@@ -48,9 +48,11 @@ class RequestQueueTest : public ::testing::Test {
         thread_("AmbervoxTestPlayer", "Test player", &SimulatedPlayer::WindowProcedure),
         queue_(&cache_) {
     player_.Attach(thread_.window());
-    cache_.SetPlayerWindow(thread_.window());
+    // One channel for both, as the plug-in gives them: the player's thread
+    // (PlayNext) and a rebuild ask for texts at the same time.
+    cache_.SetPlayer(PlayerHost(channel_));
     cache_.Rebuild();
-    queue_.SetHostWindow(thread_.window());
+    queue_.SetPlayer(PlayerHost(channel_));
   }
 
   // Requester n: address 192.168.0.n, UserId n.
@@ -77,6 +79,7 @@ class RequestQueueTest : public ::testing::Test {
 
   SimulatedPlayer player_;
   platform::WindowThread thread_;
+  PlayerChannel channel_{thread_.window()};
   PlaylistCache cache_;
   RequestQueue queue_;
 };
