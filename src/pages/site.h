@@ -1,11 +1,11 @@
-// The site: what the server answers on every connection. ServeRequest reads
+// The site: what the server answers on every connection. ServeConnection reads
 // the request head and hands the request to the page or file that its path
 // names, through one table of routes (site.cpp). The pages are functions of
 // a Page: the connection (the request as read, and the answer), the Site
 // (the shared objects they read and change) and the PageState (what the
 // query asked for and the rows chosen for it), which belongs to the page.
 //
-// Threads: ServeRequest runs on a connection's own thread; a Page is made
+// Threads: ServeConnection runs on a connection's own thread; a Page is made
 // and used there and nowhere else. The Site's objects are shared by every
 // connection and lock themselves.
 #pragma once
@@ -26,7 +26,7 @@ class PlaylistCache;
 class PluginSettings;
 class RequestQueue;
 
-// The objects the pages work with, none owned. The server hands one copy to
+// The objects the pages work with, none owned. SiteHandler hands one copy to
 // each connection.
 struct Site {
   // The password, the skin texts, g_MaxEntries, the web root and the skin
@@ -94,9 +94,9 @@ struct Page {
 // carries none, -2 (no request's) when its value is no index.
 long long LinkedRequest(const ByteString& target);
 
-// What a connection's thread runs: reads the head, interprets it and
-// answers it. 1 when a page or file was answered, 0 otherwise.
-int ServeRequest(HttpConnection& connection, const Site& site);
+// What a connection's thread runs (through SiteHandler): reads the head,
+// interprets it and answers it.
+void ServeConnection(HttpConnection& connection, const Site& site);
 
 // The page handlers, in the files named.
 //

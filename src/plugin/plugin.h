@@ -12,7 +12,8 @@
 // when the library is loaded and destroyed when it is unloaded; tests make
 // their own, one at a time. The members are built in the order the web tier
 // needs them (settings with the skin texts, cache, queue given the cache,
-// server given the queue and the settings) and destroyed in reverse, after
+// site given the queue and the settings, server given the site) and
+// destroyed in reverse, after
 // the destructor has stopped the server and joined any refresh thread, in
 // case quit never ran.
 //
@@ -39,6 +40,7 @@
 #include "common/plugin_settings.h"
 #include "http/http_server.h"
 #include "pages/cache_refresher.h"
+#include "pages/site_handler.h"
 #include "platform/threads.h"
 #include "platform/window.h"
 #include "requests/playlist_cache.h"
@@ -133,6 +135,7 @@ class Plugin : public CacheRefresher {
   PluginSettings settings_;
   PlaylistCache cache_;
   RequestQueue queue_;
+  SiteHandler site_;
   HttpServer server_;
 
   // Set by Init, before any other thread of the plug-in exists.
