@@ -15,6 +15,7 @@
 #include "http/http_status.h"
 #include "http/mime_table.h"
 #include "http/web_root.h"
+#include "pages/page_handlers.h"
 #include "pages/skin_cache.h"
 #include "platform/files.h"
 #include "requests/request_queue.h"

@@ -4,6 +4,7 @@
 // a Page: the connection (the request as read, and the answer), the Site
 // (the shared objects they read and change) and the PageState (what the
 // query asked for and the rows chosen for it), which belongs to the page.
+// The page handlers themselves are declared in pages/page_handlers.h.
 //
 // Threads: ServeConnection runs on a connection's own thread; a Page is made
 // and used there and nowhere else. The Site's objects are shared by every
@@ -97,26 +98,5 @@ long long LinkedRequest(const ByteString& target);
 // What a connection's thread runs (through SiteHandler): reads the head,
 // interprets it and answers it.
 void ServeConnection(HttpConnection& connection, const Site& site);
-
-// The page handlers, in the files named.
-//
-// admin_page.cpp: /admin.cgi with a query. True when it answered (a
-// redirect); false when the operator's password came without a command, so
-// that the caller shows the operator's view of the playlist page.
-bool HandleAdminCommand(Page& page);
-// request_page.cpp: /request.cgi, a request or a withdrawal, answered with
-// a redirect back.
-void HandleRequestPage(Page& page);
-// request_page.cpp: the song (SongId) that a request, delete or cancel link
-// names by its "song" value; 0 (kNoSong) when it names none or its value is
-// no song's identity.
-std::uint64_t LinkedSong(const ByteString& target);
-// playlist_page.cpp: the query of the playlist and admin pages into
-// page.state, and the rows it asks for.
-void ParsePlaylistParams(Page& page, const ByteString& target);
-void BuildPlaylistPage(Page& page);
-// template_renderer.cpp: expands the markers of one skin line into `out`.
-// False, appending nothing, when the line holds no marker.
-bool RenderTemplateLine(const Page& page, const ByteString& line, ByteString& out);
 
 }  // namespace ambervox
