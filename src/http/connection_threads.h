@@ -59,7 +59,7 @@
 // |                | taken                       | thread joined                       |                                   | (to look for one to evict) |
 // | Worker::wake   | a parked thread             | given the lead, or stopping         | PassTheLead, Stop                 | its idle deadline          |
 // | reaperWake_    | the reaper                  | an ended worker, or stopping with   | EndWorker, StartWorker (failed),  | none                       |
-// |                |                             | no thread left                      | Stop                              |                            |
+// |                |                             | no thread left                      | Stop, Start (listener failed)     |                            |
 //
 // Besides: the leader and the listener wait on the listening socket (at
 // most kLeaderWaitMilliseconds and kListenerWaitMilliseconds, then they look
