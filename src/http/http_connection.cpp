@@ -1,6 +1,6 @@
 // HttpConnection: attaching, reading and parsing the request head, and the
 // response writer. Compression is in compression.cpp; what is answered is
-// decided by the site (src/pages/site.cpp).
+// decided by the server's RequestHandler (http/request_handler.h).
 #include "http/http_connection.h"
 
 #include <chrono>

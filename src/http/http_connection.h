@@ -1,18 +1,22 @@
 // HttpConnection: one accepted TCP connection, the one request it carries
 // and the operations that answer it.
 //
-// The server's listener makes it, hands it the accepted socket (Attach) and
-// lets the connection's own thread run the site on it (see pages/site.h):
-// ReadRequest and InterpretHead fill `request`, and the page handlers answer
-// through WriteHeader, SendErrorPage, SendHtml, SendCompressed and SendAll.
-// The server destroys it, which closes the socket (see HttpServer).
+// The connection thread that accepted the client makes it, hands it the
+// accepted socket (Attach) and serves it itself: it runs the server's
+// RequestHandler on it (http/request_handler.h), whose ReadRequest and
+// InterpretHead calls fill `request` and whose pages answer through
+// WriteHeader, SendErrorPage, SendHtml, SendCompressed and SendAll. The same
+// thread destroys it afterwards, which closes the socket (see
+// http/connection_threads.h).
 //
 // Threads: after Attach, everything is used only by the connection's own
-// thread. The one exception is ShutdownSocket, which HttpServer::Stop calls
-// from the user-interface thread to make a pending receive or send fail; the
-// socket is closed only when the connection is destroyed, after its thread
-// has ended, so a descriptor is never closed while the thread may still use
-// it. No lock is needed.
+// thread. The exceptions are ShutdownSocket, which Stop calls from the
+// user-interface thread (and eviction from the listener) to make a pending
+// receive or send fail, and the looks of IsAwaitingHead, HasUnreadInput and
+// IsSendStalled that eviction takes; the socket is closed only when the
+// connection is destroyed, after its thread has finished with it, so a
+// descriptor is never closed while the thread may still use it. No lock is
+// needed.
 #pragma once
 
 #include <atomic>

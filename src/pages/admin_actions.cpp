@@ -4,6 +4,7 @@
 
 #include "common/result_code.h"
 #include "pages/cache_refresher.h"
+#include "pages/page_handlers.h"
 #include "pages/site.h"
 #include "player/player_host.h"
 #include "requests/request_queue.h"

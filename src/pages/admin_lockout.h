@@ -6,7 +6,7 @@
 // Other addresses are not affected, nor are requests without a password (the
 // listeners' pages).
 //
-// Owned by the HttpServer, shared by its connections through the Site. Any
+// Owned by the SiteHandler, shared by its connections through the Site. Any
 // thread; one lock guards the table.
 #pragma once
 

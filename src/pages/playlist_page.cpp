@@ -10,6 +10,7 @@
 #include "common/query_params.h"
 #include "common/text_operations.h"
 #include "pages/admin_password.h"
+#include "pages/page_handlers.h"
 #include "pages/site.h"
 #include "requests/playlist_cache.h"
 

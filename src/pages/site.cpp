@@ -1,4 +1,4 @@
-// ServeRequest and the table of routes: which page or file answers which
+// ServeConnection and the table of routes: which page or file answers which
 // request target.
 //
 // A new page is one more row of kRoutes and its handler. The rows are tried
@@ -15,6 +15,7 @@
 #include "http/http_status.h"
 #include "http/mime_table.h"
 #include "http/web_root.h"
+#include "pages/page_handlers.h"
 #include "pages/skin_cache.h"
 #include "platform/files.h"
 #include "requests/request_queue.h"
@@ -34,8 +35,8 @@ enum class PathRule {
 struct Route {
   PathRule rule;
   const char* path;
-  // Answers the request; 1 when a page or file was answered, 0 otherwise.
-  int (*answer)(Page& page);
+  // Answers the request.
+  void (*answer)(Page& page);
 };
 
 bool Matches(const Route& route, const ByteString& target) {
@@ -44,7 +45,7 @@ bool Matches(const Route& route, const ByteString& target) {
 
 // A skin file (text/html) rendered piece by piece with the page's state,
 // then sent compressed as the browser allows.
-int SendTemplatePage(Page& page, const ParsedSkin& skin) {
+void SendTemplatePage(Page& page, const ParsedSkin& skin) {
   HttpConnection& connection = page.connection;
   BuildPlaylistPage(page);
   ByteString text;
@@ -59,13 +60,12 @@ int SendTemplatePage(Page& page, const ParsedSkin& skin) {
   if (!connection.SendCompressed(text.Data(), text.Length() + 1, encoding)) {
     connection.SendErrorPage(kStatusInternalServerError, nullptr, kInternalErrorDetail);
   }
-  return 1;
 }
 
 // A file below the web root: `filePath` as the target names it or, for the
 // playlist and admin pages, the skin file. Templates (text/html) are
 // rendered, everything else is sent as it is.
-int SendWebRootFile(Page& page, const ByteString& filePath, bool fromTarget, const char* contentType) {
+void SendWebRootFile(Page& page, const ByteString& filePath, bool fromTarget, const char* contentType) {
   HttpConnection& connection = page.connection;
   const ByteString& target = page.Request().target;
   const ByteString webRoot = page.site.settings->WebRoot();
@@ -82,7 +82,7 @@ int SendWebRootFile(Page& page, const ByteString& filePath, bool fromTarget, con
   }
   if (found == WebRootLookup::kBadPath) {
     SendBadPath(connection, name);
-    return 0;
+    return;
   }
   // A file named by the target takes its type from its own name; a page
   // named by the settings keeps the type it was given unless the target's
@@ -105,55 +105,47 @@ int SendWebRootFile(Page& page, const ByteString& filePath, bool fromTarget, con
   if (skin == nullptr && kept == nullptr && file == nullptr) {
     ByteString detail = ByteString::Format("The requested URL %s was not found on this server.", target.CStr());
     connection.SendErrorPage(kStatusNotFound, nullptr, detail.CStr());
-    return 0;
+    return;
   }
-  if (skin != nullptr) return SendTemplatePage(page, *skin);
-  if (kept != nullptr) {
+  if (skin != nullptr) {
+    SendTemplatePage(page, *skin);
+  } else if (kept != nullptr) {
     SendStaticBytes(connection, kept->bytes, contentType, info);
   } else {
     SendStaticFile(connection, file.get(), contentType, info);
   }
-  return 1;
 }
 
-int RedirectToPlaylist(Page& page) {
+void RedirectToPlaylist(Page& page) {
   page.connection.WriteHeader(kStatusMovedTemporarily, "Location: /playlist.cgi", nullptr, -1);
-  return 0;
 }
 
-int SendPasswordForm(Page& page) {
+void SendPasswordForm(Page& page) {
   ByteString form("<html><head></head><body>");
   form.Append(
       "<form method=\"GET\" action=\"admin.cgi\">Enter Admin Password <input type=text name=pass> <input "
       "type=Submit></form>");
   form.Append("</body></html>");
   page.connection.WriteHeaderAndBody(kStatusOk, "", "text/html", form.Length() + 1, form.Data(), form.Length() + 1);
-  return 1;
 }
 
 // The playlist page: the skin file named by the Playlistfile setting,
 // rendered with the query's page state.
-int ServePlaylistPage(Page& page) {
+void ServePlaylistPage(Page& page) {
   ParsePlaylistParams(page, page.Request().target);
-  return SendWebRootFile(page, page.site.settings->PlaylistFile(), false, "text/html");
+  SendWebRootFile(page, page.site.settings->PlaylistFile(), false, "text/html");
 }
 
 // An operator's command, or with the password alone the operator's view of
 // the playlist page.
-int ServeAdminPage(Page& page) {
-  if (HandleAdminCommand(page)) return 1;
-  return ServePlaylistPage(page);
-}
-
-int ServeRequestPage(Page& page) {
-  HandleRequestPage(page);
-  return 1;
+void ServeAdminPage(Page& page) {
+  if (!HandleAdminCommand(page)) ServePlaylistPage(page);
 }
 
 // A file below the web root. The query part ("?" and what follows, as a
 // browser adds to bust its cache) is never part of the name: "?" cannot
 // occur in a Windows file name, so no file that exists is lost by this.
-int ServeFile(Page& page) {
+void ServeFile(Page& page) {
   const ByteString& target = page.Request().target;
   const int query = target.Find("?");
   // A rendered page shows the message a request sent it back with; the
@@ -164,7 +156,7 @@ int ServeFile(Page& page) {
     const ByteString errorCode = params.Get("errorCode");
     if (!errorCode.IsEmpty()) page.state.errorCode = ParseNumber(errorCode.CStr());
   }
-  return SendWebRootFile(page, query == ByteString::kNotFound ? target : target.Left(query), true, nullptr);
+  SendWebRootFile(page, query == ByteString::kNotFound ? target : target.Left(query), true, nullptr);
 }
 
 // In order of precedence.
@@ -173,7 +165,7 @@ constexpr Route kRoutes[] = {
     {PathRule::kExact, "/", &RedirectToPlaylist},
     {PathRule::kExact, "/admin.cgi", &SendPasswordForm},
     {PathRule::kPrefix, "/admin.cgi", &ServeAdminPage},
-    {PathRule::kPrefix, "/request.cgi", &ServeRequestPage},
+    {PathRule::kPrefix, "/request.cgi", &HandleRequestPage},
     {PathRule::kPrefix, "/playlist.cgi", &ServePlaylistPage},
     {PathRule::kPrefix, "", &ServeFile},
 };
@@ -201,25 +193,25 @@ long long LinkedRequest(const ByteString& target) {
 
 PlaylistCache* Site::Cache() const { return queue != nullptr ? queue->Cache() : nullptr; }
 
-int ServeRequest(HttpConnection& connection, const Site& site) {
+void ServeConnection(HttpConnection& connection, const Site& site) {
   HttpRequest& request = connection.request;
   connection.StartAnswer();
 
   HeadResult head = connection.ReadRequest(request.method, request.target);
-  if (head == HeadResult::kIncomplete) return 0;
+  if (head == HeadResult::kIncomplete) return;
   if (head != HeadResult::kComplete) {
     // Nothing of this head is interpreted; the answer still identifies the
     // browser like every other answer does.
     request.userId.CreateNew();
     const char* detail = head == HeadResult::kTooLarge ? "Request header too large." : "Invalid request header.";
     connection.SendErrorPage(kStatusBadRequest, nullptr, detail);
-    return 0;
+    return;
   }
   connection.InterpretHead();
 
   if (!request.method.Equals("GET")) {
     connection.WriteHeader(kStatusNotImplemented, nullptr, nullptr, -1);
-    return 0;
+    return;
   }
   // "/?query" and "/&query" are the playlist page with that query.
   if (request.target.StartsWith("/?") || request.target.StartsWith("/&")) {
@@ -228,9 +220,12 @@ int ServeRequest(HttpConnection& connection, const Site& site) {
 
   Page page(connection, site);
   for (const Route& route : kRoutes) {
-    if (Matches(route, request.target)) return route.answer(page);
+    if (Matches(route, request.target)) {
+      route.answer(page);
+      return;
+    }
   }
-  return 0;  // not reached: the last route takes every target
+  // Not reached: the last route takes every target.
 }
 
 }  // namespace ambervox

@@ -1,11 +1,12 @@
-// The site: what the server answers on every connection. ServeRequest reads
+// The site: what the server answers on every connection. ServeConnection reads
 // the request head and hands the request to the page or file that its path
 // names, through one table of routes (site.cpp). The pages are functions of
 // a Page: the connection (the request as read, and the answer), the Site
 // (the shared objects they read and change) and the PageState (what the
 // query asked for and the rows chosen for it), which belongs to the page.
+// The page handlers themselves are declared in pages/page_handlers.h.
 //
-// Threads: ServeRequest runs on a connection's own thread; a Page is made
+// Threads: ServeConnection runs on a connection's own thread; a Page is made
 // and used there and nowhere else. The Site's objects are shared by every
 // connection and lock themselves.
 #pragma once
@@ -25,9 +26,8 @@ class CacheRefresher;
 class PlaylistCache;
 class PluginSettings;
 class RequestQueue;
-struct SkinPiece;
 
-// The objects the pages work with, none owned. The server hands one copy to
+// The objects the pages work with, none owned. SiteHandler hands one copy to
 // each connection.
 struct Site {
   // The password, the skin texts, g_MaxEntries, the web root and the skin
@@ -95,31 +95,8 @@ struct Page {
 // carries none, -2 (no request's) when its value is no index.
 long long LinkedRequest(const ByteString& target);
 
-// What a connection's thread runs: reads the head, interprets it and
-// answers it. 1 when a page or file was answered, 0 otherwise.
-int ServeRequest(HttpConnection& connection, const Site& site);
-
-// The page handlers, in the files named.
-//
-// admin_page.cpp: /admin.cgi with a query. True when it answered (a
-// redirect); false when the operator's password came without a command, so
-// that the caller shows the operator's view of the playlist page.
-bool HandleAdminCommand(Page& page);
-// request_page.cpp: /request.cgi, a request or a withdrawal, answered with
-// a redirect back.
-void HandleRequestPage(Page& page);
-// request_page.cpp: the song (SongId) that a request, delete or cancel link
-// names by its "song" value; 0 (kNoSong) when it names none or its value is
-// no song's identity.
-std::uint64_t LinkedSong(const ByteString& target);
-// playlist_page.cpp: the query of the playlist and admin pages into
-// page.state, and the rows it asks for.
-void ParsePlaylistParams(Page& page, const ByteString& target);
-void BuildPlaylistPage(Page& page);
-// template_renderer.cpp: appends a skin's pieces (SplitSkin) to `out`, each
-// piece whose line holds a marker expanded with the page's state, the others
-// as they stand. The one way a skin becomes a page: the site sends what it
-// renders from its cached pieces; tests and benchmarks render the same way.
-void RenderSkin(const Page& page, const std::vector<SkinPiece>& pieces, ByteString& out);
+// What a connection's thread runs (through SiteHandler): reads the head,
+// interprets it and answers it.
+void ServeConnection(HttpConnection& connection, const Site& site);
 
 }  // namespace ambervox

@@ -14,6 +14,7 @@
 #include "pages/markers.h"
 #include "pages/message_table.h"
 #include "pages/playlist_page.h"
+#include "pages/page_handlers.h"
 #include "pages/site.h"
 #include "pages/skin_cache.h"
 #include "player/player_host.h"

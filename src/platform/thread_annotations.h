@@ -16,6 +16,7 @@
 #define EXCLUDES(...) AMBERVOX_TS_ATTR(locks_excluded(__VA_ARGS__))
 #define ACQUIRE(...) AMBERVOX_TS_ATTR(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) AMBERVOX_TS_ATTR(release_capability(__VA_ARGS__))
+#define ASSERT_CAPABILITY(x) AMBERVOX_TS_ATTR(assert_capability(x))
 // Only for a known false positive of the analysis, on the one function that
 // needs it, with a comment that says why; no code needs it today.
 #define NO_THREAD_SAFETY_ANALYSIS AMBERVOX_TS_ATTR(no_thread_safety_analysis)

@@ -44,9 +44,10 @@ platform::WindowHandle FindOpenDialog() {
 
 std::atomic<Plugin*> Plugin::hooked_{nullptr};
 
-Plugin::Plugin() : queue_(&cache_), server_(&queue_, &settings_, ProcessServerLimits()) {
+Plugin::Plugin()
+    : queue_(&cache_), site_(&queue_, &settings_, ProcessServerLimits()), server_(site_, ProcessServerLimits()) {
   // The admin page's "refreshcache" starts this plug-in's refresh.
-  server_.SetCacheRefresher(this);
+  site_.SetCacheRefresher(this);
 }
 
 Plugin::~Plugin() {

@@ -14,9 +14,10 @@
 // their own, one at a time. The members are built in the order the web tier
 // needs them (the player's channel, made by Init for the main window and
 // reached by the PlayerHosts of the cache, the queue and the pages; settings
-// with the skin texts, cache, queue given the cache, server given the queue
-// and the settings) and destroyed in reverse, after the destructor has
-// stopped the server and joined any refresh thread, in case quit never ran.
+// with the skin texts, cache, queue given the cache, site given the queue
+// and the settings, server given the site) and destroyed in reverse, after
+// the destructor has stopped the server and joined any refresh thread, in
+// case quit never ran.
 //
 // Threads: Init, Configure, Quit and MainWindowHook run on the player's
 // user-interface thread (the thread that owns its main window).
@@ -42,6 +43,7 @@
 #include "common/plugin_settings.h"
 #include "http/http_server.h"
 #include "pages/cache_refresher.h"
+#include "pages/site_handler.h"
 #include "platform/threads.h"
 #include "platform/window.h"
 #include "player/player_channel.h"
@@ -144,6 +146,7 @@ class Plugin : public CacheRefresher {
   PluginSettings settings_;
   PlaylistCache cache_;
   RequestQueue queue_;
+  SiteHandler site_;
   HttpServer server_;
 
   // Set by Init, before any other thread of the plug-in exists.

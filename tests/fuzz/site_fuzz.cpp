@@ -1,4 +1,4 @@
-// Fuzzes what the site answers to a request target: ServeRequest over
+// Fuzzes what the site answers to a request target: ServeConnection over
 // "GET <target> HTTP/1.1" and a head, with the receive, the file system and
 // the sends replaced, so that no file is really opened.
 //
@@ -217,7 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   site.settings = &settings;
   HttpConnection connection(ServerLimits(), &KeepAnswer);
   connection.Attach(platform::ScopedSocket(), "127.0.0.1");
-  ServeRequest(connection, site);
+  ServeConnection(connection, site);
 
   const bool errorPage = g_answer.find("\r\n\r\n<!DOCTYPE HTML PUBLIC") != std::string::npos;
   if (errorPage) {

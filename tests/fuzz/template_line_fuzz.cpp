@@ -37,6 +37,7 @@
 #include "fuzz/fuzz_check.h"
 #include "http/http_connection.h"
 #include "pages/markers.h"
+#include "pages/page_handlers.h"
 #include "pages/site.h"
 #include "pages/skin_cache.h"
 #include "platform/window.h"

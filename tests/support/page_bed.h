@@ -14,6 +14,7 @@
 #include "common/plugin_settings.h"
 #include "common/user_id.h"
 #include "http/http_connection.h"
+#include "pages/page_handlers.h"
 #include "pages/site.h"
 #include "pages/skin_cache.h"
 #include "platform/window.h"

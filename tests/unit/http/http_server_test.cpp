@@ -1,7 +1,7 @@
 // HttpServer's lifecycle and threads on real loopback sockets: Start/Stop
 // pairs, busy ports, many clients, the resource limits, Stop with clients
-// still connected or blocked, and the failure paths of thread creation,
-// posting and the socket library.
+// still connected or blocked, and the failure paths of thread creation and
+// the socket library.
 #include "http/http_server.h"
 
 #include <gtest/gtest.h>
@@ -49,16 +49,17 @@ bool PortAccepts(std::uint16_t port) {
 
 class ServerTest : public ::testing::Test {
  protected:
-  ServerTest() : queue_(&cache_) { settings_.SetWebRoot(root_.Root().c_str()); }
+  ServerTest() : queue_(&cache_), site_(&queue_, &settings_) { settings_.SetWebRoot(root_.Root().c_str()); }
 
   testing::TempWebRoot root_;
   PluginSettings settings_;
   PlaylistCache cache_;
   RequestQueue queue_;
+  SiteHandler site_;
 };
 
 TEST_F(ServerTest, StartAndStopAlternateAndAnswerOnlyOnce) {
-  HttpServer server(&queue_, &settings_);
+  HttpServer server(site_);
   EXPECT_FALSE(server.Stop());
   const std::uint16_t first = testing::FreePort();
   const std::uint16_t other = testing::FreePort();
@@ -96,7 +97,7 @@ TEST_F(ServerTest, StartAndStopAlternateAndAnswerOnlyOnce) {
 TEST_F(ServerTest, DestroyingARunningServerStopsIt) {
   std::uint16_t port = 0;
   {
-    HttpServer server(&queue_, &settings_);
+    HttpServer server(site_);
     ASSERT_TRUE(server.StartOnAnyPort());
     port = static_cast<std::uint16_t>(server.Port());
     EXPECT_TRUE(PortAccepts(port));
@@ -118,7 +119,7 @@ TEST_F(ServerTest, BusyPortFailsWithoutThreadsAndAFreePortWorksLater) {
   HttpServerServices services;
   services.startThread = &CountingStartThread;
   g_threadsStarted = 0;
-  HttpServer server(&queue_, &settings_, ServerLimits(), services);
+  HttpServer server(site_, ServerLimits(), services);
   EXPECT_FALSE(server.Start(busy));
   EXPECT_FALSE(server.IsRunning());
   EXPECT_EQ(g_threadsStarted, 0);
@@ -131,7 +132,7 @@ TEST_F(ServerTest, BusyPortFailsWithoutThreadsAndAFreePortWorksLater) {
 }
 
 TEST_F(ServerTest, PortsOutsideTheTcpRangeFail) {
-  HttpServer server(&queue_, &settings_);
+  HttpServer server(site_);
   EXPECT_FALSE(server.Start(0));
   EXPECT_FALSE(server.Start(65536));
   EXPECT_FALSE(server.Start(-80));
@@ -148,7 +149,7 @@ TEST_F(ServerTest, MissingSocketLibraryFailsStartAndTheProcessGoesOn) {
   services.socketsStartup = &FailingSocketsStartup;
   services.startThread = &CountingStartThread;
   g_threadsStarted = 0;
-  HttpServer server(&queue_, &settings_, ServerLimits(), services);
+  HttpServer server(site_, ServerLimits(), services);
   const std::uint16_t port = testing::FreePort();
   ::testing::internal::CaptureStdout();
   bool started = server.Start(port);
@@ -162,7 +163,7 @@ TEST_F(ServerTest, MissingSocketLibraryFailsStartAndTheProcessGoesOn) {
 }
 
 TEST_F(ServerTest, StopReturnsWhileAClientHoldsAHalfSentRequest) {
-  HttpServer server(&queue_, &settings_);
+  HttpServer server(site_);
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   platform::Socket client = ConnectClient(port);
@@ -178,7 +179,7 @@ TEST_F(ServerTest, StopReturnsWhileAClientHoldsAHalfSentRequest) {
 TEST_F(ServerTest, TwoHundredClientsAtOnceAreAllAnsweredAndReaped) {
   ServerLimits limits;
   limits.maxConnectionsPerAddress = 200;  // all come from the loopback address
-  HttpServer server(&queue_, &settings_, limits);
+  HttpServer server(site_, limits);
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   std::vector<platform::Socket> clients;
@@ -204,7 +205,7 @@ TEST_F(ServerTest, ClientsBeyondTheThreadLimitWaitInTheListenQueue) {
   ServerLimits limits;
   limits.maxConnectionThreads = 3;
   limits.evictAfterHeadWaitMilliseconds = 60 * 1000;  // none has waited that long
-  HttpServer server(&queue_, &settings_, limits);
+  HttpServer server(site_, limits);
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   std::vector<platform::Socket> idle;
@@ -234,7 +235,7 @@ TEST_F(ServerTest, AFullServerClosesTheConnectionThatWaitedLongestForItsHead) {
   ServerLimits limits;
   limits.maxConnectionThreads = 3;
   limits.evictAfterHeadWaitMilliseconds = 200;
-  HttpServer server(&queue_, &settings_, limits);
+  HttpServer server(site_, limits);
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   std::vector<platform::Socket> halfSent;
@@ -305,7 +306,7 @@ TEST_F(ServerTest, AFullServerKeepsClientsWhoseHeadsWaitUnread) {
   ServerLimits limits;
   limits.maxConnectionThreads = 2;
   limits.evictAfterHeadWaitMilliseconds = 0;
-  HttpServer server(&queue_, &settings_, limits, WatchingConnectionThreads());
+  HttpServer server(site_, limits, WatchingConnectionThreads());
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   gConnectionThreadsHeld = true;
@@ -331,7 +332,7 @@ TEST_F(ServerTest, AFullServerKeepsClientsWhoseHeadsWaitUnread) {
 TEST_F(ServerTest, AnAddressHoldsNoMoreThanItsShareOfConnections) {
   ServerLimits limits;
   limits.maxConnectionsPerAddress = 2;
-  HttpServer server(&queue_, &settings_, limits);
+  HttpServer server(site_, limits);
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   std::vector<platform::Socket> idle = {ConnectClient(port), ConnectClient(port)};
@@ -348,7 +349,7 @@ TEST_F(ServerTest, AnAddressHoldsNoMoreThanItsShareOfConnections) {
 TEST_F(ServerTest, HeadThatNeverCompletesIsClosedAfterTheTimeOut) {
   ServerLimits limits;
   limits.headTimeoutMilliseconds = 300;
-  HttpServer server(&queue_, &settings_, limits);
+  HttpServer server(site_, limits);
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   platform::Socket client = ConnectClient(port);
@@ -363,7 +364,7 @@ TEST_F(ServerTest, PeerThatStopsReadingIsClosedAfterTheSendStall) {
   root_.Write("big.bin", std::string(64 * 1024 * 1024, 'b'));
   ServerLimits limits;
   limits.sendStallMilliseconds = 300;
-  HttpServer server(&queue_, &settings_, limits);
+  HttpServer server(site_, limits);
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   platform::Socket client = ConnectClient(port);
@@ -387,7 +388,7 @@ platform::ThreadHandle StartThreadFailingConnections(platform::ThreadProc proc, 
 TEST_F(ServerTest, ConnectionWithoutAThreadIsClosedAndDestroyed) {
   HttpServerServices services;
   services.startThread = &StartThreadFailingConnections;
-  HttpServer server(&queue_, &settings_, ServerLimits(), services);
+  HttpServer server(site_, ServerLimits(), services);
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   g_failConnectionThreads = true;
@@ -398,30 +399,61 @@ TEST_F(ServerTest, ConnectionWithoutAThreadIsClosedAndDestroyed) {
   EXPECT_TRUE(server.Stop());
 }
 
-std::atomic<int> g_failedPosts{0};
-bool PostFailingForConnections(platform::ThreadId target, std::uint32_t message, std::uintptr_t wParam,
-                               std::intptr_t lParam) {
-  if (message == platform::kMsgUser) {
-    ++g_failedPosts;
-    return false;
-  }
-  return platform::PostThreadMessage(target, message, wParam, lParam);
+// Counts every start-up and clean-up of the socket library, and fails the
+// reaper's or the listener's start (the first and second thread Start asks
+// for that is not suspended) when g_serverThreadToFail names it.
+std::atomic<int> g_serverThreadToFail{0};
+std::atomic<int> g_serverThreadsAsked{0};
+std::atomic<int> g_socketStartups{0};
+std::atomic<int> g_socketCleanups{0};
+
+platform::ThreadHandle StartThreadFailingAServerThread(platform::ThreadProc proc, void* argument, bool suspended,
+                                                       platform::ThreadId* id) {
+  if (!suspended && ++g_serverThreadsAsked == g_serverThreadToFail) return nullptr;
+  return platform::StartThread(proc, argument, suspended, id);
 }
 
-// Connection threads post themselves to the reaper only when they end; one
-// that cannot reach it leaves by itself, and Stop still returns.
-TEST_F(ServerTest, ConnectionThreadThatCannotReachTheReaperCleansUpAfterItself) {
+bool CountingSocketsStartup(std::string* error) {
+  ++g_socketStartups;
+  return platform::SocketsStartup(error);
+}
+
+void CountingSocketsCleanup() {
+  ++g_socketCleanups;
+  platform::SocketsCleanup();
+}
+
+// Start needs the reaper and the listener. When either cannot be started,
+// the server is left stopped (no port, no thread, the socket library
+// cleaned up), and the next Start serves and reaps as usual.
+TEST_F(ServerTest, AServerThreadThatCannotStartLeavesTheServerStopped) {
   HttpServerServices services;
-  services.postThreadMessage = &PostFailingForConnections;
-  g_failedPosts = 0;
-  HttpServer server(&queue_, &settings_, ServerLimits(), services);
-  ASSERT_TRUE(server.StartOnAnyPort());
-  const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
-  for (int i = 0; i < 3; ++i) EXPECT_TRUE(IsNotFound(Exchange(port, kRequest)));
-  EXPECT_EQ(server.ConnectionCount(), 0);
-  EXPECT_TRUE(server.Stop());
-  EXPECT_EQ(server.ConnectionThreadCount(), 0);
-  EXPECT_GE(g_failedPosts, 1);
+  services.startThread = &StartThreadFailingAServerThread;
+  services.socketsStartup = &CountingSocketsStartup;
+  services.socketsCleanup = &CountingSocketsCleanup;
+  for (int failing = 1; failing <= 2; ++failing) {
+    g_serverThreadsAsked = 0;
+    g_serverThreadToFail = failing;
+    g_socketStartups = 0;
+    g_socketCleanups = 0;
+    HttpServer server(site_, ServerLimits(), services);
+    const std::uint16_t port = testing::FreePort();
+    EXPECT_FALSE(server.Start(port)) << failing;
+    EXPECT_FALSE(server.IsRunning());
+    EXPECT_EQ(server.Port(), 0);
+    EXPECT_FALSE(PortAccepts(port)) << failing;
+    EXPECT_EQ(g_socketCleanups, g_socketStartups.load());
+    EXPECT_FALSE(server.Stop());
+
+    ASSERT_TRUE(server.StartOnAnyPort()) << failing;
+    const std::uint16_t served = static_cast<std::uint16_t>(server.Port());
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(IsNotFound(Exchange(served, kRequest))) << failing;
+    EXPECT_EQ(server.ConnectionCount(), 0);
+    EXPECT_TRUE(server.Stop());
+    EXPECT_EQ(server.ConnectionThreadCount(), 0);
+    EXPECT_EQ(g_socketStartups, 2);
+    EXPECT_EQ(g_socketCleanups, 2);
+  }
 }
 
 // Opens `count` connections that wait for their heads (so each holds a
@@ -463,7 +495,7 @@ TEST_F(ServerTest, OneThreadServesRequestAfterRequestEachWithAFreshStallLatch) {
   g_stallsLatched = 0;
   HttpServerServices services = WatchingConnectionThreads();
   services.connectionSend = &SendLatchingAStall;
-  HttpServer server(&queue_, &settings_, ServerLimits(), services);
+  HttpServer server(site_, ServerLimits(), services);
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(IsNotFound(Exchange(port, kRequest))) << i;
@@ -479,7 +511,7 @@ TEST_F(ServerTest, OneThreadServesRequestAfterRequestEachWithAFreshStallLatch) {
 TEST_F(ServerTest, ThreadsParkedTooLongEndAndTheNextClientGetsANewOne) {
   ServerLimits limits;
   limits.parkedThreadIdleMilliseconds = 200;
-  HttpServer server(&queue_, &settings_, limits, WatchingConnectionThreads());
+  HttpServer server(site_, limits, WatchingConnectionThreads());
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
   EXPECT_TRUE(ServeAtOnce(server, 3));
@@ -497,7 +529,7 @@ TEST_F(ServerTest, ABurstLeavesAtMostTheParkedLimitOfThreads) {
   ServerLimits limits;
   limits.parkedThreadIdleMilliseconds = 10 * 60 * 1000;
   limits.maxParkedThreads = 2;
-  HttpServer server(&queue_, &settings_, limits, WatchingConnectionThreads());
+  HttpServer server(site_, limits, WatchingConnectionThreads());
   ASSERT_TRUE(server.StartOnAnyPort());
   EXPECT_TRUE(ServeAtOnce(server, 5));
   EXPECT_EQ(g_connectionThreadsStarted, 5);
@@ -512,7 +544,7 @@ TEST_F(ServerTest, ABurstLeavesAtMostTheParkedLimitOfThreads) {
 TEST_F(ServerTest, StopEndsParkedThreadsAndTheServerStartsAgain) {
   ServerLimits limits;
   limits.parkedThreadIdleMilliseconds = 10 * 60 * 1000;
-  HttpServer server(&queue_, &settings_, limits, WatchingConnectionThreads());
+  HttpServer server(site_, limits, WatchingConnectionThreads());
   for (int round = 0; round < 2; ++round) {
     ASSERT_TRUE(server.StartOnAnyPort());
     EXPECT_TRUE(ServeAtOnce(server, 4));
@@ -555,7 +587,7 @@ TEST_F(ServerTest, StopOnTheUserInterfaceThreadAnswersMessagesOfBlockedConnectio
   g_sendPending = false;
   HttpServerServices services;
   services.connectionSend = &SendAskingTheUiWindowFirst;
-  HttpServer server(&queue_, &settings_, ServerLimits(), services);
+  HttpServer server(site_, ServerLimits(), services);
   ASSERT_TRUE(server.StartOnAnyPort());
   const std::uint16_t port = static_cast<std::uint16_t>(server.Port());
 

@@ -25,6 +25,7 @@
 #include "common/plugin_settings.h"
 #include "http/http_server.h"
 #include "http/http_time.h"
+#include "pages/site_handler.h"
 #include "platform/files.h"
 #include "platform/sockets.h"
 #include "platform/threads.h"
@@ -271,7 +272,8 @@ struct ServedSite {
   PluginSettings settings;
   PlaylistCache cache;
   RequestQueue queue{&cache};
-  HttpServer server{&queue, &settings};
+  SiteHandler site{&queue, &settings};
+  HttpServer server{site};
   std::uint16_t port = 0;
 };
 

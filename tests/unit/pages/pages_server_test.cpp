@@ -12,6 +12,7 @@
 #include "http/http_server.h"
 #include "pages/cache_refresher.h"
 #include "pages/message_table.h"
+#include "pages/site_handler.h"
 #include "unit/pages/pages_test_support.h"
 
 namespace ambervox {
@@ -76,13 +77,15 @@ class PagesServerTest : public ::testing::Test {
     bed_->settings.SetWebRoot(root_->Root().c_str());
     bed_->settings.SetPlaylistFile("playlist.html");
     bed_->settings.SetMaxEntries(2);
-    server_ = new HttpServer(&bed_->queue, &bed_->settings);
-    server_->SetCacheRefresher(&refresher_);
+    site_ = new SiteHandler(&bed_->queue, &bed_->settings);
+    site_->SetCacheRefresher(&refresher_);
+    server_ = new HttpServer(*site_);
     ASSERT_TRUE(server_->StartOnAnyPort());
     g_port = static_cast<std::uint16_t>(server_->Port());
   }
   static void TearDownTestSuite() {
     delete server_;
+    delete site_;
     delete bed_;
     delete root_;
   }
@@ -94,12 +97,14 @@ class PagesServerTest : public ::testing::Test {
 
   static testing::TempWebRoot* root_;
   static PageTestBed* bed_;
+  static SiteHandler* site_;
   static HttpServer* server_;
   static CountingRefresher refresher_;
 };
 
 testing::TempWebRoot* PagesServerTest::root_ = nullptr;
 PageTestBed* PagesServerTest::bed_ = nullptr;
+SiteHandler* PagesServerTest::site_ = nullptr;
 HttpServer* PagesServerTest::server_ = nullptr;
 CountingRefresher PagesServerTest::refresher_;
 

@@ -1,10 +1,15 @@
 // Threads: suspended start, join, detaching close, ids, and the thread
-// message queue that exists only once the thread asked for it.
+// message queue that exists only once the thread asked for it; the lock's
+// check of its holder.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <thread>
 
+#include "platform/lock.h"
 #include "platform/threads.h"
 
 namespace ambervox {
@@ -133,4 +138,38 @@ TEST(Threads, PostingToAThreadNeedsItsQueueAndQuitEndsTheGet) {
 
 }  // namespace
 }  // namespace platform
+}  // namespace ambervox
+
+namespace ambervox {
+namespace {
+
+#if GTEST_HAS_DEATH_TEST
+// AssertHeld passes for the holder, also after a condition wait gave the
+// lock up meanwhile, and ends the process for a thread that does not hold
+// it: never taken, given up, or held by another thread.
+TEST(Lock, AssertHeldPassesOnlyForTheHolder) {
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  Lock lock;
+  std::condition_variable never;
+  {
+    LockHolder hold(lock);
+    lock.AssertHeld();
+    hold.WaitUntil(never, std::chrono::steady_clock::now() + std::chrono::milliseconds(1));
+    lock.AssertHeld();
+    hold.Unlock();
+    EXPECT_DEATH(lock.AssertHeld(), "does not hold the lock");
+    hold.Relock();
+  }
+  EXPECT_DEATH(lock.AssertHeld(), "does not hold the lock");
+  EXPECT_DEATH(
+      {
+        LockHolder hold(lock);
+        std::thread other([&lock] { lock.AssertHeld(); });
+        other.join();
+      },
+      "does not hold the lock");
+}
+#endif
+
+}  // namespace
 }  // namespace ambervox
