@@ -94,13 +94,14 @@ for preset in posix posix-asan; do
 done
 
 # ThreadSanitizer on the tests of the code that threads share (the queue,
-# the cache, the server, threads and windows, the plug-in, and the end-to-end
+# the cache, the connection threads and the server, the player's channel,
+# threads and windows, the plug-in, and the end-to-end
 # suite against the instrumented host and module).
 if build posix-tsan; then
   echo "== test posix-tsan (concurrency)"
   # shellcheck disable=SC2046
   TSAN_OPTIONS="halt_on_error=1 suppressions=$root/tools/tsan-suppressions.txt" ctest --preset posix-tsan -j2 \
-    -R 'request_queue|playlist_cache|http_server|platform_(threads|window)|pages_server|plugin_test|e2e' \
+    -R 'request_queue|playlist_cache|connection_threads|http_server|player_host|platform_(threads|window)|pages_server|plugin_test|e2e' \
     $(ctest_report posix-tsan) >"$logdir/posix-tsan-test.log" 2>&1
   grep -E 'tests passed|\*\*\*Failed|Failed|Timeout' "$logdir/posix-tsan-test.log" | tail -n 20
   count_ctest "$logdir/posix-tsan-test.log" posix-tsan
