@@ -135,9 +135,9 @@ class PlaylistCache {
   // that needs several answers from one rebuild.
   std::shared_ptr<const PlaylistSnapshot> Snapshot() const EXCLUDES(snapshotLock_);
 
-  // Lookups, each from one snapshot: false and the output untouched when
-  // the index is out of range.
-  // The title's page text.
+  // Lookups, each answered from one snapshot: false and the output
+  // untouched when the index is out of range. GetShownTitle gives the
+  // title's page text.
   bool GetShownTitle(int index, ByteString& shownTitle) const EXCLUDES(snapshotLock_);
   bool GetEntry(int index, PlaylistEntry& entry) const EXCLUDES(snapshotLock_);
   // Walks the entries of one snapshot in order from the first, calling
