@@ -11,6 +11,7 @@
 
 #include "bench/bench_support.h"
 #include "support/batch_answering_player.h"
+#include "support/playlist_cache_reads.h"
 
 namespace ambervox {
 namespace bench {
@@ -42,7 +43,7 @@ void RunRebuild(benchmark::State& state, platform::WindowProc procedure) {
       break;
     }
   }
-  if (bed.cache.EntryCount() != entries) state.SkipWithError("the cache does not hold the playlist");
+  if (testing::EntryCount(bed.cache) != entries) state.SkipWithError("the cache does not hold the playlist");
   state.SetItemsProcessed(state.iterations() * entries);
 }
 

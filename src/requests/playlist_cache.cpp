@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 #include <map>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -39,8 +40,6 @@ ByteString ArtistPart(const ByteString& title) {
   name.TrimRight(kNameTrim, true);
   return name;
 }
-
-bool InRange(int index, std::size_t size) { return index >= 0 && static_cast<std::size_t>(index) < size; }
 
 // Appends `title` lower-cased and its NUL to `text`, and where the next one
 // will begin to `starts`.
@@ -121,6 +120,125 @@ std::vector<std::int32_t> BuildSongTable(const std::vector<SongId>& songs) {
   return table;
 }
 
+// Gathers one rebuild's content, entry by entry in index order, into a
+// snapshot that no other thread sees until it is published.
+class SnapshotBuilder {
+ public:
+  explicit SnapshotBuilder(std::size_t count) : snapshot_(std::make_shared<PlaylistSnapshot>()) {
+    snapshot_->filePaths.resize(count);
+    snapshot_->titles.resize(count);
+    snapshot_->shownTitles.resize(count);
+    snapshot_->lowerCaseStarts.reserve(count + 1);
+  }
+
+  // Entry `i`'s file path and trimmed title, to be filled in before Derive.
+  ByteString& FilePath(std::size_t i) { return snapshot_->filePaths[i]; }
+  ByteString& Title(std::size_t i) { return snapshot_->titles[i]; }
+
+  // What follows the questions: the title's forms and its artist, from the
+  // player's wide title (`wide`, null when it gave none or was not asked).
+  // Called in index order on both paths, as the block of lower-cased forms
+  // needs.
+  void Derive(std::size_t i, const std::u16string* wide) {
+    PlaylistSnapshot& s = *snapshot_;
+    MakeDisplayForms(wide, s.titles[i], display_, s.shownTitles[i]);
+    AppendLowerCase(display_, s.lowerCaseText, s.lowerCaseStarts);
+    // Each artist once, in display form, with its page text; on a tie the
+    // name inserted first (the lowest position) stays.
+    const auto added = names_.try_emplace(ArtistPart(display_));
+    if (added.second) {
+      // The first " - " of the display form is the first of its page text:
+      // neither references nor escapes hold one.
+      added.first->second = s.shownTitles[i] == display_ ? added.first->first : ArtistPart(s.shownTitles[i]);
+    }
+  }
+
+  // The artist lists, the songs and their table; the snapshot is then
+  // whole, ready to be published.
+  std::shared_ptr<PlaylistSnapshot> Finish() {
+    PlaylistSnapshot& s = *snapshot_;
+    s.songs.resize(s.filePaths.size());
+    for (std::size_t i = 0; i < s.filePaths.size(); ++i) s.songs[i] = SongOfFile(s.filePaths[i]);
+    s.songTable = BuildSongTable(s.songs);
+    // Titles without an artist part gave the empty name (or one equal to it
+    // in artist order): that is no artist.
+    names_.erase(ByteString());
+    s.artists.reserve(names_.size());
+    s.shownArtists.reserve(names_.size());
+    for (const auto& name : names_) {
+      s.artists.push_back(name.first);
+      s.shownArtists.push_back(name.second);
+    }
+    return std::move(snapshot_);
+  }
+
+ private:
+  std::shared_ptr<PlaylistSnapshot> snapshot_;
+  std::map<ByteString, ByteString, ArtistOrder> names_;
+  ByteString display_;  // reused from entry to entry
+};
+
+// Entry `i` asked entry by entry: two or three cross-thread questions.
+// False when memory ran out.
+bool AskEntry(const PlayerHost& player, std::size_t i, SnapshotBuilder& builder) {
+  const int index = static_cast<int>(i);
+  ByteString& title = builder.Title(i);
+  if (!player.GetPlaylistFile(index, builder.FilePath(i))) return false;
+  if (!player.GetPlaylistTitle(index, title)) return false;
+  title.TrimRight(kTitleTrim, true);
+  std::u16string wide;
+  const bool hasWide = HoldsQuestionMark(title) && player.GetPlaylistTitleWide(index, wide);
+  builder.Derive(i, hasWide ? &wide : nullptr);
+  return true;
+}
+
+// Takes the entries an answered batch holds, from index `first` on.
+void TakeBatch(const PlaylistBatch& batch, std::size_t first, SnapshotBuilder& builder) {
+  std::u16string wide;
+  for (int k = 0; k < batch.answered; ++k) {
+    const std::size_t i = first + static_cast<std::size_t>(k);
+    const PlaylistBatchEntry& entry = batch.entries[static_cast<std::size_t>(k)];
+    builder.FilePath(i) = BatchText(batch, entry.fileOffset, entry.fileLength);
+    ByteString& title = builder.Title(i);
+    title = BatchText(batch, entry.titleOffset, entry.titleLength);
+    title.TrimRight(kTitleTrim, true);
+    const bool hasWide = entry.wideTitleLength != kNoPlayerText;
+    if (hasWide) {
+      wide.resize(entry.wideTitleLength);
+      std::memcpy(&wide[0], batch.text.data() + entry.wideTitleOffset, entry.wideTitleLength * sizeof(char16_t));
+    }
+    builder.Derive(i, hasWide ? &wide : nullptr);
+  }
+}
+
+// Reads entries 0 to `count` - 1 into `builder`: in batches while the hook
+// on the player's window answers them (one send per batch); entry by entry
+// from the first batch it leaves unanswered, and for an entry too large for
+// a batch's room. False when memory ran out.
+bool ReadEntries(const PlayerHost& player, std::size_t count, SnapshotBuilder& builder) {
+  PlaylistBatch batch;
+  bool batches = count > 0;
+  if (batches) {
+    batch.entries.resize(std::min(count, PlaylistBatch::kMaxEntries));
+    batch.text.resize(PlaylistBatch::kTextCapacity);
+  }
+  for (std::size_t i = 0; i < count;) {
+    if (batches) {
+      batch.first = static_cast<int>(i);
+      batch.count = static_cast<int>(std::min(count - i, batch.entries.size()));
+      batches = player.GetPlaylistBatch(batch);
+    }
+    if (!batches || batch.answered == 0) {
+      if (!AskEntry(player, i, builder)) return false;
+      ++i;
+      continue;
+    }
+    TakeBatch(batch, i, builder);
+    i += static_cast<std::size_t>(batch.answered);
+  }
+  return true;
+}
+
 constexpr char kSongAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 constexpr int kSongIdLength = 11;  // 66 bits: the first character holds 4
 
@@ -173,117 +291,44 @@ int FindSongFrom(int hint, int count, const std::function<bool(int)>& isSong) {
   return -1;
 }
 
+PlaylistCache::PlaylistCache() : snapshot_(std::make_shared<const PlaylistSnapshot>()) {}
+
 void PlaylistCache::SetPlayer(const PlayerHost& player) { player_ = player; }
+
+int PlaylistSnapshot::IndexOfSong(SongId song) const {
+  if (song == kNoSong || songTable.empty()) return -1;
+  const std::size_t mask = songTable.size() - 1;
+  for (std::size_t slot = SongSlot(song, mask);; slot = (slot + 1) & mask) {
+    const std::int32_t index = songTable[slot];
+    if (index < 0) return -1;
+    if (songs[static_cast<std::size_t>(index)] == song) return index;
+  }
+}
+
+int PlaylistSnapshot::IndexOfFile(const ByteString& filePath) const {
+  const int index = IndexOfSong(SongOfFile(filePath));
+  if (index < 0 || filePaths[static_cast<std::size_t>(index)] == filePath) return index;
+  // Two files with one digest (never seen): the file is looked for in full.
+  for (std::size_t i = 0; i < filePaths.size(); ++i) {
+    if (filePaths[i] == filePath) return static_cast<int>(i);
+  }
+  return -1;
+}
 
 bool PlaylistCache::Rebuild() {
   // The whole playlist or nothing: a stalled player is waited for.
   const PlayerHost player = player_.WithPatience(PlayerHost::Patience::kWaitForAnswers);
-  // Asked before the lock; the positions below are read up to this length
-  // even if the playlist changes meanwhile.
+  // The positions below are read up to this length even if the playlist
+  // changes meanwhile.
   const int length = player.GetPlaylistLength();
   const std::size_t count = length > 0 ? static_cast<std::size_t>(length) : 0;
-
-  LockHolder hold(lock_);
-  // The lock is held throughout, so that a lookup made while a rebuild runs
-  // waits for it and answers from the new content. The new content is built
-  // aside and swapped in at the end: a rebuild that runs out of memory
-  // part-way leaves the previous content whole.
+  // Built aside, where no other thread sees it, and published whole: a
+  // rebuild that runs out of memory part-way leaves the current content as
+  // it is.
   try {
-    std::vector<ByteString> filePaths(count);
-    std::vector<ByteString> titles(count);
-    std::vector<ByteString> shownTitles(count);
-    std::vector<char> lowerCaseText;
-    std::vector<std::size_t> lowerCaseStarts;
-    lowerCaseStarts.reserve(count + 1);
-    lowerCaseStarts.push_back(0);
-    // Holds each artist once, in display form, with its page text; on a tie
-    // the name inserted first (the lowest position) stays.
-    std::map<ByteString, ByteString, ArtistOrder> names;
-    ByteString display;
-    // What follows the questions: the trimmed title's forms and its artist.
-    const auto derive = [&](std::size_t i, const std::u16string* wide) {
-      MakeDisplayForms(wide, titles[i], display, shownTitles[i]);
-      // Called in index order on both paths, as the block of lower-cased
-      // forms needs.
-      AppendLowerCase(display, lowerCaseText, lowerCaseStarts);
-      const auto added = names.try_emplace(ArtistPart(display));
-      if (added.second) {
-        // The first " - " of the display form is the first of its page
-        // text: neither references nor escapes hold one.
-        added.first->second = shownTitles[i] == display ? added.first->first : ArtistPart(shownTitles[i]);
-      }
-    };
-    // Entry by entry: two or three cross-thread questions each.
-    const auto askOne = [&](std::size_t i) {
-      const int index = static_cast<int>(i);
-      if (!player.GetPlaylistFile(index, filePaths[i])) return false;
-      if (!player.GetPlaylistTitle(index, titles[i])) return false;
-      titles[i].TrimRight(kTitleTrim, true);
-      std::u16string wide;
-      const bool hasWide = HoldsQuestionMark(titles[i]) && player.GetPlaylistTitleWide(index, wide);
-      derive(i, hasWide ? &wide : nullptr);
-      return true;
-    };
-    // In batches while the hook on the player's window answers them (one
-    // send per batch); entry by entry from the first batch it leaves
-    // unanswered, and for an entry too large for a batch's room.
-    PlaylistBatch batch;
-    bool batches = count > 0;
-    if (batches) {
-      batch.entries.resize(std::min(count, PlaylistBatch::kMaxEntries));
-      batch.text.resize(PlaylistBatch::kTextCapacity);
-    }
-    std::u16string wide;
-    for (std::size_t i = 0; i < count;) {
-      if (batches) {
-        batch.first = static_cast<int>(i);
-        batch.count = static_cast<int>(std::min(count - i, batch.entries.size()));
-        batches = player.GetPlaylistBatch(batch);
-      }
-      if (!batches || batch.answered == 0) {
-        if (!askOne(i)) return false;
-        ++i;
-        continue;
-      }
-      for (int k = 0; k < batch.answered; ++k, ++i) {
-        const PlaylistBatchEntry& entry = batch.entries[static_cast<std::size_t>(k)];
-        filePaths[i] = BatchText(batch, entry.fileOffset, entry.fileLength);
-        titles[i] = BatchText(batch, entry.titleOffset, entry.titleLength);
-        titles[i].TrimRight(kTitleTrim, true);
-        const bool hasWide = entry.wideTitleLength != kNoPlayerText;
-        if (hasWide) {
-          const char* units = batch.text.data() + entry.wideTitleOffset;
-          wide.resize(entry.wideTitleLength);
-          std::memcpy(&wide[0], units, entry.wideTitleLength * sizeof(char16_t));
-        }
-        derive(i, hasWide ? &wide : nullptr);
-      }
-    }
-    std::vector<SongId> songs(count);
-    for (std::size_t i = 0; i < count; ++i) songs[i] = SongOfFile(filePaths[i]);
-    std::vector<std::int32_t> songTable = BuildSongTable(songs);
-    // Titles without an artist part gave the empty name (or one equal to it
-    // in artist order): that is no artist.
-    names.erase(ByteString());
-    std::vector<ByteString> artists;
-    std::vector<ByteString> shownArtists;
-    artists.reserve(names.size());
-    shownArtists.reserve(names.size());
-    for (const auto& name : names) {
-      artists.push_back(name.first);
-      shownArtists.push_back(name.second);
-    }
-
-    filePaths_.swap(filePaths);
-    titles_.swap(titles);
-    shownTitles_.swap(shownTitles);
-    lowerCaseText_.swap(lowerCaseText);
-    lowerCaseStarts_.swap(lowerCaseStarts);
-    artists_.swap(artists);
-    shownArtists_.swap(shownArtists);
-    songs_.swap(songs);
-    songTable_.swap(songTable);
-    generation_.fetch_add(1);
+    SnapshotBuilder builder(count);
+    if (!ReadEntries(player, count, builder)) return false;
+    Publish(builder.Finish());
     return true;
   } catch (const ByteStringError&) {
     return false;
@@ -292,120 +337,77 @@ bool PlaylistCache::Rebuild() {
   }
 }
 
-int PlaylistCache::EntryCount() const {
-  LockHolder hold(lock_);
-  return static_cast<int>(filePaths_.size());
+void PlaylistCache::Publish(std::shared_ptr<PlaylistSnapshot> snapshot) {
+  std::shared_ptr<const PlaylistSnapshot> previous;
+  {
+    LockHolder hold(snapshotLock_);
+    snapshot->generation = generation_.load() + 1;
+    previous = std::move(snapshot_);
+    snapshot_ = std::move(snapshot);
+    generation_.store(snapshot_->generation);
+  }
+  // The previous content is freed here, outside the lock, unless a reader
+  // still holds it; then the last reader frees it.
 }
 
-bool PlaylistCache::GetTitle(int index, ByteString& title) const {
-  LockHolder hold(lock_);
-  if (!InRange(index, titles_.size())) return false;
-  title = titles_[static_cast<std::size_t>(index)];
-  return true;
+std::shared_ptr<const PlaylistSnapshot> PlaylistCache::Snapshot() const {
+  LockHolder hold(snapshotLock_);
+  return snapshot_;
 }
 
 bool PlaylistCache::GetShownTitle(int index, ByteString& shownTitle) const {
-  LockHolder hold(lock_);
-  if (!InRange(index, shownTitles_.size())) return false;
-  shownTitle = shownTitles_[static_cast<std::size_t>(index)];
-  return true;
-}
-
-bool PlaylistCache::GetShownTitleAndLowerCase(int index, ByteString& shownTitle, ByteString& lowerCaseTitle) const {
-  LockHolder hold(lock_);
-  if (!InRange(index, shownTitles_.size())) return false;
-  shownTitle = shownTitles_[static_cast<std::size_t>(index)];
-  const std::size_t start = lowerCaseStarts_[static_cast<std::size_t>(index)];
-  lowerCaseTitle = ByteString(lowerCaseText_.data() + start,
-                              static_cast<int>(lowerCaseStarts_[static_cast<std::size_t>(index) + 1] - start - 1));
+  const std::shared_ptr<const PlaylistSnapshot> snapshot = Snapshot();
+  if (!snapshot->HoldsEntry(index)) return false;
+  shownTitle = snapshot->shownTitles[static_cast<std::size_t>(index)];
   return true;
 }
 
 bool PlaylistCache::GetEntry(int index, PlaylistEntry& entry) const {
-  LockHolder hold(lock_);
-  if (!InRange(index, titles_.size())) return false;
-  entry.filePath = filePaths_[static_cast<std::size_t>(index)];
-  entry.title = titles_[static_cast<std::size_t>(index)];
-  entry.song = songs_[static_cast<std::size_t>(index)];
+  const std::shared_ptr<const PlaylistSnapshot> snapshot = Snapshot();
+  if (!snapshot->HoldsEntry(index)) return false;
+  const auto at = static_cast<std::size_t>(index);
+  entry.filePath = snapshot->filePaths[at];
+  entry.title = snapshot->titles[at];
+  entry.song = snapshot->songs[at];
   return true;
-}
-
-int PlaylistCache::IndexOfSongLocked(SongId song) const {
-  if (song == kNoSong || songTable_.empty()) return -1;
-  const std::size_t mask = songTable_.size() - 1;
-  for (std::size_t slot = SongSlot(song, mask);; slot = (slot + 1) & mask) {
-    const std::int32_t index = songTable_[slot];
-    if (index < 0) return -1;
-    if (songs_[static_cast<std::size_t>(index)] == song) return index;
-  }
-}
-
-int PlaylistCache::IndexOfFileLocked(const ByteString& filePath) const {
-  const int index = IndexOfSongLocked(SongOfFile(filePath));
-  if (index < 0 || filePaths_[static_cast<std::size_t>(index)] == filePath) return index;
-  // Two files with one digest (never seen): the file is looked for in full.
-  for (std::size_t i = 0; i < filePaths_.size(); ++i) {
-    if (filePaths_[i] == filePath) return static_cast<int>(i);
-  }
-  return -1;
 }
 
 int PlaylistCache::FindRequestedEntry(int index, SongId song, PlaylistEntry& entry, std::uint64_t& generation) const {
-  LockHolder hold(lock_);
+  const std::shared_ptr<const PlaylistSnapshot> snapshot = Snapshot();
   int found = -1;
-  if (InRange(index, filePaths_.size()) && (song == kNoSong || songs_[static_cast<std::size_t>(index)] == song)) {
+  if (snapshot->HoldsEntry(index) && (song == kNoSong || snapshot->songs[static_cast<std::size_t>(index)] == song)) {
     found = index;
   } else if (song != kNoSong) {
-    found = IndexOfSongLocked(song);
+    found = snapshot->IndexOfSong(song);
   }
   if (found < 0) return -1;
   const auto at = static_cast<std::size_t>(found);
-  entry.filePath = filePaths_[at];
-  entry.title = titles_[at];
-  entry.song = songs_[at];
-  generation = generation_.load();
+  entry.filePath = snapshot->filePaths[at];
+  entry.title = snapshot->titles[at];
+  entry.song = snapshot->songs[at];
+  generation = snapshot->generation;
   return found;
 }
 
-int PlaylistCache::IndexOfFile(const ByteString& filePath) const {
-  LockHolder hold(lock_);
-  return IndexOfFileLocked(filePath);
-}
+int PlaylistCache::IndexOfFile(const ByteString& filePath) const { return Snapshot()->IndexOfFile(filePath); }
 
 bool PlaylistCache::GetShownTitleOfFile(int hint, const ByteString& filePath, ByteString& shownTitle) const {
-  LockHolder hold(lock_);
+  const std::shared_ptr<const PlaylistSnapshot> snapshot = Snapshot();
   int index = hint;
-  if (!InRange(hint, filePaths_.size()) || !(filePaths_[static_cast<std::size_t>(hint)] == filePath)) {
-    index = IndexOfFileLocked(filePath);
+  if (!snapshot->HoldsEntry(hint) || !(snapshot->filePaths[static_cast<std::size_t>(hint)] == filePath)) {
+    index = snapshot->IndexOfFile(filePath);
   }
   if (index < 0) return false;
-  shownTitle = shownTitles_[static_cast<std::size_t>(index)];
+  shownTitle = snapshot->shownTitles[static_cast<std::size_t>(index)];
   return true;
 }
 
-bool PlaylistCache::GetCurrentShownTitle(ByteString& shownTitle) const {
-  // The player's user-interface thread answers this; it must not find the
-  // lock taken by a caller waiting for its answer.
-  const int position = player_.GetPlaylistPosition();
-  return GetShownTitle(position, shownTitle);
-}
-
-int PlaylistCache::ArtistCount() const {
-  LockHolder hold(lock_);
-  return static_cast<int>(artists_.size());
-}
-
-bool PlaylistCache::GetArtist(int index, ByteString& artist) const {
-  LockHolder hold(lock_);
-  if (!InRange(index, artists_.size())) return false;
-  artist = artists_[static_cast<std::size_t>(index)];
-  return true;
-}
+int PlaylistCache::ArtistCount() const { return static_cast<int>(Snapshot()->artists.size()); }
 
 bool PlaylistCache::GetShownArtist(int index, ByteString& shownArtist) const {
-  LockHolder hold(lock_);
-  if (!InRange(index, shownArtists_.size())) return false;
-  shownArtist = shownArtists_[static_cast<std::size_t>(index)];
+  const std::shared_ptr<const PlaylistSnapshot> snapshot = Snapshot();
+  if (index < 0 || static_cast<std::size_t>(index) >= snapshot->shownArtists.size()) return false;
+  shownArtist = snapshot->shownArtists[static_cast<std::size_t>(index)];
   return true;
 }
 

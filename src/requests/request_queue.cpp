@@ -92,9 +92,9 @@ ResultCode RequestQueue::AddRequest(int playlistIndex, const ByteString& address
   if (cache_ == nullptr) return kInvalidPosition;
   const QueueLimits limits = GetLimits();
   for (;;) {
-    // Found before the queue lock is taken: the cache takes its own lock,
-    // and the two are never held together. The song is copied from the same
-    // lookup that finds its index.
+    // Found before the queue lock is taken, which is then held only for the
+    // check and the append. The song is copied from the same lookup (one
+    // snapshot of the cache) that finds its index.
     PlaylistEntry found;
     std::uint64_t generation = 0;
     const int index = cache_->FindRequestedEntry(playlistIndex, song, found, generation);
@@ -162,8 +162,8 @@ bool RequestQueue::GetEntry(int position, ByteString& title, RequestEntry& entry
     found = requests_[static_cast<std::size_t>(position)];
   }
   entry = found;
-  // After the queue lock is released: the cache lock is never taken inside
-  // it. While the cache does not hold the song, the title it had.
+  // After the queue lock is released, which is held only to copy the
+  // request. While the cache does not hold the song, the title it had.
   ByteString shown = found.shownTitle;
   if (cache_ != nullptr) {
     if (found.filePath.IsEmpty()) {
@@ -224,13 +224,15 @@ int RequestQueue::RequestCount() const {
 }
 
 int RequestQueue::LocateSong(const RequestEntry& entry) const {
-  // A request made before the cache knew file paths plays by its index.
+  // A request for an entry without a file path (the player gave none) has
+  // nothing to compare: it plays by its index.
   if (entry.filePath.IsEmpty()) return entry.playlistIndex;
   const PlayerHost& player = player_;
   auto isSong = [&](int index) {
     ByteString file;
-    // Out of memory, the file cannot be compared: taken as the song, as
-    // before requests knew their files.
+    // Out of memory, the file cannot be compared: the entry is taken as the
+    // song, so that the request plays by its index as one without a file
+    // does.
     if (!player.GetPlaylistFile(index, file)) return true;
     return file == entry.filePath;
   };

@@ -6,8 +6,9 @@
 // One instance belongs to the plug-in; it is given the playlist cache (not
 // owned) to validate playlist indexes and to look up titles. `lock_` guards
 // both lists; each operation takes it for its own duration, and a request's
-// check and append are one locked step. No operation holds it together with
-// the cache's lock, and the player is never sent a message while it is held.
+// check and append are one locked step. The cache is read outside it (save
+// its lock-free Generation), and the player is never sent a message while
+// it is held.
 //
 // Threads: HTTP connection threads add, delete, count and walk; the
 // user-interface thread runs PlayNext (from the window hook), ClearAll,
@@ -126,9 +127,9 @@ class RequestQueue {
   // (one question), else where the player now holds it (searched as
   // FindSongFrom does). A request whose file the player no longer holds is
   // dropped, not played nor remembered, and the next one is tried. False
-  // (and nothing played) when no request is left. Asks only the player,
-  // never the cache: it runs on the player's thread, which a rebuild holding
-  // the cache's lock may be waiting for.
+  // (and nothing played) when no request is left. Asks the player, not the
+  // cache: the song is played where the player holds it now, which a cache
+  // that a pending rebuild has not yet caught up with may not know.
   bool PlayNext() EXCLUDES(lock_);
 
   QueueLimits GetLimits() const;

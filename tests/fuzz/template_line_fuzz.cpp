@@ -44,6 +44,7 @@
 #include "requests/playlist_cache.h"
 #include "requests/request_queue.h"
 #include "simulated_player.h"
+#include "support/playlist_cache_reads.h"
 
 namespace ambervox {
 namespace {
@@ -110,7 +111,7 @@ void CheckRows(const Page& page, int maxEntries) {
   PlaylistCache* const cache = page.site.Cache();
   std::vector<int> matches;
   ByteString title;
-  for (int i = 0; cache->GetTitle(i, title); ++i) {
+  for (int i = 0; testing::GetTitle(*cache, i, title); ++i) {
     bool match = true;
     if (state.HasSearchWord()) match = ContainsNoCase(title, state.searchWord);
     if (state.HasStartsWith()) match = StartsWithNoCase(title, state.startsWith, state.startsWith.Length());

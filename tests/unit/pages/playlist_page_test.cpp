@@ -107,10 +107,10 @@ TEST(PlaylistPageTest, SearchAndLeadingTextFollowTheCacheAcrossARebuild) {
   EXPECT_EQ(bed.page.state.rows[0].shownTitle, ByteString("Beta - Three"));
 }
 
-// The cache hands titles out in slices of kScanSlice under its lock: the
-// matches on both sides of a slice's end are counted once, in order.
-TEST(PlaylistPageTest, SearchCountsMatchesAcrossTheCachesSlices) {
-  const int slice = static_cast<int>(PlaylistCache::kScanSlice);
+// Matches spread over a long list, some next to each other, are counted
+// once and in order, page after page.
+TEST(PlaylistPageTest, SearchCountsMatchesAcrossALongList) {
+  const int slice = 4096;
   const std::vector<int> needles = {0, slice - 1, slice, 2 * slice - 1, 2 * slice, 2 * slice + 3};
   std::vector<std::string> titles;
   for (int i = 0; i <= 2 * slice + 5; ++i) titles.push_back("Artist - Song " + std::to_string(i));

@@ -17,6 +17,7 @@
 
 #include "player/player_host.h"
 #include "player/playlist_batch.h"
+#include "support/playlist_cache_reads.h"
 #include "unit/plugin/plugin_test_support.h"
 
 namespace ambervox {
@@ -37,7 +38,7 @@ TEST_F(PluginLifecycle, FreshInstallStaysDisabledAndSongEndsReachThePlayer) {
   Init();
   EXPECT_TRUE(plugin_.Settings().Disabled());
   EXPECT_FALSE(plugin_.Server().IsRunning());
-  EXPECT_EQ(plugin_.Cache().EntryCount(), 10) << "init fills the cache";
+  EXPECT_EQ(testing::EntryCount(plugin_.Cache()), 10) << "init fills the cache";
   ASSERT_EQ(Request(4), kAccepted);
 
   EXPECT_EQ(SongEnded(), 0);
@@ -269,13 +270,13 @@ TEST_F(PluginRefresh, OneAtATimeAndAgainAfterItsCompletion) {
   EXPECT_TRUE(first);
   EXPECT_FALSE(second);
   ASSERT_TRUE(RefreshFinished());
-  EXPECT_EQ(plugin_.Cache().EntryCount(), 20);
+  EXPECT_EQ(testing::EntryCount(plugin_.Cache()), 20);
   EXPECT_EQ(host_.Received(plugin_.RefreshCompleteMessage()), 1) << "the completion is passed on";
 
   host_.player().SetPlaylist(Songs(3));
   EXPECT_TRUE(plugin_.StartCacheRefresh(nullptr)) << "from another thread, as the admin page starts it";
   ASSERT_TRUE(RefreshFinished());
-  EXPECT_EQ(plugin_.Cache().EntryCount(), 3);
+  EXPECT_EQ(testing::EntryCount(plugin_.Cache()), 3);
   EXPECT_EQ(host_.Received(plugin_.RefreshCompleteMessage()), 2);
 }
 
@@ -303,7 +304,7 @@ TEST_F(PluginRefresh, APlaylistChangeBurstCostsOneRebuildAndALateChangeOneMore) 
   platform::SleepMilliseconds(200);
   host_.player().SetObserver(nullptr);
   EXPECT_TRUE(changedDuringRebuild);
-  EXPECT_EQ(plugin_.Cache().EntryCount(), 3);
+  EXPECT_EQ(testing::EntryCount(plugin_.Cache()), 3);
   EXPECT_EQ(host_.Received(plugin_.RefreshCompleteMessage()), 2) << "no third rebuild";
 }
 
@@ -347,7 +348,7 @@ TEST_F(PluginRefresh, QuitWaitsForARefreshThatIsStillRunning) {
     started = plugin_.StartCacheRefresh(nullptr);
     plugin_.Quit();
     runningAfterQuit = plugin_.IsRefreshRunning();
-    entries = plugin_.Cache().EntryCount();
+    entries = testing::EntryCount(plugin_.Cache());
   });
   quit_ = true;
   EXPECT_TRUE(started);

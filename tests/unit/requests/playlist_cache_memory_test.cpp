@@ -14,6 +14,7 @@
 #include "platform/window.h"
 #include "requests/playlist_cache.h"
 #include "simulated_player.h"
+#include "support/playlist_cache_reads.h"
 
 // The sanitizers bring their own operator new, which cannot be replaced
 // there; the test then only runs in the plain builds.
@@ -73,10 +74,10 @@ std::vector<SimulatedEntry> Playlist(const char* prefix, int count) {
   return entries;
 }
 
-// True when another thread can take the cache's lock (it must not be left
-// held by a failed rebuild).
+// True when another thread can read the cache: a failed rebuild must not
+// leave the lock on its content pointer held.
 bool LockIsFree(const PlaylistCache& cache) {
-  std::packaged_task<int()> lookup([&cache] { return cache.EntryCount(); });
+  std::packaged_task<int()> lookup([&cache] { return testing::EntryCount(cache); });
   std::future<int> result = lookup.get_future();
   std::thread worker(std::move(lookup));
   if (result.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
@@ -117,17 +118,17 @@ TEST(PlaylistCacheMemoryTest, AFailedRebuildReleasesTheLockAndKeepsThePreviousCo
       }
       ++failures;
       EXPECT_FALSE(rebuilt) << "allocation " << n;
-      ASSERT_EQ(3, cache.EntryCount()) << "allocation " << n;
+      ASSERT_EQ(3, testing::EntryCount(cache)) << "allocation " << n;
       ASSERT_EQ(3, cache.ArtistCount()) << "allocation " << n;
       ByteString title;
-      ASSERT_TRUE(cache.GetTitle(2, title));
+      ASSERT_TRUE(testing::GetTitle(cache, 2, title));
       EXPECT_TRUE(title.Equals("old Artist 2 - Song")) << "allocation " << n;
     }
     EXPECT_GT(failures, 12) << "the rebuild should allocate for every entry";
-    EXPECT_EQ(12, cache.EntryCount());
+    EXPECT_EQ(12, testing::EntryCount(cache));
     EXPECT_EQ(12, cache.ArtistCount());
     ByteString artist;
-    ASSERT_TRUE(cache.GetArtist(11, artist));
+    ASSERT_TRUE(testing::GetArtist(cache, 11, artist));
     EXPECT_TRUE(artist.Equals("new Artist 9"));  // "...11" sorts before "...9"
   }
   platform::DestroyTopLevelWindow(window);
