@@ -84,15 +84,12 @@ void AppendReplaced(const ByteString& line, const char* marker, const ByteString
 void ExpandArtistRows(const Page& page, const ByteString& line, ByteString& out) {
   PlaylistCache* const cache = page.site.Cache();
   if (cache == nullptr) return;
-  const int count = cache->ArtistCount();
-  ByteString artist;
-  for (int i = 0; i < count; ++i) {
-    // The list may shrink meanwhile (a rebuild): the rows end there.
-    // The page text is escaped like every other text taken from titles: an
-    // artist such as "AC<DC" must not break the skin's markup.
-    if (!cache->GetShownArtist(i, artist)) break;
-    AppendReplaced(line, kArtistSelect, artist, out);
-  }
+  // One snapshot for the whole list, so that a rebuild meanwhile cannot mix
+  // two playlists' artists. The page text is escaped like every other text
+  // taken from titles: an artist such as "AC<DC" must not break the skin's
+  // markup.
+  const std::shared_ptr<const PlaylistSnapshot> snapshot = cache->Snapshot();
+  for (const ByteString& artist : snapshot->shownArtists) AppendReplaced(line, kArtistSelect, artist, out);
 }
 
 void ExpandAdminControl(const Page& page, const ByteString& line, ByteString& out) {

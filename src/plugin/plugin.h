@@ -53,6 +53,10 @@
 
 namespace ambervox {
 
+namespace testing {
+class PluginProbe;
+}  // namespace testing
+
 // The registered window message that a finished refresh posts to the host
 // main window.
 constexpr const char kRefreshCompleteMessageName[] = "0E048D2B-9403-4c9d-9308-F0049B06EDA6";
@@ -82,27 +86,21 @@ class Plugin : public CacheRefresher {
   // gets its reload button enabled when it has completed. False while one is
   // running or when no thread can be created. Any thread.
   bool StartCacheRefresh(platform::WindowHandle notifyWindow) override EXCLUDES(refreshLock_);
-  // True from a successful StartCacheRefresh until the hook has handled its
-  // completion message. Any thread.
-  bool IsRefreshRunning() const EXCLUDES(refreshLock_);
-
   // The procedure put in front of the host main window's own.
   static std::intptr_t MainWindowHook(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                                       std::intptr_t lParam);
 
-  PluginSettings& Settings() { return settings_; }
-  PlaylistCache& Cache() { return cache_; }
-  RequestQueue& Queue() { return queue_; }
-  HttpServer& Server() { return server_; }
+ private:
+  // The tests look inside through PluginProbe
+  // (tests/unit/plugin/plugin_test_support.h); nothing else needs to.
+  friend class testing::PluginProbe;
+
+  // True from a successful StartCacheRefresh until the hook has handled its
+  // completion message. Any thread.
+  bool IsRefreshRunning() const EXCLUDES(refreshLock_);
   // The player's main window through the plug-in's channel, as the cache,
   // the queue and the pages reach it (a host without a window before Init).
   PlayerHost Player(PlayerHost::Patience patience = PlayerHost::Patience::kLimited);
-  // plugin.ini as given to Init.
-  const std::string& SettingsPath() const { return settingsPath_; }
-  // The refresh-complete message's id (0 before Init).
-  std::uint32_t RefreshCompleteMessage() const { return refreshCompleteMessage_; }
-
- private:
   static unsigned RefreshThread(void* plugin);
   void RunRefresh() EXCLUDES(refreshLock_);
   std::intptr_t HandleHostMessage(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,

@@ -402,13 +402,4 @@ bool PlaylistCache::GetShownTitleOfFile(int hint, const ByteString& filePath, By
   return true;
 }
 
-int PlaylistCache::ArtistCount() const { return static_cast<int>(Snapshot()->artists.size()); }
-
-bool PlaylistCache::GetShownArtist(int index, ByteString& shownArtist) const {
-  const std::shared_ptr<const PlaylistSnapshot> snapshot = Snapshot();
-  if (index < 0 || static_cast<std::size_t>(index) >= snapshot->shownArtists.size()) return false;
-  shownArtist = snapshot->shownArtists[static_cast<std::size_t>(index)];
-  return true;
-}
-
 }  // namespace ambervox

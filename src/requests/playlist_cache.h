@@ -184,9 +184,6 @@ class PlaylistCache {
   // any thread, no lock. A snapshot with this generation is the current
   // one.
   std::uint64_t Generation() const { return generation_.load(); }
-  int ArtistCount() const EXCLUDES(snapshotLock_);
-  // The artist's name as page text.
-  bool GetShownArtist(int index, ByteString& shownArtist) const EXCLUDES(snapshotLock_);
 
  private:
   // Makes `snapshot` the current content and counts it.

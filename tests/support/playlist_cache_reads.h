@@ -35,6 +35,16 @@ inline bool GetShownTitleAndLowerCase(const PlaylistCache& cache, int index, Byt
   return true;
 }
 
+inline int ArtistCount(const PlaylistCache& cache) { return static_cast<int>(cache.Snapshot()->artists.size()); }
+
+// The artist's name as page text.
+inline bool GetShownArtist(const PlaylistCache& cache, int index, ByteString& shownArtist) {
+  const std::shared_ptr<const PlaylistSnapshot> snapshot = cache.Snapshot();
+  if (index < 0 || static_cast<std::size_t>(index) >= snapshot->shownArtists.size()) return false;
+  shownArtist = snapshot->shownArtists[static_cast<std::size_t>(index)];
+  return true;
+}
+
 // The artist's name in display form.
 inline bool GetArtist(const PlaylistCache& cache, int index, ByteString& artist) {
   const std::shared_ptr<const PlaylistSnapshot> snapshot = cache.Snapshot();

@@ -36,15 +36,15 @@ using PluginRefresh = PluginTest;
 
 TEST_F(PluginLifecycle, FreshInstallStaysDisabledAndSongEndsReachThePlayer) {
   Init();
-  EXPECT_TRUE(plugin_.Settings().Disabled());
-  EXPECT_FALSE(plugin_.Server().IsRunning());
-  EXPECT_EQ(testing::EntryCount(plugin_.Cache()), 10) << "init fills the cache";
+  EXPECT_TRUE(testing::PluginProbe(plugin_).Settings().Disabled());
+  EXPECT_FALSE(testing::PluginProbe(plugin_).Server().IsRunning());
+  EXPECT_EQ(testing::EntryCount(testing::PluginProbe(plugin_).Cache()), 10) << "init fills the cache";
   ASSERT_EQ(Request(4), kAccepted);
 
   EXPECT_EQ(SongEnded(), 0);
   EXPECT_EQ(host_.player().Position(), 1) << "the player advanced by itself";
   EXPECT_TRUE(host_.player().Commands().empty());
-  EXPECT_EQ(plugin_.Queue().RequestCount(), 1) << "a disabled plug-in plays no request";
+  EXPECT_EQ(testing::PluginProbe(plugin_).Queue().RequestCount(), 1) << "a disabled plug-in plays no request";
   EXPECT_EQ(host_.Received(kMsgSongEnded), 1);
 }
 
@@ -53,12 +53,12 @@ TEST_F(PluginLifecycle, InitStartsTheServerOnTheConfiguredPortAndQuitStopsAndSav
   ASSERT_NE(port, 0);
   WriteIni("bDisabled=FALSE\r\nPort=" + std::to_string(port) + "\r\n");
   Init();
-  EXPECT_TRUE(plugin_.Server().IsRunning());
+  EXPECT_TRUE(testing::PluginProbe(plugin_).Server().IsRunning());
   EXPECT_TRUE(Listening(port));
   ASSERT_EQ(Request(2), kAccepted);
 
   Quit();
-  EXPECT_FALSE(plugin_.Server().IsRunning());
+  EXPECT_FALSE(testing::PluginProbe(plugin_).Server().IsRunning());
   EXPECT_FALSE(Listening(port));
   std::string saved = TempFolder::ReadBytes(path_);
   EXPECT_NE(saved.find("\r\nbDisabled=FALSE\r\nPort=" + std::to_string(port) + "\r\n"), std::string::npos) << saved;
@@ -66,12 +66,12 @@ TEST_F(PluginLifecycle, InitStartsTheServerOnTheConfiguredPortAndQuitStopsAndSav
   // The hook is off: the notice goes straight to the player, the request waits.
   EXPECT_EQ(SongEnded(), 0);
   EXPECT_EQ(host_.player().Position(), 1);
-  EXPECT_EQ(plugin_.Queue().RequestCount(), 1);
+  EXPECT_EQ(testing::PluginProbe(plugin_).Queue().RequestCount(), 1);
 }
 
 TEST_F(PluginHook, SongEndPlaysTheOldestWaitingRequestInsteadOfAdvancing) {
   Init();
-  plugin_.Settings().SetDisabled(false);  // read live by the hook
+  testing::PluginProbe(plugin_).Settings().SetDisabled(false);  // read live by the hook
 
   EXPECT_EQ(SongEnded(), 0) << "an empty queue leaves the song end to the player";
   EXPECT_EQ(host_.player().Position(), 1);
@@ -84,13 +84,13 @@ TEST_F(PluginHook, SongEndPlaysTheOldestWaitingRequestInsteadOfAdvancing) {
   EXPECT_EQ(host_.player().State(), PlayState::kPlaying);
   EXPECT_EQ(host_.player().TakeCommands(), (std::vector<std::string>{"set-position:7", "play"}));
   EXPECT_EQ(host_.Received(kMsgSongEnded), 1) << "an answered notice is not passed on";
-  EXPECT_EQ(plugin_.Queue().RequestCount(), 1);
+  EXPECT_EQ(testing::PluginProbe(plugin_).Queue().RequestCount(), 1);
 
   // Disabled again: the notice passes and the request keeps waiting.
-  plugin_.Settings().SetDisabled(true);
+  testing::PluginProbe(plugin_).Settings().SetDisabled(true);
   EXPECT_EQ(SongEnded(), 0);
   EXPECT_EQ(host_.player().Position(), 8);
-  EXPECT_EQ(plugin_.Queue().RequestCount(), 1);
+  EXPECT_EQ(testing::PluginProbe(plugin_).Queue().RequestCount(), 1);
 }
 
 TEST_F(PluginHook, PassesEveryOtherMessageOnWithItsResult) {
@@ -113,7 +113,7 @@ TEST_F(PluginHook, AnswersPlaylistBatchesUntilQuit) {
   batch.text.resize(PlaylistBatch::kTextCapacity);
   batch.first = 4;
   batch.count = 3;
-  const PlayerHost player = plugin_.Player(PlayerHost::Patience::kWaitForAnswers);
+  const PlayerHost player = testing::PluginProbe(plugin_).Player(PlayerHost::Patience::kWaitForAnswers);
   ASSERT_TRUE(player.GetPlaylistBatch(batch));
   ASSERT_EQ(batch.answered, 3);
   const auto text = [&batch](std::uint32_t offset, std::uint32_t length) {
@@ -154,7 +154,7 @@ TEST_F(PluginHook, AnswersPlaylistBatchesUntilQuit) {
 // question by question and gets the same answers.
 TEST_F(PluginHook, AnswersPlayerSnapshotsAndWritesNothingForASenderThatGaveUp) {
   Init();
-  const PlayerHost player = plugin_.Player();
+  const PlayerHost player = testing::PluginProbe(plugin_).Player();
   player.PlayIndex(6);
   host_.player().SetElapsedMs(83000);
   const int length = host_.player().CurrentLengthSeconds();
@@ -226,7 +226,7 @@ TEST_F(PluginHook, AnswersPlayerSnapshotsAndWritesNothingForASenderThatGaveUp) {
 // is in its answer, never an answer begun before it.
 TEST_F(PluginHook, PagesAskingAtOnceShareSnapshotsNeverOlderThanTheirAsk) {
   Init();
-  const PlayerHost player = plugin_.Player();
+  const PlayerHost player = testing::PluginProbe(plugin_).Player();
   player.PlayIndex(2);
   constexpr int kPages = 8;
   constexpr int kAsks = 200;
@@ -270,14 +270,14 @@ TEST_F(PluginRefresh, OneAtATimeAndAgainAfterItsCompletion) {
   EXPECT_TRUE(first);
   EXPECT_FALSE(second);
   ASSERT_TRUE(RefreshFinished());
-  EXPECT_EQ(testing::EntryCount(plugin_.Cache()), 20);
-  EXPECT_EQ(host_.Received(plugin_.RefreshCompleteMessage()), 1) << "the completion is passed on";
+  EXPECT_EQ(testing::EntryCount(testing::PluginProbe(plugin_).Cache()), 20);
+  EXPECT_EQ(host_.Received(testing::PluginProbe(plugin_).RefreshCompleteMessage()), 1) << "the completion is passed on";
 
   host_.player().SetPlaylist(Songs(3));
   EXPECT_TRUE(plugin_.StartCacheRefresh(nullptr)) << "from another thread, as the admin page starts it";
   ASSERT_TRUE(RefreshFinished());
-  EXPECT_EQ(testing::EntryCount(plugin_.Cache()), 3);
-  EXPECT_EQ(host_.Received(plugin_.RefreshCompleteMessage()), 2);
+  EXPECT_EQ(testing::EntryCount(testing::PluginProbe(plugin_).Cache()), 3);
+  EXPECT_EQ(host_.Received(testing::PluginProbe(plugin_).RefreshCompleteMessage()), 2);
 }
 
 // The player announces every playlist change; a DJ dragging 200 files in
@@ -298,14 +298,14 @@ TEST_F(PluginRefresh, APlaylistChangeBurstCostsOneRebuildAndALateChangeOneMore) 
       platform::SendWindowMessage(host_.window(), platform::kMsgUser, 0, kIpcPlaylistModified);
     }
   });
-  ASSERT_TRUE(WaitUntil([&] { return host_.Received(plugin_.RefreshCompleteMessage()) == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return host_.Received(testing::PluginProbe(plugin_).RefreshCompleteMessage()) == 2; }));
   ASSERT_TRUE(RefreshFinished());
   // Time for a third rebuild, if one were wrongly started, to be counted.
   platform::SleepMilliseconds(200);
   host_.player().SetObserver(nullptr);
   EXPECT_TRUE(changedDuringRebuild);
-  EXPECT_EQ(testing::EntryCount(plugin_.Cache()), 3);
-  EXPECT_EQ(host_.Received(plugin_.RefreshCompleteMessage()), 2) << "no third rebuild";
+  EXPECT_EQ(testing::EntryCount(testing::PluginProbe(plugin_).Cache()), 3);
+  EXPECT_EQ(host_.Received(testing::PluginProbe(plugin_).RefreshCompleteMessage()), 2) << "no third rebuild";
 }
 
 TEST_F(PluginRefresh, StartedFromManyThreadsAtOnceRunsOnce) {
@@ -322,12 +322,12 @@ TEST_F(PluginRefresh, StartedFromManyThreadsAtOnceRunsOnce) {
   });
   EXPECT_EQ(started.load(), 1);
   ASSERT_TRUE(RefreshFinished());
-  EXPECT_EQ(host_.Received(plugin_.RefreshCompleteMessage()), 1);
+  EXPECT_EQ(host_.Received(testing::PluginProbe(plugin_).RefreshCompleteMessage()), 1);
 }
 
 TEST_F(PluginRefresh, ACompletionWithoutARecordedRefreshIsOnlyPassedOn) {
   Init();
-  const std::uint32_t complete = plugin_.RefreshCompleteMessage();
+  const std::uint32_t complete = testing::PluginProbe(plugin_).RefreshCompleteMessage();
   ASSERT_NE(complete, 0u);
   platform::SendWindowMessage(host_.window(), complete, 0, 0);
   EXPECT_EQ(host_.Received(complete), 1);
@@ -347,15 +347,15 @@ TEST_F(PluginRefresh, QuitWaitsForARefreshThatIsStillRunning) {
   host_.RunOnUi([&] {
     started = plugin_.StartCacheRefresh(nullptr);
     plugin_.Quit();
-    runningAfterQuit = plugin_.IsRefreshRunning();
-    entries = testing::EntryCount(plugin_.Cache());
+    runningAfterQuit = testing::PluginProbe(plugin_).IsRefreshRunning();
+    entries = testing::EntryCount(testing::PluginProbe(plugin_).Cache());
   });
   quit_ = true;
   EXPECT_TRUE(started);
   EXPECT_FALSE(runningAfterQuit);
   EXPECT_EQ(entries, 30);
   // Its completion arrives after the hook is gone and reaches the player.
-  EXPECT_TRUE(WaitUntil([&] { return host_.Received(plugin_.RefreshCompleteMessage()) == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return host_.Received(testing::PluginProbe(plugin_).RefreshCompleteMessage()) == 1; }));
 }
 
 // A subclass put on top of the plug-in's hook, as another plug-in's would
@@ -404,7 +404,7 @@ bool CompletionRace::probeRanInsideCompletion = false;
 // quit, which unloaded the plug-in under the hook. The join must run none.
 TEST_F(PluginRefresh, TheCompletionRunsNoMessageSentMeanwhile) {
   Init();
-  CompletionRace::completeMessage = plugin_.RefreshCompleteMessage();
+  CompletionRace::completeMessage = testing::PluginProbe(plugin_).RefreshCompleteMessage();
   bool installed = false;
   host_.RunOnUi([&] { installed = CompletionRace::top.Install(host_.window(), &CompletionRace::Hook); });
   ASSERT_TRUE(installed);

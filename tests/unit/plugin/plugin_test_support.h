@@ -31,6 +31,23 @@ inline bool Listening(int port) {
   return true;
 }
 
+// What the tests look at inside a plug-in: its objects, its refresh and its
+// registered completion message.
+class PluginProbe {
+ public:
+  explicit PluginProbe(Plugin& plugin) : plugin_(plugin) {}
+  PluginSettings& Settings() { return plugin_.settings_; }
+  PlaylistCache& Cache() { return plugin_.cache_; }
+  RequestQueue& Queue() { return plugin_.queue_; }
+  HttpServer& Server() { return plugin_.server_; }
+  PlayerHost Player(PlayerHost::Patience patience = PlayerHost::Patience::kLimited) { return plugin_.Player(patience); }
+  bool IsRefreshRunning() const { return plugin_.IsRefreshRunning(); }
+  std::uint32_t RefreshCompleteMessage() const { return plugin_.refreshCompleteMessage_; }
+
+ private:
+  Plugin& plugin_;
+};
+
 // The plug-in as the player has it: its host window on a user-interface
 // thread of its own, plugin.ini in a fresh folder. Quits the plug-in at the
 // end if the test did not.
@@ -62,14 +79,14 @@ class PluginTest : public ::testing::Test {
   ResultCode Request(int index) {
     UserId user;
     user.data1 = static_cast<std::uint32_t>(index) + 1;
-    return plugin_.Queue().AddRequest(index, "10.0.0.1", user, false);
+    return testing::PluginProbe(plugin_).Queue().AddRequest(index, "10.0.0.1", user, false);
   }
   // The refresh is recorded as over while the user-interface thread still
   // handles its completion, before the message is passed on to the player:
   // a message sent to that thread afterwards runs only once that handling
   // is done, so the player has seen the completion when this returns.
   bool RefreshFinished() {
-    const bool finished = WaitUntil([this] { return !plugin_.IsRefreshRunning(); });
+    const bool finished = WaitUntil([this] { return !testing::PluginProbe(plugin_).IsRefreshRunning(); });
     host_.RunOnUi([] {});
     return finished;
   }

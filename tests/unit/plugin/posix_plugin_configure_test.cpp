@@ -33,22 +33,22 @@ TEST_F(PluginLifecycle, ConfigureAppliesTheReloadedSettingsToTheServer) {
   WriteIni("bDisabled=FALSE\r\nPort=" + std::to_string(second) + "\r\ng_MaxQueueSize=7\r\n");
   const std::string before = TempFolder::ReadBytes(path_);
   Configure();
-  EXPECT_TRUE(plugin_.Server().IsRunning());
+  EXPECT_TRUE(testing::PluginProbe(plugin_).Server().IsRunning());
   EXPECT_TRUE(Listening(second));
   EXPECT_FALSE(Listening(first));
-  EXPECT_EQ(plugin_.Queue().GetLimits().maxQueueSize, 7);
+  EXPECT_EQ(testing::PluginProbe(plugin_).Queue().GetLimits().maxQueueSize, 7);
   EXPECT_EQ(TempFolder::ReadBytes(path_), before);
 
   // Disabled: stopped.
   WriteIni("bDisabled=TRUE\r\nPort=" + std::to_string(second) + "\r\n");
   Configure();
-  EXPECT_FALSE(plugin_.Server().IsRunning());
+  EXPECT_FALSE(testing::PluginProbe(plugin_).Server().IsRunning());
   EXPECT_FALSE(Listening(second));
 
   // Enabled again on the same port: started.
   WriteIni("bDisabled=FALSE\r\nPort=" + std::to_string(second) + "\r\n");
   Configure();
-  EXPECT_TRUE(plugin_.Server().IsRunning());
+  EXPECT_TRUE(testing::PluginProbe(plugin_).Server().IsRunning());
   EXPECT_TRUE(Listening(second));
 }
 

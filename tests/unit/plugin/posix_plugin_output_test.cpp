@@ -34,7 +34,7 @@ TEST_F(PluginOutput, AServerThatCannotStartIsReportedAndTheNextConfigureTriesAga
   ::testing::internal::CaptureStderr();
   Init();
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), std::string(kPluginDescription) + ": " + kStartFailure + "\n");
-  EXPECT_FALSE(plugin_.Server().IsRunning());
+  EXPECT_FALSE(testing::PluginProbe(plugin_).Server().IsRunning());
   // The plug-in stays loaded with its hook and its queue working.
   ASSERT_EQ(Request(5), kAccepted);
   EXPECT_EQ(SongEnded(), 1);
@@ -42,7 +42,7 @@ TEST_F(PluginOutput, AServerThatCannotStartIsReportedAndTheNextConfigureTriesAga
 
   platform::CloseSocket(taken);
   Configure();
-  EXPECT_TRUE(plugin_.Server().IsRunning());
+  EXPECT_TRUE(testing::PluginProbe(plugin_).Server().IsRunning());
   EXPECT_TRUE(Listening(port));
 }
 
@@ -55,7 +55,7 @@ TEST_F(PluginOutput, APortSettingOutsideTheTcpRangeIsReportedAndOpensNoPort) {
   ::testing::internal::CaptureStderr();
   Init();
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), std::string(kPluginDescription) + ": " + kStartFailure + "\n");
-  EXPECT_FALSE(plugin_.Server().IsRunning());
+  EXPECT_FALSE(testing::PluginProbe(plugin_).Server().IsRunning());
   EXPECT_FALSE(Listening(port));
 }
 
