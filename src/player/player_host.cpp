@@ -77,8 +77,6 @@ bool PlayerHost::CopyText(std::intptr_t code, int index, ByteString& text) const
     bool copied = true;
     try {
       text = ByteString(address);
-    } catch (const ByteStringError&) {
-      copied = false;
     } catch (const std::bad_alloc&) {
       copied = false;
     }

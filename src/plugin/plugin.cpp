@@ -263,7 +263,7 @@ std::intptr_t Plugin::HandleHostMessage(platform::WindowHandle window, std::uint
     } else if (playlistBatchMessage_ != 0 && message == playlistBatchMessage_) {
       // A cache rebuild (the refresh thread, or this thread at init) wants
       // many entries at once. Answered here, on the player's own thread,
-      // without touching the cache: the rebuild holds its lock meanwhile.
+      // into the batch the rebuild is waiting on.
       if (channel_.has_value()) return channel_->AnswerPlaylistBatch(lParam);
     } else if (playerSnapshotMessage_ != 0 && message == playerSnapshotMessage_) {
       // A page wants the player's state: three questions asked here in one

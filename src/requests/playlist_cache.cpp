@@ -330,8 +330,6 @@ bool PlaylistCache::Rebuild() {
     if (!ReadEntries(player, count, builder)) return false;
     Publish(builder.Finish());
     return true;
-  } catch (const ByteStringError&) {
-    return false;
   } catch (const std::exception&) {  // std::bad_alloc, std::length_error
     return false;
   }
