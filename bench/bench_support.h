@@ -18,16 +18,20 @@ namespace bench {
 // Artists in code page 932, some Japanese, as a station's playlist has them.
 inline const std::vector<std::string>& Artists() {
   static const std::vector<std::string> artists = {
-      "Ivory Tramline", "\x90\xe7\x96\xe9\x88\xea\x96\xe9\x83\x89\x83\x57\x83\x49", "Nova Thistle",
-      "\x82\xdd\x82\xc8\x82\xe0", "Lumen Drive", "\x90\x5b\x8a\x43\x83\x5e\x83\x43\x83\x76\x83\x89\x83\x43\x83\x5e\x81\x5b",
-      "Pale Ferris", "Rock & Roll Unit", "Quiet Hours", "O'Brien Trio"};
+      "Ivory Tramline", "\x90\xe7\x96\xe9\x88\xea\x96\xe9\x83\x89\x83\x57\x83\x49",
+      "Nova Thistle",   "\x82\xdd\x82\xc8\x82\xe0",
+      "Lumen Drive",    "\x90\x5b\x8a\x43\x83\x5e\x83\x43\x83\x76\x83\x89\x83\x43\x83\x5e\x81\x5b",
+      "Pale Ferris",    "Rock & Roll Unit",
+      "Quiet Hours",    "O'Brien Trio"};
   return artists;
 }
 
 inline const std::vector<std::string>& Words() {
   static const std::vector<std::string> words = {
-      "Secret Signal", "Little Garden", "\x90\x85\x96\xca\x82\xcc\x83\x8f\x83\x8b\x83\x63", "Afterglow Engine",
-      "Late Afternoon", "Harbour Lights", "Restless Radio", "Night Bus", "Paper Moon", "Slow Tide"};
+      "Secret Signal",    "Little Garden",  "\x90\x85\x96\xca\x82\xcc\x83\x8f\x83\x8b\x83\x63",
+      "Afterglow Engine", "Late Afternoon", "Harbour Lights",
+      "Restless Radio",   "Night Bus",      "Paper Moon",
+      "Slow Tide"};
   return words;
 }
 

@@ -130,7 +130,11 @@ void BM_SendCompressed(benchmark::State& state) {
   state.counters["page_bytes"] = page.Length() + 1;
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (page.Length() + 1));
 }
-BENCHMARK(BM_SendCompressed)->Arg(kEncodingNone)->Arg(kEncodingDeflate)->Arg(kEncodingGzip)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SendCompressed)
+    ->Arg(kEncodingNone)
+    ->Arg(kEncodingDeflate)
+    ->Arg(kEncodingGzip)
+    ->Unit(benchmark::kMicrosecond);
 
 // As above, but every page differs from the ones before it in its first
 // bytes: each is compressed afresh at level 9.

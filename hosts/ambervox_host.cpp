@@ -64,7 +64,7 @@ struct Command {
   bool answer = true;  // false for the quit that end of input or Ctrl-C makes
 };
 
-HostSession* theSession = nullptr;   // main thread only
+HostSession* theSession = nullptr;     // main thread only
 SimulatedPlayer* thePlayer = nullptr;  // main thread only
 volatile std::sig_atomic_t interrupted = 0;
 

@@ -48,9 +48,7 @@ std::string TitleFromPath(const std::string& path, bool utf8) {
   return path.substr(nameStart, end - nameStart);
 }
 
-bool IsBlankLine(const std::string& line) {
-  return line.find_first_not_of(" \t") == std::string::npos;
-}
+bool IsBlankLine(const std::string& line) { return line.find_first_not_of(" \t") == std::string::npos; }
 
 // `text` (UTF-8 or ANSI bytes) in the ANSI code page and in UTF-16.
 bool ConvertText(const std::string& text, bool utf8, std::optional<std::string>* ansi,

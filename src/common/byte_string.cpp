@@ -10,9 +10,7 @@
 
 namespace ambervox {
 
-const char* ByteStringError::what() const noexcept {
-  return "invalid argument (0x80070057)";
-}
+const char* ByteStringError::what() const noexcept { return "invalid argument (0x80070057)"; }
 
 namespace {
 

@@ -9,8 +9,7 @@ namespace {
 // Splits [begin, end) at runs of `separator` the way strtok does: returns the
 // first non-empty piece at or after *cursor and moves *cursor past it. False
 // when no piece is left.
-bool NextPiece(const char** cursor, const char* end, char separator, const char** pieceBegin,
-               const char** pieceEnd) {
+bool NextPiece(const char** cursor, const char* end, char separator, const char** pieceBegin, const char** pieceEnd) {
   const char* p = *cursor;
   while (p < end && *p == separator) ++p;
   if (p == end) {

@@ -77,8 +77,7 @@ inline constexpr SettingKey kSettingKeys[] = {
     {"g_MaxRequestsPerIP", "3", kTextBufferSize, SettingField::kMaxRequestsPerIP, SettingKind::kNumber},
     {"g_MaxQueueSize", "50", kTextBufferSize, SettingField::kMaxQueueSize, SettingKind::kNumber},
     {"g_MaxConsecutivePerIP", "0", kTextBufferSize, SettingField::kMaxConsecutivePerIP, SettingKind::kNumber},
-    {"g_RecentlyPlayedQueueSize", "0", kTextBufferSize, SettingField::kRecentlyPlayedQueueSize,
-     SettingKind::kNumber},
+    {"g_RecentlyPlayedQueueSize", "0", kTextBufferSize, SettingField::kRecentlyPlayedQueueSize, SettingKind::kNumber},
 };
 
 constexpr int kSettingCount = static_cast<int>(sizeof kSettingKeys / sizeof kSettingKeys[0]);

@@ -18,8 +18,8 @@ void AppendPercentByte(ByteString* out, unsigned char byte) {
 }
 
 bool IsCopiedAsIs(unsigned char byte) {
-  return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
-         byte == '*' || byte == '-' || byte == '.' || byte == '_';
+  return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') || byte == '*' ||
+         byte == '-' || byte == '.' || byte == '_';
 }
 
 // The value of one digit of a "%XX" escape, eight bits wide. Hex digits of

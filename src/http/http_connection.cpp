@@ -181,8 +181,8 @@ HeadResult HttpConnection::ReadRequest(ByteString& requestMethod, ByteString& re
   ByteString text;
   int lineStart = 0;
   for (;;) {
-    int remaining = static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+    int remaining =
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
     if (remaining <= 0) return HeadResult::kIncomplete;
     platform::SetReceiveTimeout(socket_.Get(), remaining);
     int received = platform::Receive(socket_.Get(), lineBuffer_, kLineBufferSize);

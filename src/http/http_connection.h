@@ -129,8 +129,7 @@ class HttpConnection {
   // Content-Length line.
   int WriteHeader(int status, const char* extraHeaders, const char* contentType, std::int64_t contentLength);
   // The header block that WriteHeader sends.
-  ByteString BuildHead(int status, const char* extraHeaders, const char* contentType,
-                       std::int64_t contentLength) const;
+  ByteString BuildHead(int status, const char* extraHeaders, const char* contentType, std::int64_t contentLength) const;
   // The header block and the first `bodyLength` bytes of the body in one
   // send (repeated after short sends), so that a small answer leaves in one
   // piece instead of two. False at the first send that transfers nothing.

@@ -213,8 +213,7 @@ ByteString FormatHttpTime(HttpTime time, const char* pattern) {
   return out.Text();
 }
 
-bool TimeFromLocalFields(int year, int month, int day, int hour, int minute, int second, int isDst,
-                         HttpTime* out) {
+bool TimeFromLocalFields(int year, int month, int day, int hour, int minute, int second, int isDst, HttpTime* out) {
   platform::LocalFields fields;
   fields.year = year;
   fields.month = month;

@@ -35,8 +35,7 @@ ByteString FormatHttpTime(HttpTime time, const char* pattern);
 // second; isDst -1 lets the conversion decide) as an HttpTime, converted as
 // mktime does. False when the conversion rejects them (every time before
 // 1970 among them); `out` is then left untouched.
-bool TimeFromLocalFields(int year, int month, int day, int hour, int minute, int second, int isDst,
-                         HttpTime* out);
+bool TimeFromLocalFields(int year, int month, int day, int hour, int minute, int second, int isDst, HttpTime* out);
 
 // A file's last-write time (FILETIME: UTC, 100-ns units since 1601) as an
 // HttpTime, through local calendar fields with whole seconds. A year before
@@ -49,17 +48,17 @@ std::int64_t TimeSpanSeconds(std::int64_t days, std::int64_t hours, std::int64_t
 // Results of ParseHttpDate. Callers only tell kHttpDateOk from the rest.
 enum HttpDateResult {
   kHttpDateOk = 0,
-  kHttpDateTooLong = 1,         // more than 40 characters before any ";"
-  kHttpDateTooShort = 2,        // 4 characters or fewer
-  kHttpDateNotAscii = 3,        // the fourth character is a byte from 0x80 up
-  kHttpDateBadYear = 4,         // year 70 or less
-  kHttpDateBadDay = 5,          // day outside 1-31
-  kHttpDateBadHour = 6,         // hour outside 0-23
-  kHttpDateBadMinute = 7,       // minute outside 0-59
-  kHttpDateBadSecond = 8,       // second outside 0-59
-  kHttpDateBadMonth = 10,       // not one of the twelve three-letter names
-  kHttpDateDayNotInMonth = 11,  // e.g. 29 Feb in a common year, 31 Apr
-  kHttpDateIncomplete = 12,     // the text does not hold every field of its form
+  kHttpDateTooLong = 1,            // more than 40 characters before any ";"
+  kHttpDateTooShort = 2,           // 4 characters or fewer
+  kHttpDateNotAscii = 3,           // the fourth character is a byte from 0x80 up
+  kHttpDateBadYear = 4,            // year 70 or less
+  kHttpDateBadDay = 5,             // day outside 1-31
+  kHttpDateBadHour = 6,            // hour outside 0-23
+  kHttpDateBadMinute = 7,          // minute outside 0-59
+  kHttpDateBadSecond = 8,          // second outside 0-59
+  kHttpDateBadMonth = 10,          // not one of the twelve three-letter names
+  kHttpDateDayNotInMonth = 11,     // e.g. 29 Feb in a common year, 31 Apr
+  kHttpDateIncomplete = 12,        // the text does not hold every field of its form
   kHttpDateNotRepresentable = 13,  // the local-time conversion rejects it (e.g. year 94)
 };
 

@@ -11,12 +11,10 @@ struct MimeEntry {
 };
 
 constexpr MimeEntry kMimeEntries[] = {
-    {"html", "text/html"},       {"htm", "text/html"},        {"js", "text/javascript"},
-    {"css", "text/css"},         {"jpg", "image/jpeg"},       {"jpeg", "image/jpeg"},
-    {"gif", "image/gif"},        {"png", "image/png"},        {"wav", "audio/wav"},
-    {"avi", "video/x-msvideo"},  {"mov", "video/quicktime"},  {"mpg", "video/mpeg"},
-    {"mpeg", "video/mpeg"},      {"vrml", "model/vrml"},      {"mp3", "audio/mpeg"},
-    {"pls", "audio/x-scpls"},
+    {"html", "text/html"},  {"htm", "text/html"},       {"js", "text/javascript"},  {"css", "text/css"},
+    {"jpg", "image/jpeg"},  {"jpeg", "image/jpeg"},     {"gif", "image/gif"},       {"png", "image/png"},
+    {"wav", "audio/wav"},   {"avi", "video/x-msvideo"}, {"mov", "video/quicktime"}, {"mpg", "video/mpeg"},
+    {"mpeg", "video/mpeg"}, {"vrml", "model/vrml"},     {"mp3", "audio/mpeg"},      {"pls", "audio/x-scpls"},
 };
 
 }  // namespace

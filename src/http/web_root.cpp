@@ -253,7 +253,7 @@ bool AnswerNotModified(HttpConnection& connection, const platform::FileInfo& inf
 }  // namespace
 
 void SendStaticFile(HttpConnection& connection, std::FILE* file, const char* contentType,
-                   const platform::FileInfo& info) {
+                    const platform::FileInfo& info) {
   ByteString extra;
   if (AnswerNotModified(connection, info, extra)) return;
   // The whole size, also from 4 GiB up: the body is streamed, never held.
@@ -272,7 +272,7 @@ void SendStaticFile(HttpConnection& connection, std::FILE* file, const char* con
 }
 
 void SendStaticBytes(HttpConnection& connection, const std::string& bytes, const char* contentType,
-                    const platform::FileInfo& info) {
+                     const platform::FileInfo& info) {
   ByteString extra;
   if (AnswerNotModified(connection, info, extra)) return;
   const int length = static_cast<int>(bytes.size());

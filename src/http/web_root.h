@@ -73,10 +73,10 @@ void SendBadPath(HttpConnection& connection, const ByteString& filePath);
 // older than the file, else 200 with Last-Modified and the whole size,
 // streamed.
 void SendStaticFile(HttpConnection& connection, std::FILE* file, const char* contentType,
-                   const platform::FileInfo& info);
+                    const platform::FileInfo& info);
 // The same for a file read into memory: `bytes` are the body (and give the
 // Content-Length), `info` the Last-Modified and the 304. In one send.
 void SendStaticBytes(HttpConnection& connection, const std::string& bytes, const char* contentType,
-                    const platform::FileInfo& info);
+                     const platform::FileInfo& info);
 
 }  // namespace ambervox

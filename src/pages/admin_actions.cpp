@@ -12,9 +12,7 @@
 namespace ambervox {
 namespace {
 
-PlayerHost PlayerOf(const Page& page) {
-  return page.site.queue != nullptr ? page.site.queue->Player() : PlayerHost();
-}
+PlayerHost PlayerOf(const Page& page) { return page.site.queue != nullptr ? page.site.queue->Player() : PlayerHost(); }
 
 AdminOutcome DeleteRequest(const Page& page, int listpos) {
   RequestQueue* queue = page.site.queue;
@@ -72,10 +70,10 @@ constexpr AdminAction kAdminActions[] = {
     {"pause", &Pause, "<td><a href=\"admin.cgi?pass=", "\">Pause</td>"},
     {"stop", &Stop, "<td><a href=\"admin.cgi?pass=", "\">Stop</td>"},
     {"next", &Next, "<td><a href=\"admin.cgi?pass=", "\">Next</td></tr>"},
-    {"clearrequest", &ClearRequests, "<tr><td colspan=5><a href=\"admin.cgi?pass=",
-     "\">Clear Request Queue</a></td></tr>"},
-    {"refreshcache", &RefreshCache, "<tr><td colspan=5><a href=\"admin.cgi?pass=",
-     "\">Refresh Playlist Cache</td></tr>"},
+    {"clearrequest", &ClearRequests,
+     "<tr><td colspan=5><a href=\"admin.cgi?pass=", "\">Clear Request Queue</a></td></tr>"},
+    {"refreshcache", &RefreshCache,
+     "<tr><td colspan=5><a href=\"admin.cgi?pass=", "\">Refresh Playlist Cache</td></tr>"},
     // The queue rows of the operator's view link to it (see the template
     // engine's %%QUEUELISTPOS%%).
     {"delete", &DeleteRequest, nullptr, nullptr},

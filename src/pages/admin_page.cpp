@@ -11,8 +11,8 @@
 #include "common/text_operations.h"
 #include "pages/admin_actions.h"
 #include "pages/admin_password.h"
-#include "pages/redirect_location.h"
 #include "pages/page_handlers.h"
+#include "pages/redirect_location.h"
 #include "pages/site.h"
 
 namespace ambervox {

@@ -98,27 +98,27 @@ void BuildPlaylistPage(Page& page) {
   ByteString lowerPrefix = startsWith;
   lowerPrefix.MakeLowerMultibyte();
   const int prefixLength = startsWith.Length();
-  playlistCache->ScanTitles([&](int index, const ByteString& shownTitle, const char* lowerTitle, int lowerLength,
-                                SongId song) {
-    // The leading text, when given, decides alone.
-    const bool match = hasStartsWith ? StartsWithLowerCase(lowerTitle, lowerPrefix, prefixLength)
-                                     : !hasSearchWord || ContainsLowerCase(lowerTitle, lowerLength, lowerWord);
-    if (!match) return true;
-    if (added >= maxEntries) {
-      state.hasMorePages = true;
-      return false;
-    }
-    if (matched >= state.current) {
-      PageRow row;
-      row.playlistIndex = index;
-      row.shownTitle = shownTitle;
-      row.song = song;
-      state.rows.push_back(row);
-      ++added;
-    }
-    ++matched;
-    return true;
-  });
+  playlistCache->ScanTitles(
+      [&](int index, const ByteString& shownTitle, const char* lowerTitle, int lowerLength, SongId song) {
+        // The leading text, when given, decides alone.
+        const bool match = hasStartsWith ? StartsWithLowerCase(lowerTitle, lowerPrefix, prefixLength)
+                                         : !hasSearchWord || ContainsLowerCase(lowerTitle, lowerLength, lowerWord);
+        if (!match) return true;
+        if (added >= maxEntries) {
+          state.hasMorePages = true;
+          return false;
+        }
+        if (matched >= state.current) {
+          PageRow row;
+          row.playlistIndex = index;
+          row.shownTitle = shownTitle;
+          row.song = song;
+          state.rows.push_back(row);
+          ++added;
+        }
+        ++matched;
+        return true;
+      });
 }
 
 ByteString NextPageLink(const Page& page) {

@@ -9,8 +9,8 @@
 #include "common/query_params.h"
 #include "common/result_code.h"
 #include "pages/admin_password.h"
-#include "pages/redirect_location.h"
 #include "pages/page_handlers.h"
+#include "pages/redirect_location.h"
 #include "pages/site.h"
 #include "requests/request_queue.h"
 

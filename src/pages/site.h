@@ -61,12 +61,12 @@ struct PageRow {
 // every request; a query value that is absent or empty leaves its field as
 // it is.
 struct PageState {
-  int current = 0;          // the match the page starts at ("current")
-  int displayMode = 0;      // shown again by %%DISPLAYMODE%%
-  ByteString searchWord;    // "psearch", decoded
-  ByteString startsWith;    // "startswith", decoded
-  int errorCode = 0;        // the ResultCode to show ("errorCode")
-  bool isAdmin = false;     // the operator's password came with the request
+  int current = 0;        // the match the page starts at ("current")
+  int displayMode = 0;    // shown again by %%DISPLAYMODE%%
+  ByteString searchWord;  // "psearch", decoded
+  ByteString startsWith;  // "startswith", decoded
+  int errorCode = 0;      // the ResultCode to show ("errorCode")
+  bool isAdmin = false;   // the operator's password came with the request
   bool hasMorePages = false;
   std::vector<PageRow> rows;
   // Taken by Page::Player at the page's first need; empty until then.

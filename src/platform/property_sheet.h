@@ -75,8 +75,8 @@ class SheetPageHandler {
 };
 
 struct SheetPageInfo {
-  int templateId = 0;         // dialog template in this module's resources
-  const char* title = "";     // tab text
+  int templateId = 0;      // dialog template in this module's resources
+  const char* title = "";  // tab text
   SheetPageHandler* handler = nullptr;
 };
 

@@ -45,10 +45,10 @@ ThreadId CurrentThreadId();
 void SleepMilliseconds(unsigned milliseconds);
 
 // Message numbers shared with the window services.
-constexpr std::uint32_t kMsgNull = 0;      // WM_NULL
-constexpr std::uint32_t kMsgQuit = 18;     // WM_QUIT
-constexpr std::uint32_t kMsgCommand = 273; // WM_COMMAND
-constexpr std::uint32_t kMsgUser = 1024;   // WM_USER
+constexpr std::uint32_t kMsgNull = 0;       // WM_NULL
+constexpr std::uint32_t kMsgQuit = 18;      // WM_QUIT
+constexpr std::uint32_t kMsgCommand = 273;  // WM_COMMAND
+constexpr std::uint32_t kMsgUser = 1024;    // WM_USER
 
 struct ThreadMessage {
   std::uint32_t message = 0;

@@ -57,8 +57,8 @@ bool PostWindowMessage(WindowHandle window, std::uint32_t message, std::uintptr_
 // for several seconds (SendMessageTimeout with SMTO_ABORTIFHUNG). The message
 // may still be handled later; its arguments must therefore not point into
 // the caller's memory. `result` (may be null) gets the answer when true.
-bool SendWindowMessageTimeout(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
-                              std::intptr_t lParam, unsigned milliseconds, std::intptr_t* result);
+bool SendWindowMessageTimeout(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
+                              unsigned milliseconds, std::intptr_t* result);
 // True when a message sent by another thread waits for the calling thread.
 bool HasPendingSentMessages();
 
@@ -98,7 +98,7 @@ class WindowSubclass {
   WindowHandle window_ = nullptr;
   std::intptr_t previous_ = 0;  // WNDPROC on Win32, WindowProc on POSIX
   WindowProc hook_ = nullptr;
-  bool wide_ = false;           // installed with the wide functions
+  bool wide_ = false;               // installed with the wide functions
   [[maybe_unused]] int slot_ = -1;  // Win32: which thunk and window properties are ours
 };
 

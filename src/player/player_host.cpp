@@ -19,8 +19,7 @@ constexpr int kTextTries = 64;
 
 // The snapshot message's name: private to this module, which both sends it
 // and answers it (through the plug-in's hook).
-constexpr const char kPlayerSnapshotMessageName[] =
-    "Ambervox.PlayerSnapshot.1F6B2D40-8C3A-4E95-A7D2-3B9E0C51F6A4";
+constexpr const char kPlayerSnapshotMessageName[] = "Ambervox.PlayerSnapshot.1F6B2D40-8C3A-4E95-A7D2-3B9E0C51F6A4";
 
 }  // namespace
 
@@ -30,7 +29,8 @@ bool PlayerHost::HasStalled() { return playerStalled; }
 
 std::intptr_t PlayerHost::Ask(std::uintptr_t wParam, std::intptr_t code, std::intptr_t unknown) const {
   if (window_ == nullptr) return 0;
-  if (patience_ == Patience::kWaitForAnswers) return platform::SendWindowMessage(window_, platform::kMsgUser, wParam, code);
+  if (patience_ == Patience::kWaitForAnswers)
+    return platform::SendWindowMessage(window_, platform::kMsgUser, wParam, code);
   if (playerStalled) return unknown;
   std::intptr_t answer = 0;
   if (platform::SendWindowMessageTimeout(window_, platform::kMsgUser, wParam, code, kAnswerLimitMs, &answer)) {

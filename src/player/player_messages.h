@@ -12,16 +12,16 @@
 namespace ambervox {
 
 // IPC codes: message kMsgUser, the code in lParam, an argument in wParam.
-constexpr std::intptr_t kIpcGetPlaylistLength = 124;    // -> number of entries
-constexpr std::intptr_t kIpcGetPlaylistPosition = 125;  // -> 0-based current entry
-constexpr std::intptr_t kIpcGetPlaylistFile = 211;      // wParam entry -> address of its path, or 0
-constexpr std::intptr_t kIpcGetPlaylistTitle = 212;     // wParam entry -> address of its title, or 0
-constexpr std::intptr_t kIpcSetPlaylistPosition = 121;  // wParam entry
-constexpr std::intptr_t kIpcGetOutputTime = 105;        // see the kOutputTime* arguments
-constexpr std::intptr_t kIpcGetPlaylistFileWide = 213;  // as 211, UTF-16, from another shared buffer
-constexpr std::intptr_t kIpcGetPlaylistTitleWide = 214; // as 212, UTF-16, from another shared buffer
-constexpr std::intptr_t kIpcGetDialogParent = 365;      // -> the window that owns dialogs, or 0
-constexpr std::intptr_t kIpcPlaylistModified = 3002;    // sent by the player after any playlist change
+constexpr std::intptr_t kIpcGetPlaylistLength = 124;     // -> number of entries
+constexpr std::intptr_t kIpcGetPlaylistPosition = 125;   // -> 0-based current entry
+constexpr std::intptr_t kIpcGetPlaylistFile = 211;       // wParam entry -> address of its path, or 0
+constexpr std::intptr_t kIpcGetPlaylistTitle = 212;      // wParam entry -> address of its title, or 0
+constexpr std::intptr_t kIpcSetPlaylistPosition = 121;   // wParam entry
+constexpr std::intptr_t kIpcGetOutputTime = 105;         // see the kOutputTime* arguments
+constexpr std::intptr_t kIpcGetPlaylistFileWide = 213;   // as 211, UTF-16, from another shared buffer
+constexpr std::intptr_t kIpcGetPlaylistTitleWide = 214;  // as 212, UTF-16, from another shared buffer
+constexpr std::intptr_t kIpcGetDialogParent = 365;       // -> the window that owns dialogs, or 0
+constexpr std::intptr_t kIpcPlaylistModified = 3002;     // sent by the player after any playlist change
 
 constexpr std::uintptr_t kOutputTimePositionMs = 0;     // -> position in ms, -1 when nothing plays
 constexpr std::uintptr_t kOutputTimeLengthSeconds = 1;  // -> length in s, -1 when unknown

@@ -38,12 +38,12 @@
 #include <optional>
 #include <string>
 
-#include "platform/lock.h"
-#include "platform/scoped_thread.h"
 #include "common/plugin_settings.h"
 #include "http/http_server.h"
 #include "pages/cache_refresher.h"
 #include "pages/site_handler.h"
+#include "platform/lock.h"
+#include "platform/scoped_thread.h"
 #include "platform/threads.h"
 #include "platform/window.h"
 #include "player/player_channel.h"

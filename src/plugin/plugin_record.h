@@ -19,13 +19,13 @@ constexpr int kPluginRecordVersion = 16;
 constexpr const char kPluginDescription[] = "Ambervox Plugin TOVA CUSTOM 4.4.0";
 
 struct PluginRecord {
-  int version;                            // kPluginRecordVersion
-  const char* description;                // kPluginDescription
-  int (*init)();                          // 0, whether or not the server started
-  void (*config)();                       // the settings dialog and what follows it
+  int version;              // kPluginRecordVersion
+  const char* description;  // kPluginDescription
+  int (*init)();            // 0, whether or not the server started
+  void (*config)();         // the settings dialog and what follows it
   void (*quit)();
-  platform::WindowHandle hostWindow;      // filled in by the player: its main window
-  platform::ModuleHandle libraryInstance; // filled in by the player: this library's module
+  platform::WindowHandle hostWindow;       // filled in by the player: its main window
+  platform::ModuleHandle libraryInstance;  // filled in by the player: this library's module
 };
 // The export: no arguments, the address of the record.
 using GetPluginRecordFunction = PluginRecord* (*)();

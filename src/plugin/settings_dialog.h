@@ -23,9 +23,9 @@ namespace ambervox {
 struct SettingsDialogContext {
   platform::WindowHandle owner = nullptr;  // the host main window
   PluginSettings* settings = nullptr;
-  RequestQueue* queue = nullptr;           // limits, and the clear button
-  CacheRefresher* refresher = nullptr;     // the reload button
-  std::string settingsPath;                // plugin.ini
+  RequestQueue* queue = nullptr;        // limits, and the clear button
+  CacheRefresher* refresher = nullptr;  // the reload button
+  std::string settingsPath;             // plugin.ini
 };
 
 // Where the settings in memory came from when the dialog ended with OK.

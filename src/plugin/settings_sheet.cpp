@@ -183,8 +183,8 @@ void SettingsSheet::BrowseWebRoot(platform::SheetPage& page) {
 
 void SettingsSheet::ChooseSkinFile(platform::SheetPage& page) {
   // The folder as it is being edited on the server page, confirmed or not.
-  std::string folder = serverPage_ != nullptr ? serverPage_->ItemText(IDC_WEB_ROOT)
-                                              : ToText(context_.settings->WebRoot());
+  std::string folder =
+      serverPage_ != nullptr ? serverPage_->ItemText(IDC_WEB_ROOT) : ToText(context_.settings->WebRoot());
   platform::OpenFileOptions options;
   options.title = kSkinFileDialogTitle;
   options.initialPath = SkinStartPath(folder, page.ItemText(IDC_SKIN_FILE));

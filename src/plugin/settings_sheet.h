@@ -64,9 +64,7 @@ class SettingsSheet {
       index_ = index;
     }
     void OnInit(platform::SheetPage& page) override { sheet_->InitPage(index_, page); }
-    void OnCommand(platform::SheetPage& page, int controlId) override {
-      sheet_->CommandPage(index_, page, controlId);
-    }
+    void OnCommand(platform::SheetPage& page, int controlId) override { sheet_->CommandPage(index_, page, controlId); }
     void OnApply(platform::SheetPage& page) override { sheet_->ApplyPage(index_, page); }
 
    private:

@@ -58,8 +58,7 @@ bool HoldsQuestionMark(const ByteString& title) {
 // The title's display form and page text (see the header), from the
 // player's wide title (`wide`, null when the player gave none) where the
 // ANSI one lost characters.
-void MakeDisplayForms(const std::u16string* wide, const ByteString& title, ByteString& display,
-                      ByteString& shown) {
+void MakeDisplayForms(const std::u16string* wide, const ByteString& title, ByteString& display, ByteString& shown) {
   // Every character fitted the code page when the player wrote no "?" for
   // one: the common case costs no second question and no conversion. A
   // player without a wide title for the entry leaves the title as it is.

@@ -80,8 +80,8 @@ std::string ControlText(HWND control) {
   int length = static_cast<int>(SendMessageA(control, WM_GETTEXTLENGTH, 0, 0));
   if (length <= 0) return std::string();
   std::vector<char> buffer(static_cast<std::size_t>(length) * 2 + 2, '\0');
-  int copied = static_cast<int>(
-      SendMessageA(control, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data())));
+  int copied =
+      static_cast<int>(SendMessageA(control, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data())));
   return std::string(buffer.data(), copied > 0 ? static_cast<std::size_t>(copied) : 0);
 }
 
@@ -227,8 +227,8 @@ std::string Answer(const std::string& line) {
   if (command == "rect") {
     RECT r = {};
     GetWindowRect(theSheet, &r);
-    return "ok " + std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right - r.left) +
-           " " + std::to_string(r.bottom - r.top);
+    return "ok " + std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right - r.left) + " " +
+           std::to_string(r.bottom - r.top);
   }
   if (command == "tabs") return TabTexts();
   if (command == "buttons") {

@@ -29,9 +29,9 @@ constexpr HttpTime kLastParsable = 32535215999LL;
 
 // The three forms of ParseHttpDate, as a browser or this server writes them.
 const char* const kForms[] = {
-    kHttpDatePattern,                 // Sun, 06 Nov 1994 08:49:37 GMT
-    "%a %b %d %H:%M:%S %Y",           // Sun Nov 06 08:49:37 1994
-    "%A, %d-%b-%Y %H:%M:%S GMT",      // Sunday, 06-Nov-1994 08:49:37 GMT
+    kHttpDatePattern,             // Sun, 06 Nov 1994 08:49:37 GMT
+    "%a %b %d %H:%M:%S %Y",       // Sun Nov 06 08:49:37 1994
+    "%A, %d-%b-%Y %H:%M:%S GMT",  // Sunday, 06-Nov-1994 08:49:37 GMT
 };
 
 void CheckRoundTrip(HttpTime time) {

@@ -84,8 +84,7 @@ std::string ReadChecked(const std::string& section, const std::string& key, cons
 
 // The value of a key (read through a large buffer), checked against reads
 // through the smaller buffers.
-std::string ReadValue(const std::string& section, const std::string& key, const char* defaultValue,
-                      int smallSize) {
+std::string ReadValue(const std::string& section, const std::string& key, const char* defaultValue, int smallSize) {
   const std::string full = ReadChecked(section, key, defaultValue, kLargeBuffer);
   FUZZ_CHECK(full.find('\n') == std::string::npos || defaultValue != nullptr);
   for (int size : {0, 1, smallSize}) {
@@ -206,8 +205,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const NamePair& pair : pairs) {
     const std::string value = ReadValue(pair.section, pair.key, nullptr, smallSize);
     FUZZ_CHECK(value.find('\n') == std::string::npos);
-    FUZZ_CHECK(ReadChecked(UpperSingleBytes(pair.section), UpperSingleBytes(pair.key), nullptr, kLargeBuffer) ==
-               value);
+    FUZZ_CHECK(ReadChecked(UpperSingleBytes(pair.section), UpperSingleBytes(pair.key), nullptr, kLargeBuffer) == value);
   }
   // A section name holding a line feed is never in a file: the default
   // comes back without its trailing blanks.

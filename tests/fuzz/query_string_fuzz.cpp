@@ -41,8 +41,8 @@ void CheckUrlEncoding(const ByteString& text) {
       decodedByHand += static_cast<char>(UpperHexValue(encoded.At(i + 1)) * 16 + UpperHexValue(encoded.At(i + 2)));
       i += 2;
     } else {
-      const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                         c == '*' || c == '-' || c == '.' || c == '_';
+      const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '*' ||
+                         c == '-' || c == '.' || c == '_';
       FUZZ_CHECK(plain);
       decodedByHand += c;
     }

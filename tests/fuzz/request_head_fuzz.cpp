@@ -116,9 +116,7 @@ bool HasControl(const std::string& text) {
 // colon_after_lead_byte).
 bool HasColon(const std::string& name) { return name.find(':') != std::string::npos; }
 
-bool HasOuterSpace(const std::string& text) {
-  return !text.empty() && (text.front() == ' ' || text.back() == ' ');
-}
+bool HasOuterSpace(const std::string& text) { return !text.empty() && (text.front() == ' ' || text.back() == ' '); }
 
 std::string AsciiLower(std::string text) {
   for (char& c : text) {

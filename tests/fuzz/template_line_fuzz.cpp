@@ -80,8 +80,7 @@ UserId Listener(std::uint32_t n) {
 
 // The player, its window, the cache and the queue, made once per process.
 struct TestBed {
-  TestBed()
-      : window("AmbervoxFuzzPlayer", "Template fuzz player", &SimulatedPlayer::WindowProcedure), queue(&cache) {
+  TestBed() : window("AmbervoxFuzzPlayer", "Template fuzz player", &SimulatedPlayer::WindowProcedure), queue(&cache) {
     player.Attach(window.window());
     cache.SetPlayer(PlayerHost(window.window()));
     queue.SetPlayer(PlayerHost(window.window()));
@@ -119,8 +118,8 @@ void CheckRows(const Page& page, int maxEntries) {
   }
   const long long first = state.current < 0 ? 0 : state.current;
   std::vector<int> expected;
-  for (long long k = first; k < static_cast<long long>(matches.size()) && static_cast<int>(expected.size()) < maxEntries;
-       ++k) {
+  for (long long k = first;
+       k < static_cast<long long>(matches.size()) && static_cast<int>(expected.size()) < maxEntries; ++k) {
     expected.push_back(matches[static_cast<std::size_t>(k)]);
   }
   FUZZ_CHECK(state.rows.size() == expected.size());
@@ -132,8 +131,9 @@ void CheckRows(const Page& page, int maxEntries) {
   // A match after the last row announces a next page.
   // With g_MaxEntries 0 every match is one more than the page shows.
   const long long matchCount = static_cast<long long>(matches.size());
-  const bool more = maxEntries <= 0 ? matchCount > 0
-                                    : static_cast<int>(expected.size()) == maxEntries && matchCount > first + maxEntries;
+  const bool more = maxEntries <= 0
+                        ? matchCount > 0
+                        : static_cast<int>(expected.size()) == maxEntries && matchCount > first + maxEntries;
   FUZZ_CHECK(state.hasMorePages == more);
 }
 

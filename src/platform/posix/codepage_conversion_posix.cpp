@@ -27,8 +27,8 @@ bool Utf8ToAnsi(const std::string& utf8, std::string* ansi) {
   int32_t units = 0;
   // A UTF-8 byte never gives more than one UTF-16 unit.
   std::vector<UChar> wide(utf8.size() + 1);
-  u_strFromUTF8(wide.data(), static_cast<int32_t>(wide.size()), &units, utf8.data(),
-                static_cast<int32_t>(utf8.size()), &status);
+  u_strFromUTF8(wide.data(), static_cast<int32_t>(wide.size()), &units, utf8.data(), static_cast<int32_t>(utf8.size()),
+                &status);
   if (U_FAILURE(status)) return false;
 
   status = U_ZERO_ERROR;

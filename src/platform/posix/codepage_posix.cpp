@@ -168,9 +168,8 @@ int CompareArtistNames(const char* a, const char* b) {
   }
   SplitWordSortMarks(&tools.left, &tools.leftMarks);
   SplitWordSortMarks(&tools.right, &tools.rightMarks);
-  UCollationResult result =
-      ucol_strcoll(tools.collator, tools.left.data(), static_cast<int32_t>(tools.left.size()),
-                   tools.right.data(), static_cast<int32_t>(tools.right.size()));
+  UCollationResult result = ucol_strcoll(tools.collator, tools.left.data(), static_cast<int32_t>(tools.left.size()),
+                                         tools.right.data(), static_cast<int32_t>(tools.right.size()));
   if (result != UCOL_EQUAL) return result == UCOL_LESS ? -1 : 1;
   return CompareWordSortMarks(tools.leftMarks, tools.rightMarks);
 }

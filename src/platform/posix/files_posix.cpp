@@ -74,8 +74,8 @@ bool FileTimeToLocalFields(std::uint64_t fileTime, LocalFields* out) {
   if (out == nullptr || fileTime >= 0x8000000000000000ULL) return false;
   // As FileTimeToLocalFileTime does, the offset in effect now is applied,
   // not the one in effect at that time.
-  std::int64_t seconds = static_cast<std::int64_t>(fileTime / kFileTimeUnitsPerSecond) - kFileTimeEpochOffset +
-                         CurrentUtcOffset();
+  std::int64_t seconds =
+      static_cast<std::int64_t>(fileTime / kFileTimeUnitsPerSecond) - kFileTimeEpochOffset + CurrentUtcOffset();
   time_t value = static_cast<time_t>(seconds);
   tm fields{};
   if (gmtime_r(&value, &fields) == nullptr) return false;

@@ -35,7 +35,7 @@ struct ThreadObject {
   Lock mutex;
   std::condition_variable changed;
   bool resumed GUARDED_BY(mutex) = false;
-  bool joined GUARDED_BY(mutex) = false;    // pthread_join or pthread_detach done
+  bool joined GUARDED_BY(mutex) = false;  // pthread_join or pthread_detach done
   // A thread waiting in JoinThreadHandlingMessages, woken when this one ends.
   std::shared_ptr<posix::ThreadContext> joiner GUARDED_BY(mutex);
   std::atomic<bool> finished{false};
@@ -133,7 +133,8 @@ void JoinThreadHandlingMessages(ThreadHandle thread) {
     LockHolder hold(thread->mutex);
     if (!thread->finished.load()) thread->joiner = self;
   }
-  posix::WaitHandlingSentCalls(*self, [thread] { return thread->finished.load(); }, nullptr);
+  posix::WaitHandlingSentCalls(
+      *self, [thread] { return thread->finished.load(); }, nullptr);
   {
     LockHolder hold(thread->mutex);
     thread->joiner.reset();

@@ -76,8 +76,7 @@ std::shared_ptr<WindowObject> FindWindow(WindowHandle handle) {
   return nullptr;
 }
 
-std::intptr_t CallProcedure(WindowObject* window, std::uint32_t message, std::uintptr_t wParam,
-                            std::intptr_t lParam) {
+std::intptr_t CallProcedure(WindowObject* window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
   if (window->destroyed.load()) return 0;
   WindowProc proc = window->proc.load();
   if (proc == nullptr) return 0;
@@ -275,9 +274,8 @@ namespace {
 // (with `unlessHung`) counts as hung. The call lives on the heap, shared with
 // the owner: a sender that gave up leaves the owner a place to write to.
 std::shared_ptr<posix::SentCall> QueueSentCall(const std::shared_ptr<WindowObject>& window,
-                                               const std::shared_ptr<posix::ThreadContext>& self,
-                                               std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
-                                               bool unlessHung) {
+                                               const std::shared_ptr<posix::ThreadContext>& self, std::uint32_t message,
+                                               std::uintptr_t wParam, std::intptr_t lParam, bool unlessHung) {
   auto call = std::make_shared<posix::SentCall>();
   call->window = window;
   call->message = message;
@@ -304,12 +302,13 @@ std::intptr_t SendWindowMessage(WindowHandle handle, std::uint32_t message, std:
   if (!call) return 0;
   // Calls sent to this thread's own windows meanwhile are answered, as a
   // thread blocked in SendMessage does on Win32.
-  posix::WaitHandlingSentCalls(*self, [&call] { return call->done.load(); }, nullptr);
+  posix::WaitHandlingSentCalls(
+      *self, [&call] { return call->done.load(); }, nullptr);
   return call->result;
 }
 
-bool SendWindowMessageTimeout(WindowHandle handle, std::uint32_t message, std::uintptr_t wParam,
-                              std::intptr_t lParam, unsigned milliseconds, std::intptr_t* result) {
+bool SendWindowMessageTimeout(WindowHandle handle, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
+                              unsigned milliseconds, std::intptr_t* result) {
   std::shared_ptr<WindowObject> window = FindWindow(handle);
   if (!window) return false;
   std::shared_ptr<posix::ThreadContext> self = posix::CurrentContext();
@@ -321,7 +320,9 @@ bool SendWindowMessageTimeout(WindowHandle handle, std::uint32_t message, std::u
   std::shared_ptr<posix::SentCall> call = QueueSentCall(window, self, message, wParam, lParam, true);
   if (!call) return false;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  if (!posix::WaitHandlingSentCalls(*self, [&call] { return call->done.load(); }, &deadline)) return false;
+  if (!posix::WaitHandlingSentCalls(
+          *self, [&call] { return call->done.load(); }, &deadline))
+    return false;
   if (result != nullptr) *result = call->result;
   return true;
 }
@@ -471,7 +472,8 @@ void ShowErrorMessageBox(WindowHandle, const char* text, const char* caption) {
 void SleepHandlingMessages(unsigned milliseconds) {
   std::shared_ptr<posix::ThreadContext> self = posix::CurrentContext();
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  posix::WaitHandlingSentCalls(*self, [] { return false; }, &deadline);
+  posix::WaitHandlingSentCalls(
+      *self, [] { return false; }, &deadline);
 }
 
 // WindowThread: a window on a thread of its own.

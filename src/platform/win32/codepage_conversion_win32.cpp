@@ -26,8 +26,7 @@ bool Utf8ToAnsi(const std::string& utf8, std::string* ansi) {
   int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, nullptr, 0, "?", nullptr);
   if (bytes <= 0) return false;
   std::string out(static_cast<std::size_t>(bytes), '\0');
-  if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, &out[0], bytes, "?", nullptr) !=
-      bytes) {
+  if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, &out[0], bytes, "?", nullptr) != bytes) {
     return false;
   }
   ansi->swap(out);

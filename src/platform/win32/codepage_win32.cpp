@@ -112,8 +112,8 @@ void LowerCaseMultibyte(char* text, std::size_t length) {
 int CompareArtistNames(const char* a, const char* b) {
   // CompareStringA answers CSTR_LESS_THAN (1), CSTR_EQUAL (2) or
   // CSTR_GREATER_THAN (3).
-  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE | NORM_IGNOREKANATYPE | NORM_IGNOREWIDTH,
-                        a ? a : "", -1, b ? b : "", -1) -
+  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE | NORM_IGNOREKANATYPE | NORM_IGNOREWIDTH, a ? a : "", -1,
+                        b ? b : "", -1) -
          2;
 }
 

@@ -30,8 +30,8 @@ bool FindFileInfo(const char* path, FileInfo* out) {
   FindClose(find);
   if (out) {
     out->size = static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-    out->lastWriteTime = static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 |
-                         data.ftLastWriteTime.dwLowDateTime;
+    out->lastWriteTime =
+        static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
   }
   return true;
 }

@@ -95,8 +95,7 @@ class ComScope {
   bool initialized_;
 };
 
-bool Win32SheetPage::BrowseForFolder(const std::string& title, const std::string& startFolder,
-                                     std::string* folder) {
+bool Win32SheetPage::BrowseForFolder(const std::string& title, const std::string& startFolder, std::string* folder) {
   ComScope com;
   char displayName[MAX_PATH] = "";
   BROWSEINFOA info = {};

@@ -23,8 +23,8 @@ bool CreateGuid(std::uint32_t* data1, std::uint16_t* data2, std::uint16_t* data3
 int ReadProfileString(const char* section, const char* key, const char* defaultValue, char* buffer, int size,
                       const char* path) {
   if (!buffer || size <= 0) return 0;
-  return static_cast<int>(GetPrivateProfileStringA(section, key, defaultValue ? defaultValue : "", buffer,
-                                                   static_cast<DWORD>(size), path));
+  return static_cast<int>(
+      GetPrivateProfileStringA(section, key, defaultValue ? defaultValue : "", buffer, static_cast<DWORD>(size), path));
 }
 
 bool WriteProfileString(const char* section, const char* key, const char* value, const char* path) {

@@ -55,8 +55,7 @@ ThreadHandle StartThread(ThreadProc proc, void* argument, bool suspended, Thread
   // would take a large share of its address space. Our threads need far
   // less, so each reserves kThreadStackReservation.
   const unsigned flags = (suspended ? CREATE_SUSPENDED : 0) | STACK_SIZE_PARAM_IS_A_RESERVATION;
-  std::uintptr_t handle =
-      _beginthreadex(nullptr, kThreadStackReservation, ThreadTrampoline, start, flags, &threadId);
+  std::uintptr_t handle = _beginthreadex(nullptr, kThreadStackReservation, ThreadTrampoline, start, flags, &threadId);
   if (handle == 0) {
     if (start->module) FreeLibrary(start->module);
     delete start;
@@ -70,9 +69,7 @@ bool ResumeThread(ThreadHandle thread) { return ::ResumeThread(ToHandle(thread))
 
 void JoinThread(ThreadHandle thread) { WaitForSingleObject(ToHandle(thread), INFINITE); }
 
-bool HasThreadEnded(ThreadHandle thread) {
-  return thread && WaitForSingleObject(ToHandle(thread), 0) == WAIT_OBJECT_0;
-}
+bool HasThreadEnded(ThreadHandle thread) { return thread && WaitForSingleObject(ToHandle(thread), 0) == WAIT_OBJECT_0; }
 
 bool IsProcessExiting() {
   // ntdll's own answer (from Windows XP on); looked up on each call, since

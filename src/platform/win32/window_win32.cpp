@@ -161,8 +161,8 @@ bool EnsureWindowClass(const char* className) {
 bool Widen(const std::string& utf8, std::wstring* wide) {
   wide->clear();
   if (utf8.empty()) return true;
-  int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
-                                  nullptr, 0);
+  int units =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   if (units <= 0) return false;
   wide->resize(static_cast<std::size_t>(units));
   return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), &(*wide)[0],
@@ -171,8 +171,7 @@ bool Widen(const std::string& utf8, std::wstring* wide) {
 
 std::string Narrow(const std::wstring& wide) {
   if (wide.empty()) return std::string();
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                  nullptr);
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return std::string();
   std::string text(static_cast<std::size_t>(bytes), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &text[0], bytes, nullptr, nullptr);
@@ -228,9 +227,9 @@ bool WaitHandlingSentMessages(HANDLE handle, DWORD milliseconds) {
 
 WindowHandle CreateTopLevelWindow(const char* className, const char* title, WindowProc proc) {
   if (!className || !proc || !EnsureWindowClass(className)) return nullptr;
-  HWND hwnd = CreateWindowExA(0, className, title ? title : "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                              CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, ThisModule(),
-                              reinterpret_cast<void*>(proc));
+  HWND hwnd =
+      CreateWindowExA(0, className, title ? title : "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                      CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, ThisModule(), reinterpret_cast<void*>(proc));
   return FromHwnd(hwnd);
 }
 
@@ -241,9 +240,9 @@ WindowHandle CreateUnicodeTopLevelWindow(const char* className, const char* titl
       !EnsureUnicodeWindowClass(wideClass)) {
     return nullptr;
   }
-  HWND hwnd = CreateWindowExW(0, wideClass.c_str(), wideTitle.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, ThisModule(),
-                              reinterpret_cast<void*>(proc));
+  HWND hwnd =
+      CreateWindowExW(0, wideClass.c_str(), wideTitle.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                      CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, ThisModule(), reinterpret_cast<void*>(proc));
   return FromHwnd(hwnd);
 }
 
@@ -299,8 +298,8 @@ bool PostWindowMessage(WindowHandle window, std::uint32_t message, std::uintptr_
   return PostMessageA(ToHwnd(window), message, wParam, lParam) != 0;
 }
 
-bool SendWindowMessageTimeout(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
-                              std::intptr_t lParam, unsigned milliseconds, std::intptr_t* result) {
+bool SendWindowMessageTimeout(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
+                              unsigned milliseconds, std::intptr_t* result) {
   DWORD_PTR answer = 0;
   if (!SendMessageTimeoutA(ToHwnd(window), message, wParam, lParam, SMTO_ABORTIFHUNG, milliseconds, &answer)) {
     return false;
@@ -350,8 +349,8 @@ bool WindowSubclass::Install(WindowHandle window, WindowProc hook) {
 std::intptr_t WindowSubclass::CallPrevious(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                                            std::intptr_t lParam) const {
   HWND hwnd = ToHwnd(window);
-  if (!previous_) return wide_ ? DefaultProc<true>(hwnd, message, wParam, lParam)
-                               : DefaultProc<false>(hwnd, message, wParam, lParam);
+  if (!previous_)
+    return wide_ ? DefaultProc<true>(hwnd, message, wParam, lParam) : DefaultProc<false>(hwnd, message, wParam, lParam);
   auto previous = reinterpret_cast<WNDPROC>(previous_);
   return wide_ ? CallWindowProcW(previous, hwnd, message, wParam, lParam)
                : CallWindowProcA(previous, hwnd, message, wParam, lParam);

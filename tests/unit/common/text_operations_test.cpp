@@ -181,12 +181,18 @@ TEST(LowerCaseFormsTest, AgreeWithTheNoCaseFormsOnLoweredTexts) {
     const char* text;
     const char* word;
   } kCases[] = {
-      {"The Beatles - Help!", "BEAT"},        {"The Best", "beat"},
-      {"", ""},                               {"abc", ""},
-      {"", "a"},                              {"Song \x82\x60\x82\x61\x82\x62", "\x82\x82\x82\x83"},
-      {"\x83\x5C", "\\"},                   {"\x83\x5C\\", "\\"},
-      {"\x83\x41", "A"},                      {"\x83\x41 Song", "\x83\x41 S"},
-      {"\x82\x60\x82\x61 Band", "\x82\x81"}, {"AB", "abc"},
+      {"The Beatles - Help!", "BEAT"},
+      {"The Best", "beat"},
+      {"", ""},
+      {"abc", ""},
+      {"", "a"},
+      {"Song \x82\x60\x82\x61\x82\x62", "\x82\x82\x82\x83"},
+      {"\x83\x5C", "\\"},
+      {"\x83\x5C\\", "\\"},
+      {"\x83\x41", "A"},
+      {"\x83\x41 Song", "\x83\x41 S"},
+      {"\x82\x60\x82\x61 Band", "\x82\x81"},
+      {"AB", "abc"},
       {"Tail \x83", "TAIL \x83"},
   };
   for (const auto& c : kCases) {

@@ -20,13 +20,13 @@ TEST(PlaylistFile, M3u8IsConvertedToCodePage932WithLengthsAndTitles) {
   // #EXTINF and a blank line.
   const std::string content =
       "\xEF\xBB\xBF#EXTM3U\r\n"
-      "#EXTINF:258,\xE5\x8D\x83\xE5\xA4\x9C - \xE8\xA1\xA8\r\n"    // 千夜 - 表
-      "C:\\Music\\\xE8\xA1\xA8.mp3\r\n"                            // C:\Music\表.mp3
+      "#EXTINF:258,\xE5\x8D\x83\xE5\xA4\x9C - \xE8\xA1\xA8\r\n"  // 千夜 - 表
+      "C:\\Music\\\xE8\xA1\xA8.mp3\r\n"                          // C:\Music\表.mp3
       "\r\n"
       "#EXTINF:-1,Live Stream\r\n"
       "http://radio.invalid/stream\r\n"
       "D:\\Other\\plain name.ogg\r\n"
-      "C:\\Music\\\xEB\xB4\x84 - \xE8\xA1\xA8.mp3\r\n";                 // 봄 - 表.mp3
+      "C:\\Music\\\xEB\xB4\x84 - \xE8\xA1\xA8.mp3\r\n";  // 봄 - 表.mp3
   std::vector<SimulatedEntry> entries;
   ASSERT_TRUE(ParsePlaylist(content, true, &entries));
   ASSERT_EQ(entries.size(), 4u);

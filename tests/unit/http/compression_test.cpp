@@ -48,7 +48,8 @@ bool Inflate(const std::string& body, int windowBits, std::string* out) {
 
 std::uint32_t LittleEndian32(const std::string& bytes, std::size_t at) {
   std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+  for (int i = 3; i >= 0; --i)
+    value = (value << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
   return value;
 }
 
@@ -110,7 +111,8 @@ TEST_F(CompressionTest, GzipIsChosenWhenBothAreAccepted) {
   EXPECT_EQ(plain, WithZero(page_));
   // Trailer: CRC-32 of the page and its zero byte, then their length.
   std::string input = WithZero(page_);
-  uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(input.data()), static_cast<uInt>(input.size()));
+  uLong crc =
+      crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(input.data()), static_cast<uInt>(input.size()));
   EXPECT_EQ(LittleEndian32(r.body, r.body.size() - 8), static_cast<std::uint32_t>(crc));
   EXPECT_EQ(LittleEndian32(r.body, r.body.size() - 4), page_.size() + 1);
   // Repetitive HTML shrinks a lot.

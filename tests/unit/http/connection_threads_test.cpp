@@ -170,7 +170,7 @@ TEST_F(ConnectionThreadsTest, AFullSetClosesTheSlowestReaderForTheNextClient) {
   limits.maxConnectionThreads = 1;
   limits.evictAfterSendStallMilliseconds = 200;
   limits.evictAfterHeadWaitMilliseconds = 60 * 1000;  // the reader's head is never read
-  limits.sendStallMilliseconds = 60 * 1000;  // the answer alone would wait a minute
+  limits.sendStallMilliseconds = 60 * 1000;           // the answer alone would wait a minute
   ASSERT_TRUE(Start(limits));
   handler_.streamToFirst = true;
   platform::Socket reader = ConnectClient(port_);

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "unit/http/http_test_support.h"
 #include "http/http_time.h"
 #include "platform/files.h"
+#include "unit/http/http_test_support.h"
 
 namespace ambervox {
 namespace {
@@ -28,7 +28,7 @@ constexpr const char kCookieId[] = "0123ABCD-4567-89EF-0A1B-2C3D4E5F6071";
 
 // Every send the connection makes, piece by piece.
 std::vector<std::string> g_sends;
-int g_sendLimit = 0;       // > 0: no send transfers more than this
+int g_sendLimit = 0;        // > 0: no send transfers more than this
 int g_failAfterSends = -1;  // >= 0: sends after this many fail
 
 int RecordSend(platform::Socket, const char* data, int length) {
@@ -99,8 +99,8 @@ TEST_F(ConnectionTest, HeadSplitMidLineGivesTheSameRequestAsOneSentAtOnce) {
   split.Attach(platform::ScopedSocket(second.ReleaseServer()), "");
   std::thread sender([&] {
     // Cuts inside the target, inside a header name, and between "\r" and "\n".
-    for (const std::string& piece : {head.substr(0, 10), head.substr(10, 35), head.substr(45, 18),
-                                     head.substr(63, 23), head.substr(86)}) {
+    for (const std::string& piece :
+         {head.substr(0, 10), head.substr(10, 35), head.substr(45, 18), head.substr(63, 23), head.substr(86)}) {
       SendText(second.client, piece);
       platform::SleepMilliseconds(40);
     }
@@ -121,8 +121,7 @@ TEST_F(ConnectionTest, BareLineFeedsEndLinesToo) {
 }
 
 TEST_F(ConnectionTest, HeaderNamesAreLowerCasedAndNamesAndValuesStripped) {
-  ASSERT_EQ(Read("GET / HTTP/1.1\r\n   ACCEPT-Encoding   :   gzip, deflate   \r\nX:\r\n\r\n"),
-            HeadResult::kComplete);
+  ASSERT_EQ(Read("GET / HTTP/1.1\r\n   ACCEPT-Encoding   :   gzip, deflate   \r\nX:\r\n\r\n"), HeadResult::kComplete);
   EXPECT_STREQ(connection_.request.Header("accept-encoding").CStr(), "gzip, deflate");
   ASSERT_EQ(connection_.request.headers.count(ByteString("x")), 1u);
   EXPECT_TRUE(connection_.request.Header("x").IsEmpty());
@@ -219,8 +218,7 @@ TEST(ParseCookies, PiecesNamesAndValues) {
   HttpConnection connection{ServerLimits()};
   connection.request.cookies[ByteString("stale")] = "1";
   connection.ParseCookies(" a=b=c ;;d=;==e=f;  g = h ; =;noValue; ==x");
-  std::map<ByteString, ByteString> expected = {
-      {"a", "b"}, {"d", ""}, {"e", "f"}, {"g", "h"}, {"noValue", ""}};
+  std::map<ByteString, ByteString> expected = {{"a", "b"}, {"d", ""}, {"e", "f"}, {"g", "h"}, {"noValue", ""}};
   EXPECT_EQ(connection.request.cookies, expected);
 }
 
@@ -389,7 +387,8 @@ TEST_F(ConnectionTest, UserIdCookieLineExpiresInThirtyDays) {
   HttpTime before = platform::CurrentTime();
   std::string line = connection_.BuildUserIdCookie().CStr();
   HttpTime after = platform::CurrentTime();
-  EXPECT_EQ(MaskCookie(line + "\r\n", kCookieId, before, after), "Set-Cookie: <cookie " + std::string(kCookieId) + ">\r\n");
+  EXPECT_EQ(MaskCookie(line + "\r\n", kCookieId, before, after),
+            "Set-Cookie: <cookie " + std::string(kCookieId) + ">\r\n");
   // Day, month and year joined by hyphens.
   EXPECT_NE(line.find("; expires="), std::string::npos);
   EXPECT_EQ(line.substr(line.size() - 13), " GMT; path=/;");

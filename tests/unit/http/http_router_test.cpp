@@ -8,10 +8,10 @@
 
 #include "common/plugin_settings.h"
 #include "http/http_connection.h"
-#include "http/web_root.h"
 #include "http/http_server.h"
 #include "http/http_time.h"
 #include "http/mime_table.h"
+#include "http/web_root.h"
 #include "platform/files.h"
 #include "requests/playlist_cache.h"
 #include "requests/request_queue.h"
@@ -38,8 +38,8 @@ std::string Get(const std::string& target, const std::string& moreHeaders = "") 
 
 // The error page the server sends, with its terminating zero byte.
 std::string ErrorPage(int status, const std::string& reason, const std::string& detail) {
-  return "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\r\n<HTML><HEAD><TITLE>" + std::to_string(status) +
-         " " + reason + "</TITLE></HEAD><BODY>\r\n<H1>" + reason + "</H1>\r\n<P>" + detail +
+  return "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\r\n<HTML><HEAD><TITLE>" + std::to_string(status) + " " +
+         reason + "</TITLE></HEAD><BODY>\r\n<H1>" + reason + "</H1>\r\n<P>" + detail +
          "</P>\r\n<HR>\r\n<ADDRESS><A HREF=\"https://ambervox.invalid/\">Corvane Ambervox TOVA CUSTOM/4.4.0.0 "
          "Server</A></ADDRESS>\n</BODY></HTML>\r\n" +
          std::string(1, '\0');
@@ -108,7 +108,7 @@ TEST_F(RouterTest, SiteRootRedirectsToThePlaylist) {
 TEST_F(RouterTest, OtherMethodsAreNotImplemented) {
   HttpTime before = platform::CurrentTime();
   std::string post = Exchange(g_port, "POST /playlist.cgi HTTP/1.1\r\nCookie: UserID=" + std::string(kCookieId) +
-                                         "\r\nContent-Length: 3\r\n\r\nabc");
+                                          "\r\nContent-Length: 3\r\n\r\nabc");
   HttpTime after = platform::CurrentTime();
   EXPECT_EQ(MaskDate(post, before, after), "HTTP/1.1 501 Not Implemented\r\n" + std::string(kServerLine) +
                                                "Date: <date>\r\nConnection: close\r\n\r\n");
@@ -304,11 +304,22 @@ TEST(MimeTable, ExtensionsMatchExactlyAndTheFirstDotCounts) {
 
 TEST_F(RouterTest, PathsThatCouldLeaveTheWebRootAreRefused) {
   const char* targets[] = {
-      "/../secret.txt",           "/.hidden",           "/./style.css",           "/sub/../../secret.txt",
-      "/sub/..\\..\\secret.txt", "/sub\\..\\..\\secret.txt", "/sub/../style.css",
-      "/sub/.../secret.txt",     "/sub/..",
+      "/../secret.txt",
+      "/.hidden",
+      "/./style.css",
+      "/sub/../../secret.txt",
+      "/sub/..\\..\\secret.txt",
+      "/sub\\..\\..\\secret.txt",
+      "/sub/../style.css",
+      "/sub/.../secret.txt",
+      "/sub/..",
       // Hidden files and folders, by every spelling of the separators.
-      "//.hidden", "/\\.hidden", "/sub/.secret", "//.git/config", "/sub\\\\.git\\config", "/sub/./file.txt",
+      "//.hidden",
+      "/\\.hidden",
+      "/sub/.secret",
+      "//.git/config",
+      "/sub\\\\.git\\config",
+      "/sub/./file.txt",
   };
   for (const char* target : targets) {
     Response r = Ask(target);
@@ -362,8 +373,8 @@ TEST(HasDotSegment, EverySegmentIsLookedAt) {
 }
 
 TEST_F(RouterTest, TemplatesAreSentLineForLineWithTheirZeroByte) {
-  for (const char* target : {"/playlist.cgi", "/playlist.cgi?current=25", "/playlist.cgix", "/?psearch=x",
-                             "/&current=20"}) {
+  for (const char* target :
+       {"/playlist.cgi", "/playlist.cgi?current=25", "/playlist.cgix", "/?psearch=x", "/&current=20"}) {
     Response r = Ask(target, "If-Modified-Since: Thu, 01 Jan 2099 00:00:00 GMT\r\n");
     EXPECT_EQ(r.statusLine, "HTTP/1.1 200 OK") << target;
     EXPECT_EQ(r.Get("Content-Type"), "text/html") << target;
@@ -408,10 +419,10 @@ TEST_F(RouterTest, AdminAloneGetsThePasswordForm) {
   const std::string form =
       "<html><head></head><body><form method=\"GET\" action=\"admin.cgi\">Enter Admin Password <input type=text "
       "name=pass> <input type=Submit></form></body></html>";
-  EXPECT_EQ(MaskDate(raw, before, after), "HTTP/1.1 200 OK\r\n" + std::string(kServerLine) +
-                                              "Date: <date>\r\nContent-Type: text/html\r\nContent-Length: " +
-                                              std::to_string(form.size() + 1) + "\r\nConnection: close\r\n\r\n" +
-                                              form + std::string(1, '\0'));
+  EXPECT_EQ(MaskDate(raw, before, after),
+            "HTTP/1.1 200 OK\r\n" + std::string(kServerLine) +
+                "Date: <date>\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(form.size() + 1) +
+                "\r\nConnection: close\r\n\r\n" + form + std::string(1, '\0'));
 }
 
 TEST_F(RouterTest, RequestPageAnswersEveryRequestTarget) {

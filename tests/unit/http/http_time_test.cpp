@@ -107,9 +107,12 @@ TEST_F(HttpDateTest, FileTimesDropFractionsAndEarlyYears) {
 }
 
 TEST_F(HttpDateTest, ParsesTheThreeForms) {
-  const char* texts[] = {"Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-1994 08:49:37 GMT",
-                         "Sun Nov  6 08:49:37 1994", "Sun, 06 Nov 1994 08:49:37 GMT; length=12345",
-                         "sun, 06 NOV 1994 08:49:37 gmt", "Sunday, 6-nOv-1994 8:49:37 UTC",
+  const char* texts[] = {"Sun, 06 Nov 1994 08:49:37 GMT",
+                         "Sunday, 06-Nov-1994 08:49:37 GMT",
+                         "Sun Nov  6 08:49:37 1994",
+                         "Sun, 06 Nov 1994 08:49:37 GMT; length=12345",
+                         "sun, 06 NOV 1994 08:49:37 gmt",
+                         "Sunday, 6-nOv-1994 8:49:37 UTC",
                          "Sun Nov 6 08:49:37 1994 trailing words"};
   for (const char* text : texts) {
     HttpTime t = 0;

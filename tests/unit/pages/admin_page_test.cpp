@@ -18,9 +18,9 @@ namespace ambervox {
 namespace {
 
 using testing::MaskDate;
+using testing::NumberedSongs;
 using testing::PageTestBed;
 using testing::Redirect;
-using testing::NumberedSongs;
 
 class CountingRefresher : public CacheRefresher {
  public:
@@ -145,8 +145,13 @@ TEST(AdminPageTest, DeleteAndClearGoBackWithTheirResult) {
       {"/admin.cgi?pass=s3cret&action=delete", "", "/playlist.cgi?pass=s3cret&errorCode=12", {4, 5, 6}},
       // A link that names its request: that one wherever it stands, or none.
       {"/admin.cgi?pass=s3cret&action=delete&listpos=1&index=5", "", "/playlist.cgi?pass=s3cret&errorCode=11", {4, 6}},
-      {"/admin.cgi?pass=s3cret&action=delete&listpos=2&index=9", "", "/playlist.cgi?pass=s3cret&errorCode=12", {4, 5, 6}},
-      {"/admin.cgi?pass=s3cret&action=delete&listpos=1&index=4x", "", "/playlist.cgi?pass=s3cret&errorCode=12",
+      {"/admin.cgi?pass=s3cret&action=delete&listpos=2&index=9",
+       "",
+       "/playlist.cgi?pass=s3cret&errorCode=12",
+       {4, 5, 6}},
+      {"/admin.cgi?pass=s3cret&action=delete&listpos=1&index=4x",
+       "",
+       "/playlist.cgi?pass=s3cret&errorCode=12",
        {4, 5, 6}},
       // The referer keeps its command words here.
       {"/admin.cgi?pass=s3cret&action=clearrequest",

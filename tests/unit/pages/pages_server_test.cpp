@@ -19,10 +19,10 @@ namespace ambervox {
 namespace {
 
 using testing::Exchange;
+using testing::NumberedSongs;
 using testing::PageTestBed;
 using testing::ParseResponse;
 using testing::Response;
-using testing::NumberedSongs;
 
 // The port the suite's server listens on, chosen by the system.
 std::uint16_t g_port = 0;

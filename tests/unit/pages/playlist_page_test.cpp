@@ -11,8 +11,8 @@
 namespace ambervox {
 namespace {
 
-using testing::PageTestBed;
 using testing::NumberedSongs;
+using testing::PageTestBed;
 using testing::Titled;
 
 const std::string kNext = "\x8E\x9F\x82\xD6...&gt;";  // 次へ...&gt;

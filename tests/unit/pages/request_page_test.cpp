@@ -15,9 +15,9 @@ namespace {
 
 using testing::MaskCookie;
 using testing::MaskDate;
+using testing::NumberedSongs;
 using testing::PageTestBed;
 using testing::Redirect;
-using testing::NumberedSongs;
 using testing::User;
 
 // Runs the handler for `target` with `referer` and returns what it sent,
@@ -112,7 +112,8 @@ TEST(RequestPageTest, OnlyTheRequestingBrowserMayCancel) {
   EXPECT_EQ(Ask(zero, "/request.cgi?action=delete&listpos=0"), Redirect("/playlist.cgi?errorCode=12"));
   // A link naming the request: the listener's own wherever it now stands;
   // another's is not touched.
-  for (const char* target : {"/request.cgi?action=delete&listpos=1&index=4", "/request.cgi?action=delete&listpos=1&index=6"}) {
+  for (const char* target :
+       {"/request.cgi?action=delete&listpos=1&index=4", "/request.cgi?action=delete&listpos=1&index=6"}) {
     PageTestBed moved(NumberedSongs(10));
     moved.Queue(4, 2);
     moved.Queue(6, 1);

@@ -12,8 +12,8 @@
 namespace ambervox {
 namespace {
 
-using testing::PageTestBed;
 using testing::NumberedSongs;
+using testing::PageTestBed;
 using testing::Titled;
 
 const std::string kCancelText = "\x83\x4C\x83\x83\x83\x93\x83\x5A\x83\x8B";  // キャンセル in CP932
@@ -54,8 +54,7 @@ TEST(TemplateRendererTest, ReferrerAndArtistsCannotBringMarkupIntoThePage) {
   bed.connection.request.referer = "http://evil/?a=\"><script>x('1')</script>&b";
   EXPECT_EQ(bed.Line("<a href=\"%%HTTP_REFERRER%%\">\n", 1),
             "<a href=\"http://evil/?a=&quot;&gt;&lt;script&gt;x(&#39;1&#39;)&lt;/script&gt;&amp;b\">\n");
-  EXPECT_EQ(bed.Line("<option value=\"%%ARTISTSELECT%%\">\n"),
-            "<option value=\"&lt;b&gt;&quot;Q&quot;&lt;/b&gt;\">\n");
+  EXPECT_EQ(bed.Line("<option value=\"%%ARTISTSELECT%%\">\n"), "<option value=\"&lt;b&gt;&quot;Q&quot;&lt;/b&gt;\">\n");
 }
 
 TEST(TemplateRendererTest, RowMarkersWithoutTheirFamilyAndOtherSpellingsStayText) {
@@ -72,7 +71,7 @@ TEST(TemplateRendererTest, EmptyListsAndNoCurrentSongDropTheLine) {
   EXPECT_EQ(bed.Line("<li>%%QUEUELISTENTRY%%</li> and more\r\n"), "");
   EXPECT_EQ(bed.Line("<option>%%ARTISTSELECT%%</option>\r\n"), "");
   EXPECT_EQ(bed.Line("Now: %%CURRENTSONG%%\r\n"), "Now: no artist part\r\n");
-  bed.player.SetPosition(5);  // outside the cached playlist
+  bed.player.SetPosition(5);     // outside the cached playlist
   bed.page.state = PageState();  // the next page asks the player again
   EXPECT_EQ(bed.Line("Now: %%CURRENTSONG%% <b>%%DISPLAYMODE%%</b>\r\n"), "");
 }

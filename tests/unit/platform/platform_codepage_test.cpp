@@ -34,7 +34,12 @@ TEST(CodePage, LowerCaseChangesLettersButNeverTrailBytes) {
   // Trail bytes that look like 'A' and 'Z' (katakana A, ka) stay.
   EXPECT_EQ(Lowered("\x83\x41\x83\x4A"), "\x83\x41\x83\x4A");
   EXPECT_EQ(Lowered("\x83\x5A"), "\x83\x5A");
-  EXPECT_EQ(Lowered("A\x82\x60" "A\x83\x41" "A"), "a\x82\x81" "a\x83\x41" "a");
+  EXPECT_EQ(Lowered("A\x82\x60"
+                    "A\x83\x41"
+                    "A"),
+            "a\x82\x81"
+            "a\x83\x41"
+            "a");
   // Half-width katakana and kanji have no case.
   EXPECT_EQ(Lowered("\xB1\xB2\xB3\x8A\xBF\x8E\x9A"), "\xB1\xB2\xB3\x8A\xBF\x8E\x9A");
   // A lead byte cut off at the end is left alone; the length never changes.
@@ -71,13 +76,13 @@ void ExpectOrder(const char* a, const char* b, int expected) {
 
 TEST(CodePage, ArtistNamesIgnoreCaseWidthAndKanaType) {
   ExpectOrder("abc", "ABC", 0);
-  ExpectOrder("\x82\x60\x82\x61\x82\x62", "ABC", 0);          // full-width ABC
-  ExpectOrder("\x82\x81\x82\x82\x82\x83", "ABC", 0);          // full-width abc
-  ExpectOrder("\x82\xA0", "\x83\x41", 0);                     // hiragana a, katakana a
-  ExpectOrder("\xB1", "\x83\x41", 0);                         // half-width and full-width katakana a
+  ExpectOrder("\x82\x60\x82\x61\x82\x62", "ABC", 0);           // full-width ABC
+  ExpectOrder("\x82\x81\x82\x82\x82\x83", "ABC", 0);           // full-width abc
+  ExpectOrder("\x82\xA0", "\x83\x41", 0);                      // hiragana a, katakana a
+  ExpectOrder("\xB1", "\x83\x41", 0);                          // half-width and full-width katakana a
   ExpectOrder("\x82\xA0\x82\xA2\x82\xA4", "\xB1\xB2\xB3", 0);  // aiu in hiragana, half-width katakana
   ExpectOrder("abc", "abd", -1);
-  ExpectOrder("\x82\xA9", "\x82\xAA", -1);                    // ka before ga: voicing still counts
+  ExpectOrder("\x82\xA9", "\x82\xAA", -1);  // ka before ga: voicing still counts
 }
 
 TEST(CodePage, ArtistOrderMatchesTheSystemsOrder) {
@@ -85,14 +90,14 @@ TEST(CodePage, ArtistOrderMatchesTheSystemsOrder) {
   const std::vector<std::vector<const char*>> groups = {
       {"_x"},
       {"123"},
-      {"\x82\x60\x82\x61\x82\x62"},                                            // ＡＢＣ
+      {"\x82\x60\x82\x61\x82\x62"},  // ＡＢＣ
       {"abd"},
-      {"Apple", "apple", "\x82\x81\x82\x90\x82\x90\x82\x8C\x82\x85"},          // ａｐｐｌｅ
-      {"\x82\x79"},                                                            // Ｚ
+      {"Apple", "apple", "\x82\x81\x82\x90\x82\x90\x82\x8C\x82\x85"},  // ａｐｐｌｅ
+      {"\x82\x79"},                                                    // Ｚ
       {"zebra"},
       {"\x82\xA0\x82\xA2\x82\xA4", "\x83\x41\x83\x43\x83\x45", "\xB1\xB2\xB3"},  // あいう アイウ ｱｲｳ
-      {"\x82\xA9\x82\xF1\x82\xB6"},                                            // かんじ
-      {"\x8A\xBF\x8E\x9A"},                                                    // 漢字
+      {"\x82\xA9\x82\xF1\x82\xB6"},                                              // かんじ
+      {"\x8A\xBF\x8E\x9A"},                                                      // 漢字
   };
   for (std::size_t g = 0; g < groups.size(); ++g) {
     for (std::size_t h = g; h < groups.size(); ++h) {
@@ -113,7 +118,10 @@ TEST(CodePage, HyphensAndApostrophesOnlyBreakTies) {
   ExpectOrder("a-b", "a'b", 1);
   ExpectOrder("B'z", "Bz", 1);
   ExpectOrder("Guns N' Roses", "Guns Nroses", -1);
-  ExpectOrder("a\x81\x7C" "b", "ab", 1);  // full-width hyphen-minus
+  ExpectOrder(
+      "a\x81\x7C"
+      "b",
+      "ab", 1);  // full-width hyphen-minus
 }
 
 TEST(CodePage, ComparesSafelyFromManyThreadsAtOnce) {

@@ -25,11 +25,10 @@ TEST(System, CreateGuidGivesNewRandomGuids) {
   Guid b;
   ASSERT_TRUE(CreateGuid(&a.data1, &a.data2, &a.data3, a.data4));
   ASSERT_TRUE(CreateGuid(&b.data1, &b.data2, &b.data3, b.data4));
-  EXPECT_FALSE(a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3 &&
-               std::memcmp(a.data4, b.data4, 8) == 0);
+  EXPECT_FALSE(a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3 && std::memcmp(a.data4, b.data4, 8) == 0);
   for (const Guid* g : {&a, &b}) {
-    EXPECT_EQ(g->data3 >> 12, 4);           // version 4: random
-    EXPECT_EQ(g->data4[0] & 0xC0, 0x80);    // the RFC 4122 variant
+    EXPECT_EQ(g->data3 >> 12, 4);         // version 4: random
+    EXPECT_EQ(g->data4[0] & 0xC0, 0x80);  // the RFC 4122 variant
   }
 }
 

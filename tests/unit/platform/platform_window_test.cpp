@@ -14,11 +14,11 @@ namespace ambervox {
 namespace platform {
 namespace {
 
-constexpr std::uint32_t kMsgDouble = kMsgUser + 1;    // answers wParam * 2, notes the thread
-constexpr std::uint32_t kMsgRecord = kMsgUser + 2;    // appends wParam to `recorded`
-constexpr std::uint32_t kMsgEndLoop = kMsgUser + 3;   // PostQuitMessage(wParam)
-constexpr std::uint32_t kMsgAskBack = kMsgUser + 4;   // sends kMsgDouble to the window in lParam
-constexpr std::uint32_t kMsgValue = kMsgUser + 5;     // the base procedure answers 100
+constexpr std::uint32_t kMsgDouble = kMsgUser + 1;   // answers wParam * 2, notes the thread
+constexpr std::uint32_t kMsgRecord = kMsgUser + 2;   // appends wParam to `recorded`
+constexpr std::uint32_t kMsgEndLoop = kMsgUser + 3;  // PostQuitMessage(wParam)
+constexpr std::uint32_t kMsgAskBack = kMsgUser + 4;  // sends kMsgDouble to the window in lParam
+constexpr std::uint32_t kMsgValue = kMsgUser + 5;    // the base procedure answers 100
 
 std::atomic<ThreadId> doubledOn{0};
 std::vector<std::uintptr_t> recorded;  // touched only by the test's own thread

@@ -38,7 +38,11 @@ TEST(Win32CodePageTest, TrailBytesThatLookLikeCapitalsStay) {
   // ア (83 41) and セ (83 5A): the trail bytes are 'A' and 'Z' and must not
   // be lower-cased.
   EXPECT_EQ("\x83\x41\x83\x5A", Lowered("\x83\x41\x83\x5A"));
-  EXPECT_EQ("\x83\x41" "a", Lowered("\x83\x41" "A"));
+  EXPECT_EQ(
+      "\x83\x41"
+      "a",
+      Lowered("\x83\x41"
+              "A"));
 }
 
 TEST(Win32CodePageTest, DuplicateCodesAreNotRewritten) {
@@ -53,7 +57,12 @@ TEST(Win32CodePageTest, BytesThatAreNoCharacterStay) {
   // A lead byte at the end, and a lead byte followed by a byte that cannot
   // be a trail byte (the pair is skipped as one unit).
   EXPECT_EQ("a\x82", Lowered("A\x82"));
-  EXPECT_EQ(std::string("\x81\x7F" "a", 3), Lowered(std::string("\x81\x7F" "A", 3)));
+  EXPECT_EQ(std::string("\x81\x7F"
+                        "a",
+                        3),
+            Lowered(std::string("\x81\x7F"
+                                "A",
+                                3)));
   // An embedded NUL is a character of its own.
   EXPECT_EQ(std::string("a\0b", 3), Lowered(std::string("A\0B", 3)));
 }

@@ -94,8 +94,8 @@ TEST_F(Win32SocketsTest, ReceiveTimeOutEndsAWaitWithTimedOut) {
   EXPECT_EQ(WSAETIMEDOUT, WSAGetLastError());
   DWORD value = 0;
   int length = sizeof value;
-  ASSERT_EQ(0, getsockopt(static_cast<SOCKET>(server), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&value),
-                          &length));
+  ASSERT_EQ(0,
+            getsockopt(static_cast<SOCKET>(server), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&value), &length));
   EXPECT_EQ(200u, value);
   CloseSocket(server);
   CloseSocket(client);

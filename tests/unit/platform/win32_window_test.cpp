@@ -105,8 +105,8 @@ TEST(Win32WindowTest, RestoreUnderAnotherSubclassKeepsThatOneWorking) {
   g_subclass = &subclass;
   ASSERT_TRUE(subclass.Install(W(native.hwnd()), Hook));
   // Someone else subclasses the window after us, the classic way.
-  g_outerPrevious = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrA(native.hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OuterProc)));
+  g_outerPrevious =
+      reinterpret_cast<WNDPROC>(SetWindowLongPtrA(native.hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OuterProc)));
   EXPECT_EQ(21105, SendMessageA(native.hwnd(), kAsk, 5, 0));
 
   subclass.Restore();

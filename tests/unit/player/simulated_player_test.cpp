@@ -14,8 +14,8 @@ namespace {
 
 // One artist; each song 100 + i seconds long.
 std::vector<SimulatedEntry> Songs(int count) {
-  return testing::Songs(count, [](int i) { return "Artist - Song " + std::to_string(i); }, "",
-                        [](int i) { return 100 + i; });
+  return testing::Songs(
+      count, [](int i) { return "Artist - Song " + std::to_string(i); }, "", [](int i) { return 100 + i; });
 }
 
 class SimulatedPlayerTest : public ::testing::Test {

@@ -18,7 +18,6 @@
 namespace ambervox {
 namespace testing {
 
-
 class HostWindow {
  public:
   explicit HostWindow(std::vector<SimulatedEntry> songs)

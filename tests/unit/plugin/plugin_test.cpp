@@ -431,7 +431,7 @@ TEST_F(PluginHook, QuitUnderAnotherSubclassLeavesAHookThatOnlyPassesMessagesOn) 
   bool installed = false;
   host_.RunOnUi([&] {
     installed = above.Install(host_.window(), [](platform::WindowHandle w, std::uint32_t m, std::uintptr_t wp,
-                                                  std::intptr_t lp) { return above.CallPrevious(w, m, wp, lp); });
+                                                 std::intptr_t lp) { return above.CallPrevious(w, m, wp, lp); });
   });
   ASSERT_TRUE(installed);
   Quit();

@@ -16,8 +16,8 @@
 #include "requests/playlist_cache.h"
 #include "requests/request_queue.h"
 #include "simulated_player.h"
-#include "support/test_data.h"
 #include "support/temp_folder.h"
+#include "support/test_data.h"
 
 namespace ambervox {
 namespace {
@@ -29,10 +29,24 @@ using testing::TempFolder;
 
 // The ids of the page controls.
 enum : int {
-  kDisable = 1026, kWebRoot = 1063, kBrowse = 1088, kPort = 1064, kPassword = 1007,
-  kSkinFile = 1065, kChooseSkin = 1089, kMaxEntries = 1083, kPrev = 1094, kNext = 1095, kCancelLink = 1096,
-  kQueueSize = 1084, kRecentlyPlayedSize = 1085, kPerRequester = 1079, kConsecutive = 1080,
-  kReload = 1092, kClear = 1093, kCompanion = 1091,
+  kDisable = 1026,
+  kWebRoot = 1063,
+  kBrowse = 1088,
+  kPort = 1064,
+  kPassword = 1007,
+  kSkinFile = 1065,
+  kChooseSkin = 1089,
+  kMaxEntries = 1083,
+  kPrev = 1094,
+  kNext = 1095,
+  kCancelLink = 1096,
+  kQueueSize = 1084,
+  kRecentlyPlayedSize = 1085,
+  kPerRequester = 1079,
+  kConsecutive = 1080,
+  kReload = 1092,
+  kClear = 1093,
+  kCompanion = 1091,
 };
 
 // "表" (its second byte is a backslash) and "ドキュメントルートフォルダを選択",

@@ -80,8 +80,9 @@ TEST_F(SettingsStoreTest, OnlyTheExactUpperCaseFalseEnablesThePlugin) {
 }
 
 TEST_F(SettingsStoreTest, NumbersFollowTheNumberRule) {
-  WriteIni("Port=http\r\ng_MaxEntries=  -12abc\r\ng_MaxQueueSize=+7\r\ng_MaxRequestsPerIP=x1\r\n"
-           "g_MaxConsecutivePerIP=4 5\r\ng_RecentlyPlayedQueueSize=99999999999\r\n");
+  WriteIni(
+      "Port=http\r\ng_MaxEntries=  -12abc\r\ng_MaxQueueSize=+7\r\ng_MaxRequestsPerIP=x1\r\n"
+      "g_MaxConsecutivePerIP=4 5\r\ng_RecentlyPlayedQueueSize=99999999999\r\n");
   Load();
   EXPECT_EQ(settings_.Port(), 0);
   EXPECT_EQ(settings_.MaxEntries(), -12);
@@ -94,8 +95,9 @@ TEST_F(SettingsStoreTest, NumbersFollowTheNumberRule) {
 
 TEST_F(SettingsStoreTest, EachLimitKeyReachesItsOwnField) {
   // Load order and save order of the limits differ; a mix-up swaps values.
-  WriteIni("g_MaxRequestsPerIP=11\r\ng_MaxQueueSize=22\r\ng_MaxConsecutivePerIP=33\r\n"
-           "g_RecentlyPlayedQueueSize=44\r\n");
+  WriteIni(
+      "g_MaxRequestsPerIP=11\r\ng_MaxQueueSize=22\r\ng_MaxConsecutivePerIP=33\r\n"
+      "g_RecentlyPlayedQueueSize=44\r\n");
   Load();
   QueueLimits limits = queue_.GetLimits();
   EXPECT_EQ(limits.maxRequestsPerIP, 11);

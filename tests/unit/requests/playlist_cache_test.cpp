@@ -274,10 +274,10 @@ TEST_F(PlaylistCacheTest, TitlesOutsideTheCodePageKeepTheirCharactersAsReference
   // player's "?????" one; each is shown by its page text.
   std::vector<std::string> artists = Artists();
   std::sort(artists.begin(), artists.end());
-  EXPECT_EQ(artists, (std::vector<std::string>{"&#48169;&#53444;&#49548;&#45380;&#45800;",
-                                               "&#48660;&#47001;&#54609;&#53356;", "?????",
-                                               "Tom & Jerry &#65;", "\x82\xB3\x82\xAD\x82\xE7 &#48388; &#127800;",
-                                               "\x8E\xFC\x9E^&#20262;", "\x93\x8C\x8B\x9E\x8E\x96\x95\xCF"}));
+  EXPECT_EQ(artists,
+            (std::vector<std::string>{"&#48169;&#53444;&#49548;&#45380;&#45800;", "&#48660;&#47001;&#54609;&#53356;",
+                                      "?????", "Tom & Jerry &#65;", "\x82\xB3\x82\xAD\x82\xE7 &#48388; &#127800;",
+                                      "\x8E\xFC\x9E^&#20262;", "\x93\x8C\x8B\x9E\x8E\x96\x95\xCF"}));
   bool sawEscapedArtist = false;
   for (int i = 0; i < testing::ArtistCount(cache_); ++i) {
     ByteString artist;

@@ -17,8 +17,8 @@
 #include "platform/window.h"
 #include "player/player_messages.h"
 #include "simulated_player.h"
-#include "support/test_data.h"
 #include "support/expect_finishes.h"
+#include "support/test_data.h"
 
 namespace ambervox {
 namespace {
@@ -370,7 +370,7 @@ TEST_F(RequestQueueTest, AFileListedTwiceIsPlayedFromTheFirstCopyAtOrAfterTheReq
   ASSERT_TRUE(player_.RemoveEntry(0));  // the copies now at 0 and 3
   ASSERT_TRUE(queue_.PlayNext());       // asked at 1: the copy at 3
   EXPECT_EQ((std::vector<std::string>{"set-position:3", "play"}), player_.TakeCommands());
-  ASSERT_TRUE(queue_.PlayNext());       // asked at 4: none after, the one at 0
+  ASSERT_TRUE(queue_.PlayNext());  // asked at 4: none after, the one at 0
   EXPECT_EQ((std::vector<std::string>{"set-position:0", "play"}), player_.TakeCommands());
 }
 
