@@ -1,4 +1,4 @@
-// RenderTemplateLine against a simulated player, a real cache and queue: the
+// RenderSkin against a simulated player, a real cache and queue: the
 // order of the marker families, the texts they insert, the rows they repeat
 // and the lines they drop.
 #include <gtest/gtest.h>
