@@ -357,8 +357,10 @@ void ConnectionThreads::EvictLongestWaiting() {
     if (longest != nullptr && client->acceptedAt >= longest->acceptedAt) continue;
     // A client whose head sits unread is not idle: its thread has not been
     // scheduled yet (a busy machine can hold it back for seconds). Closing
-    // it would reset a visitor who did nothing wrong.
-    if (client->connection.HasUnreadInput()) continue;
+    // it would reset a visitor who did nothing wrong. The mark is looked at
+    // again after the socket: a thread that took the head meanwhile cleared
+    // it before it took a byte.
+    if (client->connection.HasUnreadInput() || !client->connection.IsAwaitingHead()) continue;
     longest = client;
   }
   if (longest == nullptr) {

@@ -111,9 +111,11 @@ class HttpConnection {
   // Receives and parses the request head into `method`, `target` and
   // `request.headers`.
   HeadResult ReadRequest(ByteString& method, ByteString& target);
-  // True from Attach until ReadRequest has returned: the connection still
-  // waits for its request head. Any thread (the server picks the connection
-  // to close when every thread is taken).
+  // True from Attach until ReadRequest has returned, except while ReadRequest
+  // holds bytes it has taken and not yet parsed: the connection waits for
+  // (more of) its request head. Any thread (the server picks the connection
+  // to close when every thread is taken); see ReadRequest for the order in
+  // which a caller looks.
   bool IsAwaitingHead() const { return awaitingHead_.load(); }
   // True when the client has sent bytes that this connection has not read
   // yet: its thread is behind, the client is not idle.

@@ -57,6 +57,10 @@ int WaitReadable(Socket s, int milliseconds);
 int Receive(Socket s, char* buffer, int length);
 int Send(Socket s, const char* data, int length);
 
+// Waits, as Receive does, until `s` has bytes to read, without taking any:
+// 1 when it has, 0 when the peer closed, -1 on failure or time-out.
+int WaitForBytes(Socket s);
+
 // True when bytes have arrived on `s` that no Receive has taken yet.
 bool HasUnreadBytes(Socket s);
 

@@ -107,6 +107,15 @@ int Receive(Socket s, char* buffer, int length) {
   }
 }
 
+int WaitForBytes(Socket s) {
+  for (;;) {
+    char byte = 0;
+    ssize_t n = recv(Fd(s), &byte, 1, MSG_PEEK);
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 ? -1 : static_cast<int>(n);
+  }
+}
+
 bool HasUnreadBytes(Socket s) {
   int pending = 0;
   return ioctl(Fd(s), FIONREAD, &pending) == 0 && pending > 0;

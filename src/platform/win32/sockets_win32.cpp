@@ -140,6 +140,12 @@ int Receive(Socket s, char* buffer, int length) {
   return n == SOCKET_ERROR ? -1 : n;
 }
 
+int WaitForBytes(Socket s) {
+  char byte = 0;
+  const int n = recv(ToSocket(s), &byte, 1, MSG_PEEK);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
 bool HasUnreadBytes(Socket s) {
   u_long pending = 0;
   return ioctlsocket(ToSocket(s), FIONREAD, &pending) == 0 && pending > 0;
