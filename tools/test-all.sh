@@ -17,8 +17,8 @@ skips=()  # "name: reason" of every test that was not run
 logdir=$root/build/logs
 mkdir -p "$logdir"
 
-# pytest names its skipped tests and expected failures in its summary.
-export PYTEST_ADDOPTS="-rsxX"
+# pytest names its failed, skipped and expected-to-fail tests in its summary.
+export PYTEST_ADDOPTS="-rfEsxX"
 # What every ctest run is given: the whole output of passing tests goes into
 # a JUnit report, where count_skips finds the skipped ones.
 ctest_report() { echo "--test-output-size-passed 1000000 --output-junit $logdir/$1-junit.xml"; }
@@ -36,6 +36,13 @@ count_skips() {
   echo "$out" | grep '^NOTE: ' || true
 }
 
+# show_failures LOG: the names of the failed cases inside a run's programs
+# (GoogleTest's and pytest's own summary lines), so that a CI log that keeps
+# only this script's output still says which case failed and why.
+show_failures() {
+  grep -aE '^\[  FAILED  \] [A-Za-z]|^(FAILED|ERROR) tests/' "$1" | sort -u | head -n 30
+}
+
 # count_ctest LOG NAME: adds the counts of a ctest run to the totals.
 count_ctest() {
   local log=$1 name=$2 line total nfail
@@ -46,7 +53,7 @@ count_ctest() {
   nfail=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
   total=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/')
   passed=$((passed + total - nfail)); failed=$((failed + nfail))
-  [ "$nfail" -eq 0 ] || failures+=("$name: $nfail failed (see $log)")
+  [ "$nfail" -eq 0 ] || { failures+=("$name: $nfail failed (see $log)"); show_failures "$log"; }
 }
 
 # count_plain LOG NAME: adds the counts of a "N passed, N failed" line.
@@ -151,7 +158,7 @@ if build win32; then
   if [ -z "$no32" ]; then
     echo "== test win32 (under Wine$(grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && echo ', through qemu-i386'))"
     # shellcheck disable=SC2046
-    bash tools/wine-ctest.sh build/win32 -j2 $(ctest_report win32) >"$logdir/win32-test.log" 2>&1
+    bash tools/wine-ctest.sh build/win32 -j2 --output-on-failure $(ctest_report win32) >"$logdir/win32-test.log" 2>&1
   else
     echo "== test win32 (the DLL's imports and export only)"
     # shellcheck disable=SC2046
@@ -171,7 +178,7 @@ fi
 if build win64; then
   echo "== test win64 (under 64-bit Wine)"
   # shellcheck disable=SC2046
-  bash tools/wine-ctest.sh build/win64 -j2 $(ctest_report win64) >"$logdir/win64-test.log" 2>&1
+  bash tools/wine-ctest.sh build/win64 -j2 --output-on-failure $(ctest_report win64) >"$logdir/win64-test.log" 2>&1
   grep -E 'tests passed|\*\*\*Failed|Failed|Timeout' "$logdir/win64-test.log" | tail -n 20
   count_ctest "$logdir/win64-test.log" win64
   count_skips win64
