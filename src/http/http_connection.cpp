@@ -184,13 +184,12 @@ HeadResult HttpConnection::ReadRequest(ByteString& requestMethod, ByteString& re
     int remaining =
         static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
     if (remaining <= 0) return HeadResult::kIncomplete;
-    platform::SetReceiveTimeout(socket_.Get(), remaining);
     // Idle only while waiting: the mark is cleared before any byte is taken,
     // so that the eviction of idle connections, which looks at the socket
     // first and at this mark second, never takes a client whose head this
     // thread has already read (its bytes have left the socket by then).
     awaitingHead_ = true;
-    if (platform::WaitForBytes(socket_.Get()) < 1) return HeadResult::kIncomplete;
+    if (platform::WaitForBytes(socket_.Get(), remaining) < 1) return HeadResult::kIncomplete;
     awaitingHead_ = false;
     int received = platform::Receive(socket_.Get(), lineBuffer_, kLineBufferSize);
     if (received < 1) return HeadResult::kIncomplete;

@@ -57,9 +57,11 @@ int WaitReadable(Socket s, int milliseconds);
 int Receive(Socket s, char* buffer, int length);
 int Send(Socket s, const char* data, int length);
 
-// Waits, as Receive does, until `s` has bytes to read, without taking any:
-// 1 when it has, 0 when the peer closed, -1 on failure or time-out.
-int WaitForBytes(Socket s);
+// Waits at most `milliseconds` until a Receive on `s` would not wait,
+// without taking anything: 1 then (bytes have arrived, or the peer closed
+// and Receive will say so), 0 when the peer closed, -1 on failure or
+// time-out. A shutdown of `s` from another thread ends the wait.
+int WaitForBytes(Socket s, int milliseconds);
 
 // True when bytes have arrived on `s` that no Receive has taken yet.
 bool HasUnreadBytes(Socket s);

@@ -2,8 +2,8 @@
 // arbitrary bytes arriving in arbitrary pieces, then InterpretHead (referer,
 // cookies and UserId, accepted encodings) and ParseCookies.
 //
-// The seam is the receive: this program defines platform::Receive,
-// platform::WaitForBytes and platform::SetReceiveTimeout itself, so the connection's calls bind to
+// The seam is the receive: this program defines platform::Receive and
+// platform::WaitForBytes itself, so the connection's calls bind to
 // these definitions instead of the platform library's (the executable's
 // own definition wins at link time). The fuzzer thereby decides how the
 // bytes are cut into receives, which a loopback socket would coalesce, and
@@ -72,9 +72,7 @@ int Receive(Socket, char* buffer, int length) {
 }
 
 // The wait before each receive: bytes are there until the client closes.
-int WaitForBytes(Socket) { return g_feed.position < g_feed.size ? 1 : 0; }
-
-bool SetReceiveTimeout(Socket, int) { return true; }
+int WaitForBytes(Socket, int) { return g_feed.position < g_feed.size ? 1 : 0; }
 
 }  // namespace platform
 

@@ -2,7 +2,7 @@
 // "GET <target> HTTP/1.1" and a head, with the receive, the file system and
 // the sends replaced, so that no file is really opened.
 //
-// The seams: this program defines platform::Receive, WaitForBytes, SetReceiveTimeout,
+// The seams: this program defines platform::Receive, WaitForBytes,
 // SetSendTimeout, FindRegularFile and OpenFileForReading itself (the
 // executable's own definitions win at link time, see request_head_fuzz.cpp);
 // the connection sends through a function that keeps the answer.
@@ -79,9 +79,8 @@ int Receive(Socket, char* buffer, int length) {
 }
 
 // The wait before each receive: bytes are there until the head is spent.
-int WaitForBytes(Socket) { return g_headPosition < g_head.size() ? 1 : 0; }
+int WaitForBytes(Socket, int) { return g_headPosition < g_head.size() ? 1 : 0; }
 
-bool SetReceiveTimeout(Socket, int) { return true; }
 bool SetSendTimeout(Socket, int) { return true; }
 
 }  // namespace platform

@@ -107,12 +107,17 @@ int Receive(Socket s, char* buffer, int length) {
   }
 }
 
-int WaitForBytes(Socket s) {
+int WaitForBytes(Socket s, int milliseconds) {
+  // poll takes the time-out itself (no socket option to set first), and a
+  // shutdown from another thread wakes it.
+  pollfd entry{};
+  entry.fd = Fd(s);
+  entry.events = POLLIN;
   for (;;) {
-    char byte = 0;
-    ssize_t n = recv(Fd(s), &byte, 1, MSG_PEEK);
+    const int n = poll(&entry, 1, milliseconds);
     if (n < 0 && errno == EINTR) continue;
-    return n < 0 ? -1 : static_cast<int>(n);
+    if (n <= 0) return -1;
+    return (entry.revents & POLLNVAL) != 0 ? -1 : 1;
   }
 }
 

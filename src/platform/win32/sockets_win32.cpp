@@ -140,7 +140,10 @@ int Receive(Socket s, char* buffer, int length) {
   return n == SOCKET_ERROR ? -1 : n;
 }
 
-int WaitForBytes(Socket s) {
+int WaitForBytes(Socket s, int milliseconds) {
+  // A blocking receive that takes nothing: the wait that a shutdown's
+  // cancelling ends (a select or WSAPoll would go on waiting).
+  if (!SetTimeout(s, SO_RCVTIMEO, milliseconds)) return -1;
   char byte = 0;
   const int n = recv(ToSocket(s), &byte, 1, MSG_PEEK);
   return n == SOCKET_ERROR ? -1 : n;

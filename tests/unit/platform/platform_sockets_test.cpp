@@ -1,5 +1,5 @@
 // Sockets over loopback: an exchange between ListenTcp/ConnectLoopback and
-// Accept, receive time-outs, unblocking a blocked Accept or Receive from
+// Accept (with the head reader's wait, which takes nothing), time-outs, unblocking a blocked Accept or Receive from
 // another thread, a busy port, and listening again on a port just used.
 #include <gtest/gtest.h>
 
@@ -57,8 +57,12 @@ TEST_F(SocketsTest, LoopbackExchangeReportsThePeerAddress) {
   ASSERT_NE(server, kInvalidSocket);
   EXPECT_EQ(peer, "127.0.0.1");
 
+  // The head reader's calls: a wait that takes nothing, then the bytes.
   EXPECT_EQ(Send(client, "GET / HTTP/1.0\r\n\r\n", 18), 18);
+  EXPECT_EQ(WaitForBytes(server, 10000), 1);
+  EXPECT_TRUE(HasUnreadBytes(server));
   EXPECT_EQ(ReceiveBytes(server, 18), "GET / HTTP/1.0\r\n\r\n");
+  EXPECT_FALSE(HasUnreadBytes(server));
   EXPECT_EQ(Send(server, "HTTP/1.0 200 OK\r\n", 17), 17);
   EXPECT_EQ(ReceiveBytes(client, 17), "HTTP/1.0 200 OK\r\n");
 
@@ -81,6 +85,7 @@ TEST_F(SocketsTest, ReceiveTimeOutFails) {
   ASSERT_TRUE(SetSendTimeout(server, 200));
   char buffer[16];
   EXPECT_EQ(Receive(server, buffer, sizeof buffer), -1);  // nothing was sent
+  EXPECT_EQ(WaitForBytes(server, 200), -1);
   CloseSocket(client);
   CloseSocket(server);
   CloseSocket(listener);
@@ -103,6 +108,13 @@ unsigned ReceiveOnce(void* argument) {
   BlockedCall* call = static_cast<BlockedCall*>(argument);
   char buffer[16];
   call->result = Receive(call->socket, buffer, sizeof buffer);
+  call->done = true;
+  return 0;
+}
+
+unsigned WaitForBytesOnce(void* argument) {
+  BlockedCall* call = static_cast<BlockedCall*>(argument);
+  call->result = WaitForBytes(call->socket, 60000);
   call->done = true;
   return 0;
 }
@@ -131,33 +143,38 @@ TEST_F(SocketsTest, ShuttingTheListenerDownEndsABlockedAccept) {
   EXPECT_EQ(call.result.load(), kInvalidSocket);
 }
 
-TEST_F(SocketsTest, ShutdownFromAnotherThreadEndsABlockedReceive) {
-  std::uint16_t port = 0;
-  Socket listener = ListenOnFreePort(&port);
-  ASSERT_NE(listener, kInvalidSocket);
-  Socket client = ConnectLoopback(port);
-  ASSERT_NE(client, kInvalidSocket);
-  Socket server = Accept(listener, nullptr);
-  ASSERT_NE(server, kInvalidSocket);
-  BlockedCall call;
-  call.socket = server;
-  ThreadHandle thread = StartThread(&ReceiveOnce, &call, false, nullptr);
-  ASSERT_NE(thread, nullptr);
-  SleepMilliseconds(100);
-  EXPECT_FALSE(call.done.load());
-  ShutdownBoth(server);
-  bool ended = WaitForFlag(call.done, 10000);
-  EXPECT_TRUE(ended);
-  if (!ended) {
-    Send(client, "x", 1);  // let the thread go before failing
-    WaitForFlag(call.done, 10000);
+// How the server closes a connection whose thread waits for its head.
+TEST_F(SocketsTest, ShutdownFromAnotherThreadEndsABlockedReceiveOrWait) {
+  for (ThreadProc blocked : {&ReceiveOnce, &WaitForBytesOnce}) {
+    std::uint16_t port = 0;
+    Socket listener = ListenOnFreePort(&port);
+    ASSERT_NE(listener, kInvalidSocket);
+    Socket client = ConnectLoopback(port);
+    ASSERT_NE(client, kInvalidSocket);
+    Socket server = Accept(listener, nullptr);
+    ASSERT_NE(server, kInvalidSocket);
+    BlockedCall call;
+    call.socket = server;
+    ThreadHandle thread = StartThread(blocked, &call, false, nullptr);
+    ASSERT_NE(thread, nullptr);
+    SleepMilliseconds(100);
+    EXPECT_FALSE(call.done.load());
+    ShutdownBoth(server);
+    bool ended = WaitForFlag(call.done, 10000);
+    EXPECT_TRUE(ended);
+    if (!ended) {
+      Send(client, "x", 1);  // let the thread go before failing
+      WaitForFlag(call.done, 10000);
+    }
+    JoinThread(thread);
+    CloseThreadHandle(thread);
+    // Ended by the shutdown: a receive that follows takes no byte.
+    char byte = 0;
+    EXPECT_LE(call.result.load() == 1 ? Receive(server, &byte, 1) : call.result.load(), 0);
+    CloseSocket(server);
+    CloseSocket(client);
+    CloseSocket(listener);
   }
-  JoinThread(thread);
-  CloseThreadHandle(thread);
-  EXPECT_LE(call.result.load(), 0);  // no data: ended by the shutdown
-  CloseSocket(server);
-  CloseSocket(client);
-  CloseSocket(listener);
 }
 
 TEST_F(SocketsTest, ABusyPortCannotBeListenedOnButAFreedOneCan) {
