@@ -36,11 +36,16 @@ count_skips() {
   echo "$out" | grep '^NOTE: ' || true
 }
 
-# show_failures LOG: the names of the failed cases inside a run's programs
-# (GoogleTest's and pytest's own summary lines), so that a CI log that keeps
-# only this script's output still says which case failed and why.
+# show_failures LOG NAME: the failed cases inside a run's programs
+# (GoogleTest's and pytest's own summary lines, pytest's with the error's
+# first line), added to the failures that the summary lists last, so that
+# a CI log that keeps only the end of this script's output still says which
+# case failed and why.
 show_failures() {
-  grep -aE '^\[  FAILED  \] [A-Za-z]|^(FAILED|ERROR) tests/' "$1" | sort -u | head -n 30
+  local line
+  while IFS= read -r line; do
+    failures+=("$2: ${line:0:400}")
+  done < <(grep -aE '^\[  FAILED  \] [A-Za-z]|^(FAILED|ERROR) [^ ]+\.py' "$1" | sort -u | head -n 30)
 }
 
 # count_ctest LOG NAME: adds the counts of a ctest run to the totals.
@@ -53,7 +58,7 @@ count_ctest() {
   nfail=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
   total=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/')
   passed=$((passed + total - nfail)); failed=$((failed + nfail))
-  [ "$nfail" -eq 0 ] || { failures+=("$name: $nfail failed (see $log)"); show_failures "$log"; }
+  [ "$nfail" -eq 0 ] || { failures+=("$name: $nfail failed (see $log)"); show_failures "$log" "$name"; }
 }
 
 # count_plain LOG NAME: adds the counts of a "N passed, N failed" line.

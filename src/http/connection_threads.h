@@ -49,19 +49,22 @@
 //
 // The waits:
 //
-// | condition      | who waits                   | until                               | who notifies | timeout |
-// |----------------|-----------------------------|-------------------------------------|-----------------------------------|----------------------------|
-// | listenerWake_  | the listener                | no thread leads or is parked, or    | PassTheLead (lead left free),
-// | none                       | |                |                             | stopping                            |
-// Stop                              |                            | | listenerWake_  | Stop                        | no
-// thread leads                     | PassTheLead                       | none (a leader never waits | | | | | | for the
-// UI thread)         | | slotFreed_     | the listener, every thread  | a connection unregistered or a      |
-// Unregister, Reap, Stop            | kEvictionCheckMilliseconds | |                | taken                       |
-// thread joined                       |                                   | (to look for one to evict) | | Worker::wake
-// | a parked thread             | given the lead, or stopping         | PassTheLead, Stop                 | its idle
-// deadline          | | reaperWake_    | the reaper                  | an ended worker, or stopping with   | EndWorker,
-// StartWorker (failed),  | none                       | |                |                             | no thread left
-// | Stop, Start (listener failed)     |                            |
+// clang-format off
+// | condition     | who waits         | until                          | who notifies             | timeout              |
+// |---------------|-------------------|--------------------------------|--------------------------|----------------------|
+// | listenerWake_ | the listener      | no thread leads or is parked,  | PassTheLead (lead left   | none                 |
+// |               |                   | or stopping                    | free), Stop              |                      |
+// | listenerWake_ | Stop              | no thread leads                | PassTheLead              | none (a leader never |
+// |               |                   |                                |                          | waits for the UI     |
+// |               |                   |                                |                          | thread)              |
+// | slotFreed_    | the listener,     | a connection unregistered or a | Unregister, Reap, Stop   | kEvictionCheck-      |
+// |               | when every thread | thread joined                  |                          | Milliseconds (to look|
+// |               | is taken          |                                |                          | for one to evict)    |
+// | Worker::wake  | a parked thread   | given the lead, or stopping    | PassTheLead, Stop        | its idle deadline    |
+// | reaperWake_   | the reaper        | an ended worker, or stopping   | EndWorker, StartWorker   | none                 |
+// |               |                   | with no thread left            | (failed), Stop, Start    |                      |
+// |               |                   |                                | (listener failed)        |                      |
+// clang-format on
 //
 // Besides: the leader and the listener wait on the listening socket (at
 // most kLeaderWaitMilliseconds and kListenerWaitMilliseconds, then they look

@@ -11,7 +11,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
 from ambervox_host import error_code, get, user_id_cookie
-from test_browser import message, request_song, texts
+from test_browser import message, request_song
 from test_scripts_and_access import axe_violations
 
 ACCEPTED = "リクエストを受け付けました。"
@@ -82,10 +82,24 @@ def viewport(driver, width, height):
     assert driver.execute_script("return [window.innerWidth, window.innerHeight]") == [width, height]
 
 
+# The texts (innerText, or the property named) of the elements that match a
+# selector and are drawn, read in one script: the page replaces its band at
+# each update, so an element found by one command may be gone by the next.
+SHOWN = """
+var what = arguments[1];
+return Array.from(document.querySelectorAll(arguments[0])).filter(function (e) {
+  return e.getClientRects().length > 0 && getComputedStyle(e).visibility !== 'hidden';
+}).map(function (e) { return e[what].trim(); });
+"""
+
+
+def shown(driver, selector, what="innerText"):
+    return driver.execute_script(SHOWN, selector, what)
+
+
 def queue_shown(driver):
     """The titles of the request rows the page draws, in order."""
-    return [e.get_attribute("textContent") for e in driver.find_elements(By.CSS_SELECTOR, ".q-row .q-title")
-            if e.is_displayed()]
+    return shown(driver, ".q-row .q-title", "textContent")
 
 
 def updated(driver, html, condition):
@@ -118,18 +132,17 @@ def test_the_overlay_shows_the_song_and_the_requests_on_a_transparent_band_that_
     # The password in the address changes nothing: a plain page is always
     # the listener's view.
     browser.get(station.url("/overlay.html?pass=" + urllib.parse.quote_plus(station.admin_password)))
-    now = browser.find_element(By.CSS_SELECTOR, ".now-title")
-    assert now.is_displayed() and now.text == station.titles[0]
+    assert shown(browser, ".now-title") == [station.titles[0]]
     assert queue_shown(browser) == [station.titles[i] for i in wanted]
-    assert texts(browser, ".q-pos") == ["1", "2", "3"]
+    assert shown(browser, ".q-pos") == ["1", "2", "3"]
     assert browser.find_elements(By.TAG_NAME, "a") == [], "links on the overlay"
     assert "127.0.0.1" not in browser.find_element(By.TAG_NAME, "body").text, "the operator's view"
-    assert not browser.find_element(By.CSS_SELECTOR, ".open").is_displayed()
+    assert shown(browser, ".open") == []
     # The time left, as the player reported it (62% of the song), counted
     # down by the page since (a few seconds, until its update finds the
     # player's clock standing still).
     left = length - length * 380 // 1000
-    minutes, seconds = browser.find_element(By.CSS_SELECTOR, ".time-left").text.split(":")
+    minutes, seconds = shown(browser, ".time-left")[0].split(":")
     assert left - 15 <= int(minutes) * 60 + int(seconds) <= left
     assert browser.execute_script("return window.getComputedStyle(document.body).overflow") == "hidden"
     assert browser.execute_script(OVERFLOWING) == []
@@ -161,8 +174,8 @@ def test_a_request_made_on_the_playlist_page_shows_on_the_overlay_by_its_own_upd
     viewport(overlay, 1280, 720)
     overlay.get(station.url("/overlay.html"))
     # An empty queue: the invitation, and the address the page came from.
-    assert overlay.find_element(By.CSS_SELECTOR, ".open-lead").text == "リクエスト受付中"
-    assert overlay.find_element(By.CSS_SELECTOR, ".address").text == station.url("/")
+    assert shown(overlay, ".open-lead") == ["リクエスト受付中"]
+    assert shown(overlay, ".address") == [station.url("/")]
     screenshots(overlay, "overlay-empty")
     # The page updates itself often enough for a new request to show within
     # 10 seconds.
@@ -174,7 +187,7 @@ def test_a_request_made_on_the_playlist_page_shows_on_the_overlay_by_its_own_upd
     request_song(listener, station, 7)
     assert message(listener) == ACCEPTED
     updated(overlay, html, lambda d: queue_shown(d) == [station.titles[7]])
-    assert not overlay.find_element(By.CSS_SELECTOR, ".open").is_displayed()
+    assert shown(overlay, ".open") == []
 
     # More requests than the band holds, from two more listeners: the first
     # four are shown, the others counted.
@@ -188,6 +201,6 @@ def test_a_request_made_on_the_playlist_page_shows_on_the_overlay_by_its_own_upd
             wanted.append(index)
     updated(overlay, html, lambda d: len(d.find_elements(By.CSS_SELECTOR, ".q-row")) == len(wanted))
     assert queue_shown(overlay) == [station.titles[i] for i in wanted[:4]]
-    assert overlay.find_element(By.CSS_SELECTOR, ".more").text == "ほか 2 曲"
+    assert shown(overlay, ".more") == ["ほか 2 曲"]
     assert overlay.execute_script(OVERFLOWING) == []
     screenshots(overlay, "overlay-more")
