@@ -27,6 +27,20 @@ bool SetTimeout(Socket s, int option, int milliseconds) {
   return setsockopt(Fd(s), SOL_SOCKET, option, &value, sizeof value) == 0;
 }
 
+// One poll for input on `s`: 1 with the events seen in `*events`, 0 when
+// the time ran out, -1 on an error. An interrupted poll is made again.
+int PollForInput(Socket s, int milliseconds, short* events) {
+  pollfd entry{};
+  entry.fd = Fd(s);
+  entry.events = POLLIN;
+  for (;;) {
+    const int n = poll(&entry, 1, milliseconds);
+    if (n < 0 && errno == EINTR) continue;
+    *events = entry.revents;
+    return n < 0 ? -1 : n;
+  }
+}
+
 }  // namespace
 
 bool SocketsStartup(std::string*) { return true; }
@@ -87,15 +101,10 @@ bool SetNonBlocking(Socket s) {
 }
 
 int WaitReadable(Socket s, int milliseconds) {
-  pollfd entry{};
-  entry.fd = Fd(s);
-  entry.events = POLLIN;
-  for (;;) {
-    const int n = poll(&entry, 1, milliseconds);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? -1 : 0;
-    return (entry.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 ? -1 : 1;
-  }
+  short events = 0;
+  const int n = PollForInput(s, milliseconds, &events);
+  if (n <= 0) return n;
+  return (events & (POLLERR | POLLHUP | POLLNVAL)) != 0 ? -1 : 1;
 }
 
 int Receive(Socket s, char* buffer, int length) {
@@ -109,16 +118,11 @@ int Receive(Socket s, char* buffer, int length) {
 
 int WaitForBytes(Socket s, int milliseconds) {
   // poll takes the time-out itself (no socket option to set first), and a
-  // shutdown from another thread wakes it.
-  pollfd entry{};
-  entry.fd = Fd(s);
-  entry.events = POLLIN;
-  for (;;) {
-    const int n = poll(&entry, 1, milliseconds);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return -1;
-    return (entry.revents & POLLNVAL) != 0 ? -1 : 1;
-  }
+  // shutdown from another thread wakes it. A hang-up answers 1: the receive
+  // that follows reports the close.
+  short events = 0;
+  if (PollForInput(s, milliseconds, &events) <= 0) return -1;
+  return (events & POLLNVAL) != 0 ? -1 : 1;
 }
 
 bool HasUnreadBytes(Socket s) {
