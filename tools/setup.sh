@@ -12,7 +12,7 @@ pkgs=(cmake ninja-build g++ clang clang-format-14 libclang-rt-14-dev lld pkg-con
       mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix libz-mingw-w64-dev
       g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
       wine wine32:i386 wine64 xvfb xauth locales fonts-ipafont-gothic
-      python3-pytest curl
+      python3-pytest curl gdb
       nsis zip chromium chromium-driver python3-selenium
       fonts-nanum fonts-noto-color-emoji
       imagemagick x11-apps)

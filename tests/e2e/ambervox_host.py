@@ -12,6 +12,7 @@ The Windows build runs under Wine with the Japanese locale (code page 932).
 import http.client
 import os
 import queue
+import random
 import shutil
 import socket
 import subprocess
@@ -133,10 +134,41 @@ def read_ini(path):
     return pairs
 
 
+# Ports free_port has given out in this process.
+_GIVEN_PORTS = set()
+
+
 def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A port that nothing listens on, for a host to listen on. The host
+    binds it a second or so later under Wine, and a port taken meanwhile
+    means a start-failure message box that waits for a click. So it comes
+    from below the system's ephemeral range, where neither a connect nor
+    another program's bind to port 0 (the unit tests' servers, running
+    beside this suite) can take it; and never twice, so that no earlier
+    host's closing connections linger on it."""
+    first = 20000
+    last = max(min(_ephemeral_range_start(), 32768) - 1, first + 999)
+    for _ in range(1000):
+        port = random.randint(first, last)
+        if port in _GIVEN_PORTS:
+            continue
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+            try:
+                s.bind(("0.0.0.0", port))
+            except OSError:
+                continue
+        _GIVEN_PORTS.add(port)
+        return port
+    raise RuntimeError("no free port between %d and %d" % (first, last))
+
+
+def _ephemeral_range_start():
+    """The lowest port the system picks by itself."""
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+            return int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return 32768
 
 
 def listening(port):
@@ -293,10 +325,24 @@ class Host:
         try:
             line = self._lines.get(timeout=timeout)
         except queue.Empty:
-            raise AssertionError("no line from the host within %s s; stderr: %s" % (timeout, self.stderr()))
+            raise AssertionError("no line from the host within %s s; stderr: %s\n%s"
+                                 % (timeout, self.stderr(), self.stacks()))
         if line is None:
             raise AssertionError("the host ended (%s); stderr: %s" % (self.process.poll(), self.stderr()))
         return line
+
+    def stacks(self):
+        """Where the host's threads stand, for the message of a test that
+        found it hung (gdb's view: under Wine, the Unix side of each thread)."""
+        if self.process.poll() is not None or not shutil.which("gdb"):
+            return "(no stacks: the host has ended, or there is no gdb)"
+        try:
+            out = subprocess.run(["gdb", "-p", str(self.process.pid), "-batch", "-ex", "thread apply all bt 25"],
+                                 stdin=subprocess.DEVNULL, capture_output=True, timeout=60).stdout
+        except (OSError, subprocess.TimeoutExpired) as e:
+            return "(no stacks: %s)" % e
+        lines = [line for line in out.decode("utf-8", "replace").splitlines() if line.startswith(("Thread", "#"))]
+        return "\n".join(lines[:400])
 
     def stderr(self):
         if not self._stderr.closed:
