@@ -94,8 +94,6 @@ class HttpConnection {
 
   // Takes ownership of the accepted socket. Called before the thread runs.
   void Attach(platform::ScopedSocket socket, const char* peer);
-  // Replaces the function every byte goes out through (tests).
-  void SetSendFunction(SendFunction send) { send_ = send; }
   // Shuts the socket down and closes it now rather than when the connection
   // goes; later calls do nothing.
   void CloseSocket() { socket_.Close(); }
@@ -175,7 +173,7 @@ class HttpConnection {
 
  private:
   const ServerLimits limits_;
-  SendFunction send_;
+  const SendFunction send_;
   platform::ScopedSocket socket_;
   std::atomic<bool> awaitingHead_{false};
   // The answer's send budget, kept by the connection's own thread; the

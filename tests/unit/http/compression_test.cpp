@@ -177,8 +177,7 @@ int CountSend(platform::Socket, const char*, int length) {
 }
 
 TEST(SendCompressed, UnknownEncodingSendsNothingAndFails) {
-  HttpConnection connection{ServerLimits()};
-  connection.SetSendFunction(&CountSend);
+  HttpConnection connection{ServerLimits(), &CountSend};
   connection.request.hasUserIdCookie = 1;
   g_sendCount = 0;
   EXPECT_FALSE(connection.SendCompressed("abc", 4, 3));
@@ -197,8 +196,7 @@ int RecordSend(platform::Socket, const char* data, int length) {
 
 // The body SendCompressed sends for `page` with `encoding`, decompressed.
 std::string SentAndInflated(const std::string& page, int encoding) {
-  HttpConnection connection{ServerLimits()};
-  connection.SetSendFunction(&RecordSend);
+  HttpConnection connection{ServerLimits(), &RecordSend};
   connection.request.hasUserIdCookie = 1;
   g_sent.clear();
   EXPECT_TRUE(connection.SendCompressed(page.data(), static_cast<int>(page.size()), encoding));

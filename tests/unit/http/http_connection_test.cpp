@@ -46,7 +46,8 @@ std::string AllSent() {
 
 class ConnectionTest : public ::testing::Test {
  protected:
-  ConnectionTest() : pair_(), pairOk_(pair_.Ok()), connection_(ServerLimits()) {
+  explicit ConnectionTest(HttpConnection::SendFunction send = &platform::Send)
+      : pair_(), pairOk_(pair_.Ok()), connection_(ServerLimits(), send) {
     // The connection owns the server end from here on.
     connection_.Attach(platform::ScopedSocket(pair_.ReleaseServer()), "127.0.0.1");
     g_sends.clear();
@@ -74,11 +75,15 @@ class ConnectionTest : public ::testing::Test {
     return result;
   }
 
-  void RecordSends() { connection_.SetSendFunction(&RecordSend); }
-
   SocketPair pair_;
   bool pairOk_;
   HttpConnection connection_;
+};
+
+// A connection whose every send is recorded in g_sends instead of sent.
+class SentBytesTest : public ConnectionTest {
+ protected:
+  SentBytesTest() : ConnectionTest(&RecordSend) {}
 };
 
 TEST_F(ConnectionTest, HeadSplitMidLineGivesTheSameRequestAsOneSentAtOnce) {
@@ -319,8 +324,7 @@ TEST_F(InterpretHead, RefererLosesItsErrorCodePart) {
   }
 }
 
-TEST_F(ConnectionTest, WriteHeaderBuildsTheLinesInOrder) {
-  RecordSends();
+TEST_F(SentBytesTest, WriteHeaderBuildsTheLinesInOrder) {
   connection_.request.hasUserIdCookie = 1;
   HttpTime before = platform::CurrentTime();
   int result = connection_.WriteHeader(200, "Last-Modified: x", "text/css", 42);
@@ -332,8 +336,7 @@ TEST_F(ConnectionTest, WriteHeaderBuildsTheLinesInOrder) {
             "Content-Type: text/css\r\nContent-Length: 42\r\nLast-Modified: x\r\nConnection: close\r\n\r\n");
 }
 
-TEST_F(ConnectionTest, WriteHeaderLeavesOutEmptyTypesNegativeLengthsAndEmptyExtras) {
-  RecordSends();
+TEST_F(SentBytesTest, WriteHeaderLeavesOutEmptyTypesNegativeLengthsAndEmptyExtras) {
   connection_.request.hasUserIdCookie = 1;
   HttpTime before = platform::CurrentTime();
   connection_.WriteHeader(501, nullptr, nullptr, -1);
@@ -348,8 +351,7 @@ TEST_F(ConnectionTest, WriteHeaderLeavesOutEmptyTypesNegativeLengthsAndEmptyExtr
             "Date: <date>\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
 }
 
-TEST_F(ConnectionTest, ExtraHeadersEndWithExactlyOneLineEnd) {
-  RecordSends();
+TEST_F(SentBytesTest, ExtraHeadersEndWithExactlyOneLineEnd) {
   connection_.request.hasUserIdCookie = 1;
   const char* extras[] = {"Location: /a", "Location: /a\r\n", "Location: /a\n", "Location: /a\r\n\r\n\n"};
   for (const char* extra : extras) {
@@ -368,8 +370,7 @@ TEST_F(ConnectionTest, ExtraHeadersEndWithExactlyOneLineEnd) {
   EXPECT_NE(g_sends[0].find("Content-Length: 7\r\nConnection: close\r\n\r\n"), std::string::npos);
 }
 
-TEST_F(ConnectionTest, FirstVisitCookieSitsAfterContentLengthBeforeExtras) {
-  RecordSends();
+TEST_F(SentBytesTest, FirstVisitCookieSitsAfterContentLengthBeforeExtras) {
   connection_.request.hasUserIdCookie = 0;
   connection_.request.userId.ScanText(kCookieId);
   HttpTime before = platform::CurrentTime();
@@ -394,8 +395,7 @@ TEST_F(ConnectionTest, UserIdCookieLineExpiresInThirtyDays) {
   EXPECT_EQ(line.substr(line.size() - 13), " GMT; path=/;");
 }
 
-TEST_F(ConnectionTest, ErrorPageIsSentWithItsTerminatingZero) {
-  RecordSends();
+TEST_F(SentBytesTest, ErrorPageIsSentWithItsTerminatingZero) {
   connection_.request.hasUserIdCookie = 1;
   HttpTime before = platform::CurrentTime();
   connection_.SendErrorPage(404, nullptr, "The requested URL /x was not found on this server.");
@@ -414,8 +414,7 @@ TEST_F(ConnectionTest, ErrorPageIsSentWithItsTerminatingZero) {
                 std::to_string(page.size() + 1) + "\r\nConnection: close\r\n\r\n" + page + std::string(1, '\0'));
 }
 
-TEST_F(ConnectionTest, ErrorPageWithoutDetailHasNoParagraph) {
-  RecordSends();
+TEST_F(SentBytesTest, ErrorPageWithoutDetailHasNoParagraph) {
   connection_.request.hasUserIdCookie = 1;
   connection_.SendErrorPage(500, nullptr, "");
   ASSERT_EQ(g_sends.size(), 1u);
@@ -423,8 +422,7 @@ TEST_F(ConnectionTest, ErrorPageWithoutDetailHasNoParagraph) {
   EXPECT_NE(g_sends[0].find("<H1>Internal Server Error</H1>\r\n<HR>"), std::string::npos);
 }
 
-TEST_F(ConnectionTest, SendHtmlSendsTheHeaderWithTheFirstPieceAndTheRestInPiecesOf8192Bytes) {
-  RecordSends();
+TEST_F(SentBytesTest, SendHtmlSendsTheHeaderWithTheFirstPieceAndTheRestInPiecesOf8192Bytes) {
   connection_.request.hasUserIdCookie = 1;
   std::string body(20000, 'x');
   for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 26);
@@ -438,8 +436,7 @@ TEST_F(ConnectionTest, SendHtmlSendsTheHeaderWithTheFirstPieceAndTheRestInPieces
   EXPECT_EQ(g_sends[0].substr(headEnd) + g_sends[1] + g_sends[2], body);
 }
 
-TEST_F(ConnectionTest, SendHtmlContinuesWhereAShortSendStopped) {
-  RecordSends();
+TEST_F(SentBytesTest, SendHtmlContinuesWhereAShortSendStopped) {
   connection_.request.hasUserIdCookie = 1;
   std::string body(10000, 'x');
   for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7);
@@ -449,8 +446,7 @@ TEST_F(ConnectionTest, SendHtmlContinuesWhereAShortSendStopped) {
   EXPECT_EQ(all.substr(all.find("\r\n\r\n") + 4), body);
 }
 
-TEST_F(ConnectionTest, SendHtmlStopsAtTheFirstFailedSend) {
-  RecordSends();
+TEST_F(SentBytesTest, SendHtmlStopsAtTheFirstFailedSend) {
   connection_.request.hasUserIdCookie = 1;
   std::string body(30000, 'x');
   g_failAfterSends = 2;  // the header with the first piece, and one more
