@@ -33,6 +33,18 @@ class SocketsTest : public ::testing::Test {
   // the same time on this machine).
   static Socket ListenOnFreePort(std::uint16_t* port) { return testing::ListenOnFreePort(port); }
 
+  // A listener and one connection through it: the client's and the
+  // server's end. Use with ASSERT_NO_FATAL_FAILURE.
+  static void Connect(Socket* listener, Socket* client, Socket* server) {
+    std::uint16_t port = 0;
+    *listener = ListenOnFreePort(&port);
+    ASSERT_NE(*listener, kInvalidSocket);
+    *client = ConnectLoopback(port);
+    ASSERT_NE(*client, kInvalidSocket);
+    *server = Accept(*listener, nullptr);
+    ASSERT_NE(*server, kInvalidSocket);
+  }
+
   // Receives exactly `length` bytes (or less if the peer ends).
   static std::string ReceiveBytes(Socket s, int length) {
     std::string text;
@@ -74,13 +86,8 @@ TEST_F(SocketsTest, LoopbackExchangeReportsThePeerAddress) {
 }
 
 TEST_F(SocketsTest, ReceiveTimeOutFails) {
-  std::uint16_t port = 0;
-  Socket listener = ListenOnFreePort(&port);
-  ASSERT_NE(listener, kInvalidSocket);
-  Socket client = ConnectLoopback(port);
-  ASSERT_NE(client, kInvalidSocket);
-  Socket server = Accept(listener, nullptr);
-  ASSERT_NE(server, kInvalidSocket);
+  Socket listener = kInvalidSocket, client = kInvalidSocket, server = kInvalidSocket;
+  ASSERT_NO_FATAL_FAILURE(Connect(&listener, &client, &server));
   ASSERT_TRUE(SetReceiveTimeout(server, 200));
   ASSERT_TRUE(SetSendTimeout(server, 200));
   char buffer[16];
@@ -146,13 +153,8 @@ TEST_F(SocketsTest, ShuttingTheListenerDownEndsABlockedAccept) {
 // How the server closes a connection whose thread waits for its head.
 TEST_F(SocketsTest, ShutdownFromAnotherThreadEndsABlockedReceiveOrWait) {
   for (ThreadProc blocked : {&ReceiveOnce, &WaitForBytesOnce}) {
-    std::uint16_t port = 0;
-    Socket listener = ListenOnFreePort(&port);
-    ASSERT_NE(listener, kInvalidSocket);
-    Socket client = ConnectLoopback(port);
-    ASSERT_NE(client, kInvalidSocket);
-    Socket server = Accept(listener, nullptr);
-    ASSERT_NE(server, kInvalidSocket);
+    Socket listener = kInvalidSocket, client = kInvalidSocket, server = kInvalidSocket;
+    ASSERT_NO_FATAL_FAILURE(Connect(&listener, &client, &server));
     BlockedCall call;
     call.socket = server;
     ThreadHandle thread = StartThread(blocked, &call, false, nullptr);
